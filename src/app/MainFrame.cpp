@@ -1,0 +1,411 @@
+#include "app/MainFrame.h"
+
+#include "app/QuillaApp.h"
+#include "app/QuillaDoc.h"
+#include "app/Settings.h"
+#include "app/config.h"
+#include "platform/Desktop.h"
+#include "platform/KeyLocks.h"
+#include "platform/MsgBox.h"
+#include "platform/Profile.h"
+#include "platform/WaitCursor.h"
+#include "res/Icons.h"
+#include "res/Menus.h"
+#include "res/Strings.h"
+#include "res/resource.h"
+#include "thumbs/ThumbnailView.h"
+#include "tree/DirView.h"
+
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenuBar>
+#include <QScreen>
+#include <QShortcut>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QToolBar>
+#include <QWhatsThis>
+
+namespace {
+
+const char* const kCtrlId = "quillaCtrlId";
+
+QString BarSection(const QString& profile, int n) {
+    return QStringLiteral("%1-Bar%2").arg(profile).arg(n);
+}
+
+unsigned DockIdOf(Qt::ToolBarArea area) {
+    switch (area) {
+    case Qt::LeftToolBarArea:
+        return AFX_IDW_DOCKBAR_LEFT;
+    case Qt::RightToolBarArea:
+        return AFX_IDW_DOCKBAR_RIGHT;
+    case Qt::BottomToolBarArea:
+        return AFX_IDW_DOCKBAR_BOTTOM;
+    default:
+        return AFX_IDW_DOCKBAR_TOP;
+    }
+}
+
+Qt::ToolBarArea AreaOfDockId(int id) {
+    switch (id) {
+    case AFX_IDW_DOCKBAR_LEFT:
+        return Qt::LeftToolBarArea;
+    case AFX_IDW_DOCKBAR_RIGHT:
+        return Qt::RightToolBarArea;
+    case AFX_IDW_DOCKBAR_BOTTOM:
+        return Qt::BottomToolBarArea;
+    default:
+        return Qt::TopToolBarArea;
+    }
+}
+
+} // namespace
+
+CMainFrame::CMainFrame(CQuillaDoc* pDoc)
+    : m_pDocument(pDoc), m_router([this] {
+          std::vector<CCmdTarget*> route;
+          if (m_pActiveView) route.push_back(m_pActiveView);
+          route.push_back(this);
+          if (CQuillaApp* app = QuillaApp()) route.push_back(app);
+          return route;
+      }) {
+    MapCommand(ID_APP_EXIT, [this] { close(); });
+    MapCommand(ID_VIEW_TOOLBAR, [this] { m_wndToolBar->setVisible(!m_wndToolBar->isVisible()); });
+    MapUpdate(ID_VIEW_TOOLBAR, [this](CCmdUI* ui) { ui->SetCheck(m_wndToolBar->isVisible()); });
+    MapCommand(ID_VIEW_STATUS_BAR,
+               [this] { m_wndStatusBar->setVisible(!m_wndStatusBar->isVisible()); });
+    MapUpdate(ID_VIEW_STATUS_BAR,
+              [this](CCmdUI* ui) { ui->SetCheck(m_wndStatusBar->isVisible()); });
+    MapCommand(ID_NEXT_PANE, [this] { ActivateOtherPane(); });
+    MapCommand(ID_PREV_PANE, [this] { ActivateOtherPane(); });
+
+    // The help file's index opens without the existence test.
+    MapCommand(ID_HELP_KEYWORD, [] { Desktop::OpenFile(QuillaApp()->m_strHelpFilePath); });
+    MapCommand(ID_HELP_HOMEPAGE, [this] { OpenLink(QUILLA_URL_HOME); });
+    MapCommand(ID_HELP_FORUM, [this] { OpenLink(QUILLA_URL_FORUM); });
+    MapCommand(ID_HELP_MAKER, [this] { OpenLink(QUILLA_URL_MAKER); });
+    MapCommand(ID_HELP_SOFTWARE, [this] { OpenLink(QUILLA_URL_SOFTWARE); });
+
+    // Check marks of the thumbnail size and sort items, whichever pane is active.
+    MapUpdateRange(ID_SIZE_FIRST, ID_SIZE_LAST, [this](CCmdUI* ui) {
+        CThumbnailView* view = m_pDocument ? m_pDocument->GetThumbnailView() : nullptr;
+        if (!view) return;
+        static const int sides[] = {32, 48, 64, 80, 96, 100, 128, 160, 0, 240, 280, 320};
+        const QSize size = ui->m_nID == ID_SIZE_160x120 ? QSize(160, 120)
+                                                        : QSize(sides[ui->m_nID - ID_SIZE_FIRST],
+                                                                sides[ui->m_nID - ID_SIZE_FIRST]);
+        ui->SetCheck(view->ThumbnailSize() == size);
+    });
+    MapUpdateRange(ID_SORT_NAME, ID_SORT_DATE, [this](CCmdUI* ui) {
+        CThumbnailView* view = m_pDocument ? m_pDocument->GetThumbnailView() : nullptr;
+        if (view) ui->SetCheck(ui->m_nID == ID_SORT_NAME + unsigned(view->SortMode()));
+    });
+    MapUpdate(ID_SORT_ASCEND, [this](CCmdUI* ui) {
+        CThumbnailView* view = m_pDocument ? m_pDocument->GetThumbnailView() : nullptr;
+        if (view) ui->SetCheck(view->SortAscending());
+    });
+
+    connect(qApp, &QApplication::focusChanged, this, &CMainFrame::OnFocusChanged);
+}
+
+CMainFrame::~CMainFrame() {
+    disconnect(qApp, &QApplication::focusChanged, this, &CMainFrame::OnFocusChanged);
+    m_pActiveView = nullptr;
+}
+
+bool CMainFrame::LoadFrame() {
+    // The title is fixed: it never shows the document or the folder.
+    setWindowTitle(QStringLiteral("Norvo Pictoquill"));
+    resize(900, 640);
+    return OnCreate() != -1;
+}
+
+int CMainFrame::OnCreate() {
+    if (!OnCreateClient()) return -1;
+    CreateMenus();
+    CreateAccelerators();
+    if (!CreateToolBar() || !CreateStatusBar()) return -1;
+    LoadBarState(QLatin1String(Settings::BarStateProfile));
+    return 0;
+}
+
+bool CMainFrame::OnCreateClient() {
+    m_bStacked = Settings::Get(Settings::SplPos);
+    m_wndSplitter = new QSplitter(m_bStacked ? Qt::Vertical : Qt::Horizontal, this);
+    m_wndSplitter->setChildrenCollapsible(false);
+    m_wndSplitter->setOpaqueResize(true);
+
+    m_pDirView = new CDirView(m_wndSplitter);
+    m_pDirView->setProperty(kCtrlId, int(AFX_IDW_PANE_FIRST));
+    m_pDirView->AttachDocument(m_pDocument);
+    m_pThumbView = new CThumbnailView(m_wndSplitter);
+    m_pThumbView->setProperty(kCtrlId, int(AFX_IDW_PANE_FIRST + (m_bStacked ? 16 : 1)));
+    m_pThumbView->AttachDocument(m_pDocument);
+    m_wndSplitter->addWidget(m_pDirView);
+    m_wndSplitter->addWidget(m_pThumbView);
+
+    // The tree keeps its size when the frame is resized; the grid takes the rest.
+    const int first = m_bStacked ? Settings::Get(Settings::Row) : Settings::Get(Settings::Colum);
+    m_wndSplitter->setStretchFactor(0, 0);
+    m_wndSplitter->setStretchFactor(1, 1);
+    m_wndSplitter->setSizes({std::max(0, first), 260});
+    setCentralWidget(m_wndSplitter);
+
+    SetActiveView(m_pDirView);
+    return true;
+}
+
+void CMainFrame::InitialUpdateFrame() {
+    for (CView* v : std::vector<CView*>(m_pDocument->Views()))
+        v->OnInitialUpdate();
+    SetActiveView(m_pDirView);
+}
+
+QAction* CMainFrame::MakeAction(unsigned nID, const QString& text) {
+    auto it = m_actions.find(nID);
+    if (it != m_actions.end()) return it->second;
+    auto* action = new QAction(text, this);
+    SetCommandId(action, nID);
+    action->setStatusTip(Strings::Prompt(nID));
+    action->setToolTip(Strings::Tooltip(nID));
+    action->setIcon(Icons::ForCommand(nID));
+    action->setIconVisibleInMenu(false);
+    action->setMenuRole(QAction::NoRole);
+    connect(action, &QAction::triggered, this, [this, nID] { m_router.Execute(nID); });
+    m_actions.emplace(nID, action);
+    return action;
+}
+
+QAction* CMainFrame::Action(unsigned nID) const {
+    auto it = m_actions.find(nID);
+    return it == m_actions.end() ? nullptr : it->second;
+}
+
+QMenu* CMainFrame::BuildMenu(const MenuItem& popup, QWidget* parent) {
+    auto* menu = new QMenu(popup.text, parent);
+    for (const MenuItem& item : popup.items) {
+        if (item.IsSeparator())
+            menu->addSeparator();
+        else if (item.IsPopup())
+            menu->addMenu(BuildMenu(item, menu));
+        else
+            menu->addAction(MakeAction(item.id, item.text));
+    }
+    connect(menu, &QMenu::aboutToShow, this, [this, menu] { UpdateMenu(menu); });
+    return menu;
+}
+
+void CMainFrame::CreateMenus() {
+    for (const MenuItem& popup : Menus::MainMenu())
+        menuBar()->addMenu(BuildMenu(popup, menuBar()));
+}
+
+void CMainFrame::UpdateMenu(QMenu* menu) {
+    for (QAction* action : menu->actions())
+        m_router.UpdateAction(action);
+}
+
+void CMainFrame::CreateAccelerators() {
+    for (const Accelerator& acc : Menus::Accelerators()) {
+        auto* sc = new QShortcut(acc.key, this);
+        sc->setContext(Qt::WindowShortcut);
+        const unsigned id = acc.id;
+        connect(sc, &QShortcut::activated, this, [this, id] { m_router.Execute(id); });
+    }
+    // F1 asks for help on the control that has the focus.
+    auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    f1->setContext(Qt::WindowShortcut);
+    connect(f1, &QShortcut::activated, this, [this] { OnHelpInfo(FocusControlId()); });
+}
+
+bool CMainFrame::CreateToolBar() {
+    m_wndToolBar = new QToolBar(this);
+    m_wndToolBar->setObjectName(QStringLiteral("toolbar"));
+    m_wndToolBar->setWindowTitle(QStringLiteral("ﾂｰﾙ ﾊﾞｰ"));
+    m_wndToolBar->setProperty(kCtrlId, int(AFX_IDW_TOOLBAR));
+    m_wndToolBar->setIconSize(QSize(16, 15));
+    m_wndToolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    m_wndToolBar->setMovable(true);
+    m_wndToolBar->setFloatable(true);
+    m_wndToolBar->setAllowedAreas(Qt::AllToolBarAreas);
+    for (unsigned id : Menus::ToolbarButtons()) {
+        if (id == 0)
+            m_wndToolBar->addSeparator();
+        else
+            m_wndToolBar->addAction(MakeAction(id, Strings::Tooltip(id)));
+    }
+    addToolBar(Qt::TopToolBarArea, m_wndToolBar);
+    return true;
+}
+
+bool CMainFrame::CreateStatusBar() {
+    m_wndStatusBar = new QStatusBar(this);
+    m_wndStatusBar->setObjectName(QStringLiteral("statusbar"));
+    m_wndStatusBar->setProperty(kCtrlId, int(AFX_IDW_STATUS_BAR));
+    m_wndMessage = new QLabel(Strings::Load(AFX_IDS_IDLEMESSAGE));
+    m_wndStatusBar->addWidget(m_wndMessage, 1);
+    const unsigned ids[4] = {ID_INDICATOR_KANA, ID_INDICATOR_CAPS, ID_INDICATOR_NUM,
+                             ID_INDICATOR_SCRL};
+    for (int i = 0; i < 4; ++i) {
+        auto* label = new QLabel;
+        label->setFrameShape(QFrame::Panel);
+        label->setFrameShadow(QFrame::Sunken);
+        label->setAlignment(Qt::AlignCenter);
+        label->setProperty("indicatorText", Strings::Load(ids[i]));
+        label->setMinimumWidth(label->fontMetrics().horizontalAdvance(Strings::Load(ids[i])) + 8);
+        m_indicators[i] = label;
+        m_wndStatusBar->addPermanentWidget(label);
+    }
+    setStatusBar(m_wndStatusBar);
+    return true;
+}
+
+void CMainFrame::OnIdleUpdateCmdUI() {
+    for (QAction* action : m_wndToolBar->actions())
+        m_router.UpdateAction(action);
+    const KeyLocks::Lock locks[4] = {KeyLocks::Kana, KeyLocks::Caps, KeyLocks::Num,
+                                     KeyLocks::Scroll};
+    for (int i = 0; i < 4; ++i) {
+        const QString text = KeyLocks::IsOn(locks[i])
+                                 ? m_indicators[i]->property("indicatorText").toString()
+                                 : QString();
+        if (m_indicators[i]->text() != text) m_indicators[i]->setText(text);
+    }
+}
+
+bool CMainFrame::event(QEvent* event) {
+    if (event->type() == QEvent::StatusTip) {
+        SetMessageText(static_cast<QStatusTipEvent*>(event)->tip());
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void CMainFrame::SetMessageText(const QString& text) {
+    if (m_wndMessage)
+        m_wndMessage->setText(text.isEmpty() ? Strings::Load(AFX_IDS_IDLEMESSAGE) : text);
+}
+
+QString CMainFrame::MessageText() const {
+    return m_wndMessage ? m_wndMessage->text() : QString();
+}
+
+void CMainFrame::SetActiveView(CView* pView) {
+    m_pActiveView = pView;
+    QWidget* w = pView ? pView->Widget() : nullptr;
+    if (w && !w->isAncestorOf(QApplication::focusWidget()) && QApplication::focusWidget() != w)
+        w->setFocus(Qt::OtherFocusReason);
+}
+
+void CMainFrame::OnFocusChanged(QWidget*, QWidget* now) {
+    for (QWidget* w = now; w; w = w->parentWidget()) {
+        if (w == m_pDirView) {
+            m_pActiveView = m_pDirView;
+            return;
+        }
+        if (w == m_pThumbView) {
+            m_pActiveView = m_pThumbView;
+            return;
+        }
+    }
+}
+
+void CMainFrame::ActivateOtherPane() {
+    if (m_pActiveView == m_pDirView)
+        SetActiveView(m_pThumbView);
+    else
+        SetActiveView(m_pDirView);
+}
+
+int CMainFrame::FocusControlId() const {
+    for (QWidget* w = QApplication::focusWidget(); w; w = w->parentWidget()) {
+        const QVariant id = w->property(kCtrlId);
+        if (id.isValid()) return id.toInt();
+        if (w == this) break;
+    }
+    return 0;
+}
+
+void CMainFrame::OpenLink(const char* url) {
+    Desktop::OpenUrl(QUrl(QString::fromUtf8(url)));
+}
+
+void CMainFrame::WinHelp(unsigned long dwData, unsigned nCmd) {
+    const QString path = QuillaApp() ? QuillaApp()->m_strHelpFilePath : QString();
+    {
+        CWaitCursor wait;
+        // Leave every mode that would hold the mouse or keyboard while the help is shown.
+        if (QWhatsThis::inWhatsThisMode()) QWhatsThis::leaveWhatsThisMode();
+        if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+        if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
+        if (QFileInfo::exists(path)) {
+            // The desktop's viewer opens the help file; it cannot be told a topic, so a context
+            // request and a request for the contents both show the file's default topic.
+            (void)dwData;
+            if (nCmd == HELP_CONTEXT || nCmd == HELP_FINDER) Desktop::OpenFile(path);
+            return;
+        }
+    }
+    QuillaMessageBox(this, QStringLiteral("ヘルプファイルがありません：%1").arg(path));
+}
+
+void CMainFrame::OnHelpInfo(int nCtrlId) {
+    if (nCtrlId == 9 || nCtrlId <= 0) {
+        m_router.Execute(ID_HELP);
+        return;
+    }
+    WinHelp(0x10000UL + unsigned(nCtrlId), HELP_CONTEXT);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    SaveBarState(QLatin1String(Settings::BarStateProfile));
+    QMainWindow::closeEvent(event);
+}
+
+void CMainFrame::SaveBarState(const QString& profile) const {
+    const QString summary = profile + QStringLiteral("-Summary");
+    const QSize screen = this->screen() ? this->screen()->size() : QSize();
+    Profile::WriteInt(summary, QStringLiteral("Bars"), 2);
+    Profile::WriteInt(summary, QStringLiteral("ScreenCX"), screen.width());
+    Profile::WriteInt(summary, QStringLiteral("ScreenCY"), screen.height());
+
+    // Visibility is what the user chose, not whether the frame happens to be on screen.
+    const QString tb = BarSection(profile, 0);
+    Profile::WriteInt(tb, QStringLiteral("BarID"), int(AFX_IDW_TOOLBAR));
+    Profile::WriteInt(tb, QStringLiteral("Visible"), m_wndToolBar->isVisibleTo(this) ? 1 : 0);
+    Profile::WriteInt(tb, QStringLiteral("Horz"),
+                      m_wndToolBar->orientation() == Qt::Horizontal ? 1 : 0);
+    Profile::WriteInt(tb, QStringLiteral("Floating"), m_wndToolBar->isFloating() ? 1 : 0);
+    Profile::WriteInt(tb, QStringLiteral("XPos"), m_wndToolBar->x());
+    Profile::WriteInt(tb, QStringLiteral("YPos"), m_wndToolBar->y());
+    Profile::WriteInt(tb, QStringLiteral("MRUDockID"), int(DockIdOf(toolBarArea(m_wndToolBar))));
+
+    const QString sb = BarSection(profile, 1);
+    Profile::WriteInt(sb, QStringLiteral("BarID"), int(AFX_IDW_STATUS_BAR));
+    Profile::WriteInt(sb, QStringLiteral("Visible"), m_wndStatusBar->isVisibleTo(this) ? 1 : 0);
+}
+
+void CMainFrame::LoadBarState(const QString& profile) {
+    const int bars =
+        Profile::GetInt(profile + QStringLiteral("-Summary"), QStringLiteral("Bars"), 0);
+    for (int n = 0; n < bars; ++n) {
+        const QString section = BarSection(profile, n);
+        const int id = Profile::GetInt(section, QStringLiteral("BarID"), 0);
+        const bool visible = Profile::GetInt(section, QStringLiteral("Visible"), 1) != 0;
+        if (id == int(AFX_IDW_TOOLBAR)) {
+            const int dock =
+                Profile::GetInt(section, QStringLiteral("MRUDockID"), int(AFX_IDW_DOCKBAR_TOP));
+            const Qt::ToolBarArea area = AreaOfDockId(dock);
+            if (area != toolBarArea(m_wndToolBar)) {
+                removeToolBar(m_wndToolBar);
+                addToolBar(area, m_wndToolBar);
+            }
+            m_wndToolBar->setVisible(visible);
+        } else if (id == int(AFX_IDW_STATUS_BAR)) {
+            m_wndStatusBar->setVisible(visible);
+        }
+    }
+}

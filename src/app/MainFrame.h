@@ -1,0 +1,93 @@
+// The main frame: menu, accelerators, toolbar, status bar, and the splitter with the folder tree
+// and the thumbnail grid. It owns help, the web links, and the route of every command.
+#pragma once
+
+#include "platform/CmdTarget.h"
+
+#include <QMainWindow>
+#include <map>
+#include <memory>
+
+class CDirView;
+class CQuillaDoc;
+class CThumbnailView;
+class CView;
+class QLabel;
+class QMenu;
+class QSplitter;
+class QStatusBar;
+class QToolBar;
+struct MenuItem;
+
+class CMainFrame : public QMainWindow, public CCmdTarget {
+    Q_OBJECT
+public:
+    explicit CMainFrame(CQuillaDoc* pDoc);
+    ~CMainFrame() override;
+
+    // Creates the window: title, menu, bars, panes, and the bars' saved state. Returns false when
+    // a part cannot be created.
+    bool LoadFrame();
+    // Gives both views their initial update and makes the tree the active view.
+    void InitialUpdateFrame();
+
+    CQuillaDoc* GetActiveDocument() const { return m_pDocument; }
+    CView* GetActiveView() const { return m_pActiveView; }
+    void SetActiveView(CView* pView);
+    CDirView* DirView() const { return m_pDirView; }
+    CThumbnailView* ThumbnailView() const { return m_pThumbView; }
+
+    // The route of a command: the active view (then its document), the frame, the application.
+    const CCmdRouter& Router() const { return m_router; }
+    // The frame's action for a command (shared by the menu and the toolbar), or null.
+    QAction* Action(unsigned nID) const;
+    // Updates the state of every item of the menu (before it is shown).
+    void UpdateMenu(QMenu* menu);
+    // Idle-time update: toolbar buttons and the status bar's lock indicators.
+    void OnIdleUpdateCmdUI();
+
+    // The help routine for every help request of the program.
+    void WinHelp(unsigned long dwData, unsigned nCmd);
+    // A help request for a control (F1): nCtrlId is the identifier of the focused control.
+    void OnHelpInfo(int nCtrlId);
+    // The control identifier of the pane that holds the focus (0 when neither does).
+    int FocusControlId() const;
+
+    // The text shown in the status bar's message pane.
+    QString MessageText() const;
+
+    void SaveBarState(const QString& profile) const;
+    void LoadBarState(const QString& profile);
+
+    QSplitter* m_wndSplitter = nullptr;
+    int m_bStacked = 0;
+    QStatusBar* m_wndStatusBar = nullptr;
+    QToolBar* m_wndToolBar = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    int OnCreate();
+    bool OnCreateClient();
+    void CreateMenus();
+    QMenu* BuildMenu(const MenuItem& popup, QWidget* parent);
+    QAction* MakeAction(unsigned nID, const QString& text);
+    void CreateAccelerators();
+    bool CreateToolBar();
+    bool CreateStatusBar();
+    void OnFocusChanged(QWidget* old, QWidget* now);
+    void ActivateOtherPane();
+    void OpenLink(const char* url);
+    void SetMessageText(const QString& text);
+
+    CQuillaDoc* m_pDocument;
+    CDirView* m_pDirView = nullptr;
+    CThumbnailView* m_pThumbView = nullptr;
+    CView* m_pActiveView = nullptr;
+    CCmdRouter m_router;
+    std::map<unsigned, QAction*> m_actions;
+    QLabel* m_wndMessage = nullptr;
+    QLabel* m_indicators[4] = {};
+};

@@ -1,0 +1,48 @@
+// The application object: start-up, idle processing and the application-level commands.
+#pragma once
+
+#include "platform/CmdTarget.h"
+#include "platform/IdleHook.h"
+
+#include <QApplication>
+#include <memory>
+
+class CMainFrame;
+class CQuillaDoc;
+
+class CQuillaApp : public QApplication, public CCmdTarget {
+    Q_OBJECT
+public:
+    CQuillaApp(int& argc, char** argv);
+    ~CQuillaApp() override;
+
+    // Start-up: returns true to run the event loop, false to end the program.
+    virtual bool InitInstance();
+    // Idle processing: the frame's command-update work, then one thumbnail load. Returns true
+    // while more idle time is wanted.
+    virtual bool OnIdle(long lCount);
+
+    // Destroys the main frame and the document (the end of the program; tests start again with
+    // InitInstance afterwards).
+    void ExitMainFrame();
+
+    CMainFrame* MainFrame() const { return m_pMainWnd; }
+    CQuillaDoc* Document() const { return m_pDocument.get(); }
+    CIdleHook& IdleHook() { return m_idle; }
+
+    // The help file: "quilla.chm" in the executable's folder.
+    QString m_strHelpFilePath;
+
+    // Passes a help request to the main frame's help routine.
+    void WinHelp(unsigned long dwData, unsigned nCmd);
+
+private:
+    void OnAppAbout();
+
+    std::unique_ptr<CQuillaDoc> m_pDocument;
+    CMainFrame* m_pMainWnd = nullptr;
+    CIdleHook m_idle;
+};
+
+// The one application object.
+CQuillaApp* QuillaApp();

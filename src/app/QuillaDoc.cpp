@@ -1,0 +1,24 @@
+#include "app/QuillaDoc.h"
+
+#include "thumbs/ThumbnailView.h"
+#include "tree/DirView.h"
+
+#include <QDir>
+
+CThumbnailView* CQuillaDoc::GetThumbnailView() const {
+    return FindView<CThumbnailView>();
+}
+
+CDirView* CQuillaDoc::GetDirView() const {
+    return FindView<CDirView>();
+}
+
+bool CQuillaDoc::SetFolder(const QString& path) {
+    if (path.isEmpty()) {
+        m_strFolder.clear();
+        return true;
+    }
+    if (!QDir::setCurrent(path)) return false;
+    m_strFolder = path;
+    return true;
+}

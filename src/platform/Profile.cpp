@@ -1,0 +1,51 @@
+#include "platform/Profile.h"
+
+#include <QSettings>
+
+namespace {
+
+QString Key(const QString& section, const QString& entry) {
+    return section + QLatin1Char('/') + entry;
+}
+
+QSettings Store() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Norvo"),
+                     QStringLiteral("Quilla"));
+}
+
+} // namespace
+
+namespace Profile {
+
+int GetInt(const QString& section, const QString& entry, int nDefault) {
+    const QVariant v = Store().value(Key(section, entry));
+    if (!v.isValid()) return nDefault;
+    // Integers are stored as decimal text; anything else stands for a value of another type.
+    bool ok = false;
+    const int n = v.toString().trimmed().toInt(&ok, 10);
+    return ok ? n : nDefault;
+}
+
+QString GetString(const QString& section, const QString& entry, const QString& strDefault) {
+    const QVariant v = Store().value(Key(section, entry));
+    if (!v.isValid()) return strDefault;
+    // A list (a value with commas in a hand-edited file) is read back as the text it was.
+    if (v.typeId() == QMetaType::QStringList) return v.toStringList().join(QLatin1Char(','));
+    return v.toString();
+}
+
+void WriteInt(const QString& section, const QString& entry, int nValue) {
+    QSettings s = Store();
+    s.setValue(Key(section, entry), QString::number(nValue));
+}
+
+void WriteString(const QString& section, const QString& entry, const QString& value) {
+    QSettings s = Store();
+    s.setValue(Key(section, entry), value);
+}
+
+QString StorePath() {
+    return Store().fileName();
+}
+
+} // namespace Profile
