@@ -2,6 +2,7 @@
 
 int main(int argc, char** argv) {
     CQuillaApp app(argc, argv);
-    if (!app.InitInstance()) return 1;
+    if (!app.InitInstance())
+        return 1;
     return app.exec();
 }

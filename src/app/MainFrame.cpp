@@ -67,9 +67,11 @@ Qt::ToolBarArea AreaOfDockId(int id) {
 CMainFrame::CMainFrame(CQuillaDoc* pDoc)
     : m_pDocument(pDoc), m_router([this] {
           std::vector<CCmdTarget*> route;
-          if (m_pActiveView) route.push_back(m_pActiveView);
+          if (m_pActiveView)
+              route.push_back(m_pActiveView);
           route.push_back(this);
-          if (CQuillaApp* app = QuillaApp()) route.push_back(app);
+          if (CQuillaApp* app = QuillaApp())
+              route.push_back(app);
           return route;
       }) {
     MapCommand(ID_APP_EXIT, [this] { close(); });
@@ -92,7 +94,8 @@ CMainFrame::CMainFrame(CQuillaDoc* pDoc)
     // Check marks of the thumbnail size and sort items, whichever pane is active.
     MapUpdateRange(ID_SIZE_FIRST, ID_SIZE_LAST, [this](CCmdUI* ui) {
         CThumbnailView* view = m_pDocument ? m_pDocument->GetThumbnailView() : nullptr;
-        if (!view) return;
+        if (!view)
+            return;
         static const int sides[] = {32, 48, 64, 80, 96, 100, 128, 160, 0, 240, 280, 320};
         const QSize size = ui->m_nID == ID_SIZE_160x120 ? QSize(160, 120)
                                                         : QSize(sides[ui->m_nID - ID_SIZE_FIRST],
@@ -101,11 +104,13 @@ CMainFrame::CMainFrame(CQuillaDoc* pDoc)
     });
     MapUpdateRange(ID_SORT_NAME, ID_SORT_DATE, [this](CCmdUI* ui) {
         CThumbnailView* view = m_pDocument ? m_pDocument->GetThumbnailView() : nullptr;
-        if (view) ui->SetCheck(ui->m_nID == ID_SORT_NAME + unsigned(view->SortMode()));
+        if (view)
+            ui->SetCheck(ui->m_nID == ID_SORT_NAME + unsigned(view->SortMode()));
     });
     MapUpdate(ID_SORT_ASCEND, [this](CCmdUI* ui) {
         CThumbnailView* view = m_pDocument ? m_pDocument->GetThumbnailView() : nullptr;
-        if (view) ui->SetCheck(view->SortAscending());
+        if (view)
+            ui->SetCheck(view->SortAscending());
     });
 
     connect(qApp, &QApplication::focusChanged, this, &CMainFrame::OnFocusChanged);
@@ -124,10 +129,12 @@ bool CMainFrame::LoadFrame() {
 }
 
 int CMainFrame::OnCreate() {
-    if (!OnCreateClient()) return -1;
+    if (!OnCreateClient())
+        return -1;
     CreateMenus();
     CreateAccelerators();
-    if (!CreateToolBar() || !CreateStatusBar()) return -1;
+    if (!CreateToolBar() || !CreateStatusBar())
+        return -1;
     LoadBarState(QLatin1String(Settings::BarStateProfile));
     return 0;
 }
@@ -166,7 +173,8 @@ void CMainFrame::InitialUpdateFrame() {
 
 QAction* CMainFrame::MakeAction(unsigned nID, const QString& text) {
     auto it = m_actions.find(nID);
-    if (it != m_actions.end()) return it->second;
+    if (it != m_actions.end())
+        return it->second;
     auto* action = new QAction(text, this);
     SetCommandId(action, nID);
     action->setStatusTip(Strings::Prompt(nID));
@@ -272,7 +280,8 @@ void CMainFrame::OnIdleUpdateCmdUI() {
         const QString text = KeyLocks::IsOn(locks[i])
                                  ? m_indicators[i]->property("indicatorText").toString()
                                  : QString();
-        if (m_indicators[i]->text() != text) m_indicators[i]->setText(text);
+        if (m_indicators[i]->text() != text)
+            m_indicators[i]->setText(text);
     }
 }
 
@@ -323,8 +332,10 @@ void CMainFrame::ActivateOtherPane() {
 int CMainFrame::FocusControlId() const {
     for (QWidget* w = QApplication::focusWidget(); w; w = w->parentWidget()) {
         const QVariant id = w->property(kCtrlId);
-        if (id.isValid()) return id.toInt();
-        if (w == this) break;
+        if (id.isValid())
+            return id.toInt();
+        if (w == this)
+            break;
     }
     return 0;
 }
@@ -338,14 +349,18 @@ void CMainFrame::WinHelp(unsigned long dwData, unsigned nCmd) {
     {
         CWaitCursor wait;
         // Leave every mode that would hold the mouse or keyboard while the help is shown.
-        if (QWhatsThis::inWhatsThisMode()) QWhatsThis::leaveWhatsThisMode();
-        if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
-        if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
+        if (QWhatsThis::inWhatsThisMode())
+            QWhatsThis::leaveWhatsThisMode();
+        if (QWidget* popup = QApplication::activePopupWidget())
+            popup->close();
+        if (QWidget* grabber = QWidget::mouseGrabber())
+            grabber->releaseMouse();
         if (QFileInfo::exists(path)) {
             // The desktop's viewer opens the help file; it cannot be told a topic, so a context
             // request and a request for the contents both show the file's default topic.
             (void)dwData;
-            if (nCmd == HELP_CONTEXT || nCmd == HELP_FINDER) Desktop::OpenFile(path);
+            if (nCmd == HELP_CONTEXT || nCmd == HELP_FINDER)
+                Desktop::OpenFile(path);
             return;
         }
     }

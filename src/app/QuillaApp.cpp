@@ -74,14 +74,17 @@ bool CQuillaApp::OnIdle(long lCount) {
     // The framework's part: command-update handling of the bars while the count is 0.
     bool r = false;
     if (lCount <= 0) {
-        if (m_pMainWnd) m_pMainWnd->OnIdleUpdateCmdUI();
+        if (m_pMainWnd)
+            m_pMainWnd->OnIdleUpdateCmdUI();
         r = true;
     }
     // The idle loader: one thumbnail per call.
-    if (!m_pMainWnd) return r;
+    if (!m_pMainWnd)
+        return r;
     CQuillaDoc* doc = m_pMainWnd->GetActiveDocument();
     CThumbnailView* view = doc ? doc->GetThumbnailView() : nullptr;
-    if (!view) return r;
+    if (!view)
+        return r;
     return view->LoadNextPicture() || r;
 }
 
@@ -95,7 +98,8 @@ void CQuillaApp::ExitMainFrame() {
 }
 
 void CQuillaApp::WinHelp(unsigned long dwData, unsigned nCmd) {
-    if (m_pMainWnd) m_pMainWnd->WinHelp(dwData, nCmd);
+    if (m_pMainWnd)
+        m_pMainWnd->WinHelp(dwData, nCmd);
 }
 
 void CQuillaApp::OnAppAbout() {

@@ -18,7 +18,8 @@ bool CQuillaDoc::SetFolder(const QString& path) {
         m_strFolder.clear();
         return true;
     }
-    if (!QDir::setCurrent(path)) return false;
+    if (!QDir::setCurrent(path))
+        return false;
     m_strFolder = path;
     return true;
 }

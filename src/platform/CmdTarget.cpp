@@ -5,7 +5,8 @@
 
 bool CCmdTarget::OnCmdMsg(unsigned nID, CmdCode nCode, CCmdUI* pCmdUI) {
     for (const Entry& e : m_map) {
-        if (nID < e.first || nID > e.last) continue;
+        if (nID < e.first || nID > e.last)
+            continue;
         switch (nCode) {
         case CN_COMMAND:
             if (e.command) {
@@ -20,7 +21,8 @@ bool CCmdTarget::OnCmdMsg(unsigned nID, CmdCode nCode, CCmdUI* pCmdUI) {
             }
             break;
         case CN_PROBE:
-            if (e.command) return true;
+            if (e.command)
+                return true;
             break;
         }
     }
@@ -30,7 +32,8 @@ bool CCmdTarget::OnCmdMsg(unsigned nID, CmdCode nCode, CCmdUI* pCmdUI) {
 bool CCmdTarget::SendCommand(unsigned nID) {
     CCmdUI state(nID);
     OnCmdMsg(nID, CN_UPDATE_COMMAND_UI, &state);
-    if (!state.m_bEnabled) return false;
+    if (!state.m_bEnabled)
+        return false;
     return OnCmdMsg(nID, CN_COMMAND, nullptr);
 }
 
@@ -53,7 +56,8 @@ void CCmdTarget::MapUpdateRange(unsigned nFirst, unsigned nLast, UpdateHandler f
 bool CCmdRouter::Update(CCmdUI& ui) const {
     const std::vector<CCmdTarget*> route = m_route();
     for (CCmdTarget* t : route)
-        if (t && t->OnCmdMsg(ui.m_nID, CN_UPDATE_COMMAND_UI, &ui)) return true;
+        if (t && t->OnCmdMsg(ui.m_nID, CN_UPDATE_COMMAND_UI, &ui))
+            return true;
     for (CCmdTarget* t : route)
         if (t && t->OnCmdMsg(ui.m_nID, CN_PROBE, nullptr)) {
             ui.Enable(true);
@@ -65,7 +69,8 @@ bool CCmdRouter::Update(CCmdUI& ui) const {
 
 void CCmdRouter::UpdateAction(QAction* action) const {
     const unsigned id = CommandIdOf(action);
-    if (id == 0 || action->isSeparator() || action->menu()) return;
+    if (id == 0 || action->isSeparator() || action->menu())
+        return;
     CCmdUI ui(id);
     Update(ui);
     action->setEnabled(ui.m_bEnabled);
@@ -78,10 +83,13 @@ bool CCmdRouter::Execute(unsigned nID) const {
     CCmdUI state(nID);
     const std::vector<CCmdTarget*> route = m_route();
     for (CCmdTarget* t : route)
-        if (t && t->OnCmdMsg(nID, CN_UPDATE_COMMAND_UI, &state)) break;
-    if (!state.m_bEnabled) return false;
+        if (t && t->OnCmdMsg(nID, CN_UPDATE_COMMAND_UI, &state))
+            break;
+    if (!state.m_bEnabled)
+        return false;
     for (CCmdTarget* t : route)
-        if (t && t->OnCmdMsg(nID, CN_COMMAND, nullptr)) return true;
+        if (t && t->OnCmdMsg(nID, CN_COMMAND, nullptr))
+            return true;
     return false;
 }
 

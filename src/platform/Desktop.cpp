@@ -18,7 +18,8 @@ Opener SetOpener(Opener opener) {
 }
 
 bool OpenUrl(const QUrl& url) {
-    if (Hook()) return Hook()(url);
+    if (Hook())
+        return Hook()(url);
     return QDesktopServices::openUrl(url);
 }
 

@@ -23,7 +23,8 @@ public:
     // Run-time class lookup: the first view, in the order they were added, of class T.
     template <class T> T* FindView() const {
         for (CView* v : m_views)
-            if (T* t = dynamic_cast<T*>(v)) return t;
+            if (T* t = dynamic_cast<T*>(v))
+                return t;
         return nullptr;
     }
 

@@ -7,16 +7,19 @@
 CIdleHook::CIdleHook(IdleFn fn, QObject* parent) : QObject(parent), m_fn(std::move(fn)) {
     m_timer.setInterval(0);
     connect(&m_timer, &QTimer::timeout, this, &CIdleHook::OnTimer);
-    if (QCoreApplication::instance()) QCoreApplication::instance()->installEventFilter(this);
+    if (QCoreApplication::instance())
+        QCoreApplication::instance()->installEventFilter(this);
 }
 
 CIdleHook::~CIdleHook() {
-    if (QCoreApplication::instance()) QCoreApplication::instance()->removeEventFilter(this);
+    if (QCoreApplication::instance())
+        QCoreApplication::instance()->removeEventFilter(this);
 }
 
 void CIdleHook::Wake() {
     m_lCount = 0;
-    if (!m_timer.isActive()) m_timer.start();
+    if (!m_timer.isActive())
+        m_timer.start();
 }
 
 bool CIdleHook::eventFilter(QObject* watched, QEvent* event) {
@@ -35,7 +38,8 @@ bool CIdleHook::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Resize:
     case QEvent::Drop:
         // Events travel up the parent chain; only the first delivery needs to restart the count.
-        if (watched->isWidgetType() || watched->isWindowType()) Wake();
+        if (watched->isWidgetType() || watched->isWindowType())
+            Wake();
         break;
     default:
         break;
@@ -44,7 +48,8 @@ bool CIdleHook::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CIdleHook::OnTimer() {
-    if (m_bInCall) return;
+    if (m_bInCall)
+        return;
     // A modal dialog or an open menu runs its own loop; the program's idle work waits for it.
     if (QApplication::activeModalWidget() || QApplication::activePopupWidget()) {
         m_timer.stop();
@@ -53,5 +58,6 @@ void CIdleHook::OnTimer() {
     m_bInCall = true;
     const bool more = m_fn(m_lCount++);
     m_bInCall = false;
-    if (!more) m_timer.stop();
+    if (!more)
+        m_timer.stop();
 }

@@ -19,7 +19,8 @@ MsgBoxResponder SetMessageBoxResponder(MsgBoxResponder responder) {
 
 int QuillaMessageBox(QWidget* owner, const QString& text, unsigned nType, const QString& caption) {
     const QString title = caption.isEmpty() ? QStringLiteral("Quilla") : caption;
-    if (Responder()) return Responder()(MsgBoxRequest{owner, text, title, nType});
+    if (Responder())
+        return Responder()(MsgBoxRequest{owner, text, title, nType});
 
     QMessageBox box(owner ? owner : QApplication::activeWindow());
     box.setWindowTitle(title);
@@ -65,9 +66,13 @@ int QuillaMessageBox(QWidget* owner, const QString& text, unsigned nType, const 
     }
     box.exec();
     QAbstractButton* chosen = box.clickedButton();
-    if (chosen && chosen == yes) return IDYES;
-    if (chosen && chosen == no) return IDNO;
-    if (chosen && chosen == ok) return IDOK;
-    if (yes) return IDNO;
+    if (chosen && chosen == yes)
+        return IDYES;
+    if (chosen && chosen == no)
+        return IDNO;
+    if (chosen && chosen == ok)
+        return IDOK;
+    if (yes)
+        return IDNO;
     return cancel ? IDCANCEL : IDOK;
 }

@@ -19,7 +19,8 @@ namespace Profile {
 
 int GetInt(const QString& section, const QString& entry, int nDefault) {
     const QVariant v = Store().value(Key(section, entry));
-    if (!v.isValid()) return nDefault;
+    if (!v.isValid())
+        return nDefault;
     // Integers are stored as decimal text; anything else stands for a value of another type.
     bool ok = false;
     const int n = v.toString().trimmed().toInt(&ok, 10);
@@ -28,9 +29,11 @@ int GetInt(const QString& section, const QString& entry, int nDefault) {
 
 QString GetString(const QString& section, const QString& entry, const QString& strDefault) {
     const QVariant v = Store().value(Key(section, entry));
-    if (!v.isValid()) return strDefault;
+    if (!v.isValid())
+        return strDefault;
     // A list (a value with commas in a hand-edited file) is read back as the text it was.
-    if (v.typeId() == QMetaType::QStringList) return v.toStringList().join(QLatin1Char(','));
+    if (v.typeId() == QMetaType::QStringList)
+        return v.toStringList().join(QLatin1Char(','));
     return v.toString();
 }
 

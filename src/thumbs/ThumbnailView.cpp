@@ -12,7 +12,8 @@ namespace {
 // The thumbnail size of each size command.
 QSize SizeOfCommand(unsigned nID) {
     static const int sides[] = {32, 48, 64, 80, 96, 100, 128, 160, 0, 240, 280, 320};
-    if (nID == ID_SIZE_160x120) return QSize(160, 120);
+    if (nID == ID_SIZE_160x120)
+        return QSize(160, 120);
     const int side = sides[nID - ID_SIZE_FIRST];
     return QSize(side, side);
 }
@@ -52,7 +53,8 @@ void CThumbnailView::OnInitialUpdate() {
 }
 
 void CThumbnailView::OnUpdate(CView* pSender, long lHint, void* pHint) {
-    if (pSender) FillList();
+    if (pSender)
+        FillList();
     CView::OnUpdate(pSender, lHint, pHint);
 }
 
@@ -106,7 +108,9 @@ void CThumbnailView::ToggleFineMode() {
 void CThumbnailView::ForwardToTree(unsigned nID) {
     CQuillaDoc* doc = GetDocument();
     CDirView* tree = doc ? doc->GetDirView() : nullptr;
-    if (!tree) return;
+    if (!tree)
+        return;
     tree->SendCommand(nID);
-    if (nID == ID_FOLDER_CREATE) tree->setFocus(Qt::OtherFocusReason);
+    if (nID == ID_FOLDER_CREATE)
+        tree->setFocus(Qt::OtherFocusReason);
 }

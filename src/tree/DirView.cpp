@@ -24,5 +24,6 @@ CQuillaDoc* CDirView::GetDocument() const {
 
 void CDirView::ForwardToThumbnails(unsigned nID) {
     if (CQuillaDoc* doc = GetDocument())
-        if (CThumbnailView* view = doc->GetThumbnailView()) view->SendCommand(nID);
+        if (CThumbnailView* view = doc->GetThumbnailView())
+            view->SendCommand(nID);
 }

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Quilla's one set-up script.
+#   ./build.sh run    install what is missing, build, and start Quilla
+#   ./build.sh test   install what is missing, build, and run the whole test suite
+#   ./build.sh deps   only install the missing Debian packages
+# Extra arguments after "run" are passed to Quilla.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+# Debian packages the build, the tests and the program need.
+PACKAGES=(
+    build-essential cmake pkg-config
+    qt6-base-dev qt6-base-dev-tools libgl-dev libx11-dev
+    libgtest-dev googletest
+    fonts-ipafont-gothic
+)
+
+install_missing() {
+    local missing=()
+    for p in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    "${sudo[@]}" apt-get update -q
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends \
+        "${missing[@]}"
+}
+
+build() {
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLA_WERROR=ON "$@" >/dev/null
+    cmake --build build -j"$(nproc)"
+}
+
+cmd=${1:-run}
+[ $# -gt 0 ] && shift
+case "$cmd" in
+deps)
+    install_missing
+    ;;
+run)
+    install_missing
+    build -DQUILLA_BUILD_TESTS=OFF
+    exec build/bin/quilla "$@"
+    ;;
+test)
+    install_missing
+    build -DQUILLA_BUILD_TESTS=ON
+    cd build
+    ctest -j"$(nproc)" --output-on-failure --timeout 300
+    ;;
+*)
+    echo "usage: $0 run|test|deps" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,286 @@
+// The main frame: title, menus, toolbar, status bar, splitter, help, links, bar state.
+#include "TestSupport.h"
+
+#include "app/MainFrame.h"
+#include "app/QuillaApp.h"
+#include "app/QuillaDoc.h"
+#include "app/config.h"
+#include "res/resource.h"
+#include "thumbs/ThumbnailView.h"
+#include "tree/DirView.h"
+
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolBar>
+
+namespace {
+
+QStringList Texts(const QList<QAction*>& actions) {
+    QStringList out;
+    for (QAction* a : actions)
+        out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return out;
+}
+
+QMenu* TopMenu(CMainFrame* frame, const QString& title) {
+    for (QAction* a : frame->menuBar()->actions())
+        if (a->text() == title)
+            return a->menu();
+    return nullptr;
+}
+
+} // namespace
+
+class Frame_ : public AppTest {};
+
+TEST_F(Frame_, TitleNeverShowsTheFolder) {
+    EXPECT_EQ(Frame()->windowTitle(), QStringLiteral("Norvo Pictoquill"));
+    QTemporaryDir dir;
+    ASSERT_TRUE(Frame()->GetActiveDocument()->SetFolder(dir.path()));
+    Frame()->GetActiveDocument()->UpdateAllViews(Frame()->DirView());
+    Spin();
+    EXPECT_EQ(Frame()->windowTitle(), QStringLiteral("Norvo Pictoquill"));
+    EXPECT_EQ(QDir::currentPath(), QDir(dir.path()).canonicalPath());
+}
+
+TEST_F(Frame_, MainMenuHasEveryItemInOrder) {
+    EXPECT_EQ(Texts(Frame()->menuBar()->actions()),
+              (QStringList{"ﾌｧｲﾙ(&F)", "編集(&E)", "表示(&V)", "ﾂｰﾙ(&T)", "ﾍﾙﾌﾟ(&H)"}));
+    EXPECT_EQ(
+        Texts(TopMenu(Frame(), "ﾌｧｲﾙ(&F)")->actions()),
+        (QStringList{"開く(&O)\tEnter", "アプリケーションで開く(&A)", "ドライブ変更(&D)...\tL",
+                     "一つ上のフォルダへ(&U)\tBackSpace", "ファイルのコピー(&C)...\tC",
+                     "ファイルの移動(&M)...\tM", "ファイル名変更(&N)...\tR",
+                     "ファイルの削除(&R)...\tDelete", "フォルダ作成(&K)...\tK", "画像情報(&I)...",
+                     "プロパティ(&P)...", "ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)"}));
+    QMenu* view = TopMenu(Frame(), "表示(&V)");
+    ASSERT_NE(view, nullptr);
+    QMenu* sizes = view->actions().at(0)->menu();
+    ASSERT_NE(sizes, nullptr);
+    EXPECT_EQ(sizes->title(), QStringLiteral("サイズ(&Z)"));
+    EXPECT_EQ(
+        Texts(sizes->actions()),
+        (QStringList{"32×32", "48×48", "64×64", "80×80", "96×96", "100×100", "128×128", "160×160",
+                     "240×240", "280×280", "320×320", "-", "160×120", "カスタム(&C)..."}));
+    // Each item carries its command ID.
+    EXPECT_EQ(CommandIdOf(sizes->actions().at(12)), unsigned(ID_SIZE_160x120));
+    EXPECT_EQ(CommandIdOf(sizes->actions().at(8)), unsigned(ID_SIZE_240));
+    QMenu* help = TopMenu(Frame(), "ﾍﾙﾌﾟ(&H)");
+    ASSERT_NE(help, nullptr);
+    EXPECT_EQ(help->actions().at(0)->text(), QStringLiteral("ヘルプ(&C)\tF1"));
+    EXPECT_EQ(help->actions().at(5)->menu()->title(), QStringLiteral("その他のホームページへ(&U)"));
+}
+
+TEST_F(Frame_, ToolbarButtonsInOrderWithTooltipsAndPrompts) {
+    std::vector<unsigned> ids;
+    for (QAction* a : Frame()->m_wndToolBar->actions())
+        ids.push_back(a->isSeparator() ? 0 : CommandIdOf(a));
+    const std::vector<unsigned> expected = {ID_DRIVE_CHANGE,
+                                            0,
+                                            ID_FOLDER_UP,
+                                            0,
+                                            ID_FILE_COPYTO,
+                                            ID_FILE_MOVETO,
+                                            0,
+                                            ID_FILE_DELETE,
+                                            0,
+                                            ID_FILE_RENAME,
+                                            0,
+                                            ID_FOLDER_CREATE,
+                                            0,
+                                            ID_TOOL_CONVERT,
+                                            0,
+                                            ID_HELP_FINDER};
+    EXPECT_EQ(ids, expected);
+    QAction* drive = Frame()->Action(ID_DRIVE_CHANGE);
+    EXPECT_EQ(drive->toolTip(), QStringLiteral("ドライブ変更"));
+    EXPECT_EQ(drive->statusTip(), QStringLiteral("ドライブ変更"));
+    EXPECT_FALSE(drive->icon().isNull());
+    // Every command of the main menu has a prompt.
+    for (QAction* top : Frame()->menuBar()->actions()) {
+        for (QAction* a : top->menu()->actions()) {
+            if (!a->isSeparator() && !a->menu()) {
+                EXPECT_FALSE(a->statusTip().isEmpty()) << a->text().toStdString();
+            }
+        }
+    }
+}
+
+TEST_F(Frame_, StatusBarShowsPromptsAndOtherwiseTheIdleText) {
+    EXPECT_EQ(Frame()->MessageText(), QStringLiteral("ﾚﾃﾞｨ"));
+    QStatusTipEvent tip(Frame()->Action(ID_FOLDER_UP)->statusTip());
+    QCoreApplication::sendEvent(Frame(), &tip);
+    EXPECT_EQ(Frame()->MessageText(), QStringLiteral("一つ上のフォルダへ移動"));
+    QStatusTipEvent none{QString()};
+    QCoreApplication::sendEvent(Frame(), &none);
+    EXPECT_EQ(Frame()->MessageText(), QStringLiteral("ﾚﾃﾞｨ"));
+    // Message pane first, then the four lock indicators.
+    EXPECT_EQ(Frame()->m_wndStatusBar->findChildren<QLabel*>().size(), 5);
+}
+
+TEST_F(Frame_, SideBySideTreeTakesColumWidthAndTheSplitterIsNotSaved) {
+    Frame()->resize(1000, 700);
+    Frame()->show();
+    Spin();
+    QSplitter* sp = Frame()->m_wndSplitter;
+    EXPECT_EQ(sp->orientation(), Qt::Horizontal);
+    EXPECT_EQ(sp->widget(0), Frame()->DirView());
+    EXPECT_EQ(sp->widget(1), Frame()->ThumbnailView());
+    EXPECT_EQ(sp->sizes().at(0), 260);
+    // The tree keeps its width when the window grows.
+    Frame()->resize(1200, 700);
+    Spin();
+    EXPECT_EQ(sp->sizes().at(0), 260);
+
+    sp->setSizes({400, 500});
+    Restart();
+    EXPECT_EQ(Frame()->m_wndSplitter->sizes().at(0), 260);
+    EXPECT_FALSE(m_settings.ReadRaw().contains("Colum"));
+    EXPECT_FALSE(m_settings.ReadRaw().contains("SplPos"));
+}
+
+class StackedFrame : public AppTest {
+    void Prepare() override { m_settings.WriteRaw("[View]\nSplPos=1\nRow=150\nColum=500\n"); }
+};
+
+TEST_F(StackedFrame, TreeLiesAboveTheGridAtRowHeight) {
+    Frame()->resize(900, 700);
+    Spin();
+    QSplitter* sp = Frame()->m_wndSplitter;
+    EXPECT_EQ(Frame()->m_bStacked, 1);
+    EXPECT_EQ(sp->orientation(), Qt::Vertical);
+    EXPECT_EQ(sp->widget(0), Frame()->DirView());
+    EXPECT_EQ(sp->sizes().at(0), 150);
+    EXPECT_EQ(Frame()->DirView()->height(), 150);
+}
+
+class NarrowColumn : public AppTest {
+    void Prepare() override { m_settings.WriteRaw("[View]\nSplPos=0\nColum=120\nRow=400\n"); }
+};
+
+TEST_F(NarrowColumn, ColumSetsTheTreeWidthAndRowIsUnused) {
+    Frame()->resize(900, 700);
+    Spin();
+    EXPECT_EQ(Frame()->m_wndSplitter->orientation(), Qt::Horizontal);
+    EXPECT_EQ(Frame()->DirView()->width(), 120);
+}
+
+TEST_F(Frame_, MissingHelpFileIsReportedWithItsPathNextToTheExecutable) {
+    const QString expected = QDir(QCoreApplication::applicationDirPath()).filePath("quilla.chm");
+    ASSERT_FALSE(QFile::exists(expected));
+    // The current directory does not matter, even one with a help file of that name in it.
+    QTemporaryDir elsewhere;
+    QFile decoy(QDir(elsewhere.path()).filePath("quilla.chm"));
+    ASSERT_TRUE(decoy.open(QIODevice::WriteOnly));
+    decoy.close();
+    ASSERT_TRUE(Frame()->GetActiveDocument()->SetFolder(elsewhere.path()));
+
+    EXPECT_TRUE(Frame()->Router().Execute(ID_HELP_FINDER));
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].text, QStringLiteral("ヘルプファイルがありません：") + expected);
+    EXPECT_EQ(m_boxes[0].type & 0xF, unsigned(MB_OK));
+    EXPECT_TRUE(m_opened.empty());
+
+    EXPECT_TRUE(Frame()->Router().Execute(ID_HELP_USING));
+    EXPECT_EQ(m_boxes.size(), 2u);
+    // F1 in a pane asks for that pane's context topic; the same check comes first.
+    Frame()->OnHelpInfo(AFX_IDW_PANE_FIRST);
+    EXPECT_EQ(m_boxes.size(), 3u);
+    // The index opens without the existence check.
+    EXPECT_TRUE(Frame()->Router().Execute(ID_HELP_KEYWORD));
+    EXPECT_EQ(m_boxes.size(), 3u);
+    ASSERT_EQ(m_opened.size(), 1u);
+    EXPECT_EQ(m_opened[0].toLocalFile(), expected);
+}
+
+class HelpFilePresent : public AppTest {
+protected:
+    void Prepare() override {
+        m_path = QDir(QCoreApplication::applicationDirPath()).filePath("quilla.chm");
+        QFile f(m_path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    void TearDown() override {
+        AppTest::TearDown();
+        QFile::remove(m_path);
+    }
+    QString m_path;
+};
+
+TEST_F(HelpFilePresent, ContentsOpenTheFileAndHelpOnHelpDoesNothing) {
+    EXPECT_TRUE(Frame()->Router().Execute(ID_HELP_USING));
+    EXPECT_TRUE(m_boxes.empty());
+    EXPECT_TRUE(m_opened.empty());
+    EXPECT_TRUE(Frame()->Router().Execute(ID_HELP_FINDER));
+    EXPECT_TRUE(m_boxes.empty());
+    ASSERT_EQ(m_opened.size(), 1u);
+    EXPECT_EQ(m_opened[0].toLocalFile(), m_path);
+}
+
+TEST_F(Frame_, WebLinksOpenTheConfiguredPages) {
+    for (unsigned id : {ID_HELP_HOMEPAGE, ID_HELP_FORUM, ID_HELP_MAKER, ID_HELP_SOFTWARE})
+        EXPECT_TRUE(Frame()->Router().Execute(id));
+    ASSERT_EQ(m_opened.size(), 4u);
+    EXPECT_EQ(m_opened[0], QUrl(QUILLA_URL_HOME));
+    EXPECT_EQ(m_opened[1], QUrl(QUILLA_URL_FORUM));
+    EXPECT_EQ(m_opened[2], QUrl(QUILLA_URL_MAKER));
+    EXPECT_EQ(m_opened[3], QUrl(QUILLA_URL_SOFTWARE));
+    EXPECT_TRUE(m_boxes.empty());
+}
+
+TEST_F(Frame_, BarStateIsSavedOnCloseAndRestoredOnStart) {
+    Frame()->show();
+    EXPECT_TRUE(Frame()->Router().Execute(ID_VIEW_STATUS_BAR));
+    Frame()->removeToolBar(Frame()->m_wndToolBar);
+    Frame()->addToolBar(Qt::LeftToolBarArea, Frame()->m_wndToolBar);
+    Frame()->m_wndToolBar->show();
+    Restart();
+    EXPECT_FALSE(Frame()->m_wndStatusBar->isVisibleTo(Frame()));
+    EXPECT_TRUE(Frame()->m_wndToolBar->isVisibleTo(Frame()));
+    EXPECT_EQ(Frame()->toolBarArea(Frame()->m_wndToolBar), Qt::LeftToolBarArea);
+    const QByteArray raw = m_settings.ReadRaw();
+    EXPECT_TRUE(raw.contains("[General-Summary]")) << raw.constData();
+    EXPECT_TRUE(raw.contains("[General-Bar0]"));
+
+    // And back: the toolbar hidden, the status bar shown again.
+    EXPECT_TRUE(Frame()->Router().Execute(ID_VIEW_TOOLBAR));
+    EXPECT_TRUE(Frame()->Router().Execute(ID_VIEW_STATUS_BAR));
+    Restart();
+    EXPECT_FALSE(Frame()->m_wndToolBar->isVisibleTo(Frame()));
+    EXPECT_TRUE(Frame()->m_wndStatusBar->isVisibleTo(Frame()));
+}
+
+TEST_F(Frame_, NothingIsSavedWithoutClosing) {
+    Restart(/*closeFirst=*/false);
+    EXPECT_FALSE(m_settings.Exists());
+}
+
+TEST_F(Frame_, AboutBoxShowsProductAndVersion) {
+    QString title, product;
+    QTimer::singleShot(0, [&] {
+        if (auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            title = dlg->windowTitle();
+            if (auto* label = dlg->findChild<QLabel*>("productName"))
+                product = label->text();
+            dlg->accept();
+        }
+    });
+    EXPECT_TRUE(Frame()->Router().Execute(ID_APP_ABOUT));
+    EXPECT_EQ(title, QStringLiteral("Quillaのﾊﾞｰｼﾞｮﾝ情報"));
+    EXPECT_EQ(product, QStringLiteral("Norvo Pictoquill Version ") + QUILLA_VERSION);
+}
+
+TEST_F(Frame_, ExitClosesTheMainWindowAndSavesTheBars) {
+    EXPECT_TRUE(Frame()->Router().Execute(ID_APP_EXIT));
+    EXPECT_FALSE(Frame()->isVisible());
+    EXPECT_TRUE(m_settings.ReadRaw().contains("[General-Bar1]"));
+}

@@ -1,0 +1,79 @@
+#include "TestSupport.h"
+
+#include "app/MainFrame.h"
+#include "app/QuillaApp.h"
+#include "platform/Desktop.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+
+TempSettings::TempSettings() {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
+}
+
+TempSettings::~TempSettings() = default;
+
+QString TempSettings::FilePath() const {
+    return m_dir.filePath(QStringLiteral("Norvo/Quilla.conf"));
+}
+
+void TempSettings::WriteRaw(const QByteArray& iniText) const {
+    QDir().mkpath(m_dir.filePath(QStringLiteral("Norvo")));
+    QFile f(FilePath());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(iniText);
+}
+
+QByteArray TempSettings::ReadRaw() const {
+    QFile f(FilePath());
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool TempSettings::Exists() const {
+    return QFile::exists(FilePath());
+}
+
+void AppTest::SetUp() {
+    m_oldResponder = SetMessageBoxResponder([this](const MsgBoxRequest& r) {
+        m_boxes.push_back(r);
+        return m_boxAnswer;
+    });
+    Desktop::SetOpener([this](const QUrl& url) {
+        m_opened.push_back(url);
+        return true;
+    });
+    Prepare();
+    ASSERT_TRUE(App()->InitInstance());
+    Spin();
+}
+
+void AppTest::TearDown() {
+    App()->ExitMainFrame();
+    Desktop::SetOpener({});
+    SetMessageBoxResponder(std::move(m_oldResponder));
+}
+
+void AppTest::Restart(bool closeFirst) {
+    if (closeFirst && Frame())
+        Frame()->close();
+    App()->ExitMainFrame();
+    ASSERT_TRUE(App()->InitInstance());
+    Spin();
+}
+
+CQuillaApp* AppTest::App() const {
+    return QuillaApp();
+}
+
+CMainFrame* AppTest::Frame() const {
+    return QuillaApp()->MainFrame();
+}
+
+void AppTest::Spin(int ms) {
+    const QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}

@@ -1,0 +1,56 @@
+// What the tests share: a settings folder of their own, answered message boxes, recorded desktop
+// requests, and the application started and ended around each test.
+#pragma once
+
+#include "platform/MsgBox.h"
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <gtest/gtest.h>
+#include <vector>
+
+class CMainFrame;
+class CQuillaApp;
+
+// Points the settings at a fresh temporary folder for the lifetime of the object.
+class TempSettings {
+public:
+    TempSettings();
+    ~TempSettings();
+    // The settings file (it need not exist).
+    QString FilePath() const;
+    // Writes the settings file as the user (or another program) would have left it.
+    void WriteRaw(const QByteArray& iniText) const;
+    // The file's text, "" when it does not exist.
+    QByteArray ReadRaw() const;
+    bool Exists() const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// Starts the application in SetUp (after Prepare() has had its say) and ends it in TearDown.
+class AppTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Runs before the application starts: write settings here.
+    virtual void Prepare() {}
+    // Ends the application (saving the bar state as closing does) and starts it again.
+    void Restart(bool closeFirst = true);
+
+    CQuillaApp* App() const;
+    CMainFrame* Frame() const;
+    // Runs the event loop briefly so that posted events and idle work are handled.
+    static void Spin(int ms = 20);
+
+    TempSettings m_settings;
+    std::vector<MsgBoxRequest> m_boxes; // every message box asked for, in order
+    int m_boxAnswer = IDOK;
+    std::vector<QUrl> m_opened; // every address given to the desktop
+
+private:
+    MsgBoxResponder m_oldResponder;
+};
