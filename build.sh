@@ -11,13 +11,16 @@ cd "$(dirname "$0")"
 PACKAGES=(
     build-essential cmake pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev libx11-dev
+    libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev libexif-dev libimagequant-dev zlib1g-dev
     libgtest-dev googletest
     fonts-ipafont-gothic
 )
+# Independent readers and writers of image files that the tests check against.
+TEST_PACKAGES=(imagemagick libimage-exiftool-perl python3-pil)
 
 install_missing() {
     local missing=()
-    for p in "${PACKAGES[@]}"; do
+    for p in "${PACKAGES[@]}" "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
             missing+=("$p")
     done
@@ -47,10 +50,18 @@ run)
     exec build/bin/quilla "$@"
     ;;
 test)
-    install_missing
+    install_missing "${TEST_PACKAGES[@]}"
     build -DQUILLA_BUILD_TESTS=ON
-    cd build
-    ctest -j"$(nproc)" --output-on-failure --timeout 300
+    status=0
+    (cd build && ctest -j"$(nproc)" --output-on-failure --timeout 300) || status=1
+    # The decoders once more under AddressSanitizer and UBSan.
+    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUILLA_SANITIZE=ON -DQUILLA_WERROR=ON \
+        >/dev/null
+    cmake --build build-asan -j"$(nproc)" --target imaging_tests
+    (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        ctest -L imaging -j"$(nproc)" --output-on-failure --timeout 600) || status=1
+    exit $status
     ;;
 *)
     echo "usage: $0 run|test|deps" >&2

@@ -1,7 +1,207 @@
 #include "imaging/ImageLibrary.h"
 
-bool LoadImageLibrary() {
-    // No imaging module is installed with this build, so there are no entry points to resolve:
-    // every image operation reports failure.
-    return false;
+#include <QCoreApplication>
+#include <QDir>
+#include <cstring>
+#include <dlfcn.h>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+struct Module {
+    const char* file;
+    std::vector<const char*> names;
+    std::vector<void*> entries;
+};
+
+std::vector<const char*> FileModuleNames() {
+    std::vector<const char*> names = {"IKOpenFileDlg", "IKSaveFileDlg", "IKSaveFileDlgEx",
+                                      "IKFileType", "IKFileLoad"};
+    static const char* const pairs[][2] = {
+        {"IKBmpFileLoad", "IKBmpFileSave"}, {"IKJpegFileLoad", "IKJpegFileSave"},
+        {"IKGifFileLoad", "IKGifFileSave"}, {"IKTiffFileLoad", "IKTiffFileSave"},
+        {"IKPngFileLoad", "IKPngFileSave"}, {"IKFpxFileLoad", "IKFpxFileSave"},
+        {"IKPcxFileLoad", "IKPcxFileSave"}, {"IKWmfFileLoad", "IKWmfFileSave"},
+        {"IKEmfFileLoad", "IKEmfFileSave"}, {"IKDxfFileLoad", "IKDxfFileSave"}};
+    for (const auto& p : pairs) {
+        names.push_back(p[0]);
+        names.push_back(p[1]);
+        if (std::strcmp(p[1], "IKJpegFileSave") == 0)
+            names.push_back("IKJpegExifInfo");
+    }
+    for (const char* n : {"IKFTPGetFile", "IKFTPPutFile", "IKFTPDeleteFile", "IKFTPRenameFile",
+                          "IKHTTPGetFile", "IKHTTPPutFile",
+                          // Reduced-scale loading for thumbnails, an addition of this library.
+                          "IKFileLoadScaled"})
+        names.push_back(n);
+    return names;
 }
+
+std::vector<Module>& Modules() {
+    static std::vector<Module> modules = {
+        {"libik6com.so",
+         {"IKGetMemorySize",     "IKFreeMemory",      "IKGetImageType",
+          "IKGetSystemPalette",  "IKSetDpi",          "IKGetDpi",
+          "IKGetErrorStatus",    "IKGetPalette",      "IKSetPalette",
+          "IKDibFromBitmap",     "IKBitmapFromDib",   "IKDeleteBitmapObject",
+          "IKGetOneBitPalCount", "IKGetFromClipBrd",  "IKSetToClipBrd",
+          "IKClearClipBrd",      "IKIsClipBrdData",   "IKCopyImage",
+          "IKCreateImage",       "IKCreateVectImage", "IKCreateVectImageEx",
+          "IKDrawVectObject",    "IKVectToDib",       "IKResizeRefine1BitImage"},
+         {}},
+        {"libik6file.so", FileModuleNames(), {}},
+        {"libik6scan.so",
+         {"IKScanInitialize", "IKScanSelect", "IKScanListLen", "IKScanList", "IKScanGetDSInfo",
+          "IKScanOpenDS", "IKScanGetPixelType", "IKScanGetPhysicalSize", "IKScanGetMinimumSize",
+          "IKScanGetBitDepth", "IKScanGetCapRange", "IKScanIsCapSupported", "IKScanGetCapEnum",
+          "IKScanExec", "IKScanCloseDS", "IKScanTerminate"},
+         {}},
+        {"libik6print.so",
+         {"IKImageOut",
+          "IKImageOutToHwnd",
+          "IKSetPixel",
+          "IKGetPixel",
+          "IKPaint",
+          "IKLine",
+          "IKRectangle",
+          "IKEllipse",
+          "IKPolygon",
+          "IKPolyline",
+          "IKArc",
+          "IKPie",
+          "IKChord",
+          "IKRoundRect",
+          "IKFillRect",
+          "IKDrawText",
+          "IKTextOut",
+          "IKGetTextExtent",
+          "IKGetImageFromHdc",
+          "IKPreviewInit",
+          "IKSetPrint",
+          "IKPrintStartDoc",
+          "IKPrintStartPage",
+          "IKPrintEndPage",
+          "IKPrintEndDoc",
+          "IKGetPaperSize",
+          "IKPrintDlg",
+          "IKPrintCreateDC",
+          "IKPrintDeleteDC",
+          "IKGetDevModeHandle",
+          "IKReleaseDevModeHandle",
+          "IKEnumPrinters",
+          "IKGetPrinterPort",
+          "IKGetDevModeInfo",
+          "IKSetDevModeInfo"},
+         {}},
+        {"libik6effect.so",
+         {"IKAntiAlias",
+          "IKCustomFilter",
+          "IKEmboss",
+          "IKMosaic",
+          "IKOutline",
+          "IKRemoveNoise",
+          "IKBlur",
+          "IKSharp",
+          "IKChroma",
+          "IKConvertColor",
+          "IKRGBLevel",
+          "IKRGBGamma",
+          "IKRGBSpline",
+          "IKRGBRev",
+          "IKSetGray",
+          "IKYCCLevel",
+          "IKYCCGamma",
+          "IKYCCSpline",
+          "IKYCCRev",
+          "IKSetSecretImage",
+          "IKCheckSecretImage",
+          "IKAffine",
+          "IKPanorama",
+          "IKSelectImage",
+          "IKAutoSelectImage",
+          "IKResize",
+          "IKRotation",
+          "IKSelectImageEx",
+          "IKAutoSelectImageEx",
+          "IKResizeEx",
+          "IKRotationEx",
+          "IKPasteImage",
+          "IKLayer",
+          "IKRipple",
+          "IKWhirlPinch",
+          "IKWaves",
+          "IKOilPaint",
+          "IKCanvas",
+          "IKLens",
+          "IKMotionBlur",
+          "IKGlassTile",
+          "IKStartDibAccess",
+          "IKEndDibAccess",
+          "IKGetDibPixel",
+          "IKSetDibPixel",
+          "IKUnifyColor",
+          "IKCutRectImage"},
+         {}},
+    };
+    return modules;
+}
+
+// Name → slot, rebuilt on every load.
+std::unordered_map<std::string, void*>& Index() {
+    static std::unordered_map<std::string, void*> index;
+    return index;
+}
+
+char g_caption[60], g_message[60], g_button[60];
+
+void CopyText(char* dst, const char* text) {
+    std::strncpy(dst, text, 59);
+    dst[59] = '\0';
+}
+
+} // namespace
+
+void LoadImageLibraryFrom(const QString& folder) {
+    Index().clear();
+    for (Module& m : Modules()) {
+        // Empty the whole table first; fill it only from a module that loaded.
+        m.entries.assign(m.names.size(), nullptr);
+        const QByteArray file = QDir(folder).filePath(QString::fromLatin1(m.file)).toLocal8Bit();
+        // Modules stay loaded until the process ends.
+        void* lib = dlopen(file.constData(), RTLD_NOW | RTLD_LOCAL);
+        for (size_t i = 0; i < m.names.size(); ++i) {
+            m.entries[i] = lib ? dlsym(lib, m.names[i]) : nullptr;
+            Index()[m.names[i]] = m.entries[i];
+        }
+    }
+}
+
+void LoadImageLibrary() {
+    LoadImageLibraryFrom(QCoreApplication::applicationDirPath());
+}
+
+void SetProgressTexts(bool show) {
+    CopyText(g_caption, show ? "処理中" : "");
+    CopyText(g_message, show ? "処理中です..." : "");
+    CopyText(g_button, show ? "中止" : "");
+}
+
+namespace ImageLib {
+
+const char* Caption() {
+    return g_caption;
+}
+const char* Message() {
+    return g_message;
+}
+const char* Button() {
+    return g_button;
+}
+
+void* Slot(const char* name) {
+    auto it = Index().find(name);
+    return it == Index().end() ? nullptr : it->second;
+}
+
+} // namespace ImageLib

@@ -11,12 +11,24 @@ namespace SusieHost {
 
 int LoadPlugins(const QString& folder) {
     Folder() = folder;
-    // No plug-in format is supported by this build yet, so nothing is loaded.
+    // This build has no plug-in loader yet, so no plug-in is loaded from any folder.
     return 0;
 }
 
 QString PluginFolder() {
     return Folder();
+}
+
+int FormatCount() {
+    return 0;
+}
+
+bool IsSupported(const QString&) {
+    return false;
+}
+
+int Decode(const QString&, QImage&) {
+    return -1;
 }
 
 } // namespace SusieHost

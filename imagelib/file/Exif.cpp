@@ -1,0 +1,127 @@
+// Exif information of JPEG files through libexif, with the embedded thumbnail as an image.
+#include "file/Formats.h"
+
+#include <libexif/exif-data.h>
+
+namespace ik {
+
+namespace {
+
+// The payload of the first APP1 segment that holds Exif data, read from the file's headers.
+QByteArray ExifSegment(const char* path) {
+    File f(path);
+    uchar b[4];
+    if (!f.ReadAt(0, b, 2) || b[0] != 0xFF || b[1] != 0xD8)
+        return QByteArray();
+    int64_t pos = 2;
+    for (int guard = 0; guard < 10000; ++guard) {
+        if (!f.ReadAt(pos, b, 4) || b[0] != 0xFF)
+            return QByteArray();
+        if (b[1] == 0xFF) {
+            ++pos;
+            continue;
+        }
+        if (b[1] == 0xDA || b[1] == 0xD9)
+            return QByteArray();
+        const int len = b[2] << 8 | b[3];
+        if (len < 2)
+            return QByteArray();
+        if (b[1] == 0xE1) {
+            QByteArray seg = f.ReadAt(pos + 4, size_t(len - 2));
+            if (seg.startsWith(QByteArray("Exif\0\0", 6)))
+                return seg;
+        }
+        pos += 2 + len;
+    }
+    return QByteArray();
+}
+
+QByteArray Ascii(ExifData* ed, ExifIfd ifd, ExifTag tag) {
+    ExifEntry* e = exif_content_get_entry(ed->ifd[ifd], tag);
+    if (!e || !e->data || e->size == 0)
+        return QByteArray();
+    QByteArray raw(reinterpret_cast<const char*>(e->data), qsizetype(e->size));
+    const qsizetype nul = raw.indexOf('\0');
+    if (nul >= 0)
+        raw.truncate(nul);
+    return TextToUtf8(raw.trimmed());
+}
+
+bool Rational(ExifData* ed, ExifTag tag, uint32_t& num, uint32_t& den) {
+    ExifEntry* e = exif_content_get_entry(ed->ifd[EXIF_IFD_EXIF], tag);
+    if (!e || !e->data || e->size < 8 || e->components < 1)
+        return false;
+    const ExifByteOrder order = exif_data_get_byte_order(ed);
+    if (e->format == EXIF_FORMAT_RATIONAL) {
+        const ExifRational r = exif_get_rational(e->data, order);
+        num = r.numerator;
+        den = r.denominator;
+        return true;
+    }
+    if (e->format == EXIF_FORMAT_SRATIONAL) {
+        const ExifSRational r = exif_get_srational(e->data, order);
+        num = uint32_t(r.numerator);
+        den = uint32_t(r.denominator);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+} // namespace ik
+
+using namespace ik;
+
+extern "C" int IKJpegExifInfo(const char* path, void* record) {
+    if (!record)
+        return 0;
+    const QByteArray seg = ExifSegment(path);
+    if (seg.isEmpty())
+        return 0;
+    ExifData* ed = exif_data_new();
+    if (!ed)
+        return 0;
+    // Read the data as it is: no tags added, none "corrected".
+    exif_data_unset_option(ed, EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+    exif_data_load_data(ed, reinterpret_cast<const unsigned char*>(seg.constData()),
+                        unsigned(seg.size()));
+    bool any = false;
+    for (int i = 0; i < EXIF_IFD_COUNT; ++i)
+        any = any || (ed->ifd[i] && ed->ifd[i]->count > 0);
+    if (!any) {
+        exif_data_unref(ed);
+        return 0;
+    }
+    std::memset(record, 0, IK_EXIF_SIZE);
+    PutText(record, IK_EX_MAKER, 1024, Ascii(ed, EXIF_IFD_0, EXIF_TAG_MAKE));
+    PutText(record, IK_EX_MODEL, 1024, Ascii(ed, EXIF_IFD_0, EXIF_TAG_MODEL));
+    QByteArray when = Ascii(ed, EXIF_IFD_EXIF, EXIF_TAG_DATE_TIME_ORIGINAL);
+    if (when.isEmpty())
+        when = Ascii(ed, EXIF_IFD_0, EXIF_TAG_DATE_TIME);
+    PutText(record, IK_EX_DATETIME, 52, when);
+
+    uint32_t n = 0, d = 0;
+    if (Rational(ed, EXIF_TAG_EXPOSURE_TIME, n, d)) {
+        Put32(record, IK_EX_EXPOSURE, n);
+        Put32(record, IK_EX_EXPOSURE + 4, d);
+    }
+    if (Rational(ed, EXIF_TAG_SHUTTER_SPEED_VALUE, n, d)) {
+        Put32(record, IK_EX_SHUTTER, n);
+        Put32(record, IK_EX_SHUTTER + 4, d);
+    }
+    if (Rational(ed, EXIF_TAG_FOCAL_LENGTH, n, d)) {
+        Put32(record, IK_EX_FOCAL, n);
+        Put32(record, IK_EX_FOCAL + 4, d);
+    }
+    if (Rational(ed, EXIF_TAG_FNUMBER, n, d)) {
+        Put32(record, IK_EX_FNUMBER, n);
+        Put32(record, IK_EX_FNUMBER + 4, d);
+    }
+    IKHANDLE thumb = 0;
+    if (ed->data && ed->size > 0)
+        thumb = Put(DecodeJpeg(ed->data, ed->size, 0, 0, nullptr, nullptr, nullptr));
+    Put32(record, IK_EX_THUMBNAIL, thumb);
+    exif_data_unref(ed);
+    return 1;
+}

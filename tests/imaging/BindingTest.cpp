@@ -1,0 +1,206 @@
+// The program's binding to the imaging library: the loader, CImageKit and the free functions.
+#include "ImagingSupport.h"
+
+#include "imaging/ImageKit.h"
+#include "imaging/ImageLibrary.h"
+#include "platform/MsgBox.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QProgressDialog>
+#include <QTimer>
+
+using namespace testimg;
+
+namespace {
+
+class Binding : public ::testing::Test {
+protected:
+    void SetUp() override { LoadImageLibrary(); }
+    void TearDown() override { LoadImageLibrary(); }
+    QDir Dir() const { return QDir(m_dir.path()); }
+    QString Png(const QString& name, int w, int h) {
+        QImage img(w, h, QImage::Format_RGB32);
+        img.fill(qRgb(10, 200, 30));
+        const QString path = Dir().filePath(name);
+        EXPECT_TRUE(img.save(path, "PNG"));
+        return path;
+    }
+    QTemporaryDir m_dir;
+};
+
+} // namespace
+
+TEST(FileNames, ImageExtensionsAndSaveTypes) {
+    EXPECT_TRUE(IsImageFile("PHOTO.JPG"));
+    EXPECT_TRUE(IsImageFile("photo.Jpeg"));
+    EXPECT_TRUE(IsImageFile("/a/b/scan.TIFF"));
+    EXPECT_FALSE(IsImageFile("archive.jpg.txt"));
+    EXPECT_FALSE(IsImageFile("noext"));
+    EXPECT_EQ(GetSaveType("PHOTO.JPG"), 2);
+    EXPECT_EQ(GetSaveType("photo.Jpeg"), 2);
+    EXPECT_EQ(GetSaveType("a.bmp"), 0);
+    EXPECT_EQ(GetSaveType("a.GIF"), 1);
+    EXPECT_EQ(GetSaveType("a.tif"), 3);
+    EXPECT_EQ(GetSaveType("a.tiff"), 3);
+    EXPECT_EQ(GetSaveType("a.pcx"), 4);
+    EXPECT_EQ(GetSaveType("a.png"), 5);
+    EXPECT_EQ(GetSaveType("noext"), -1);
+    EXPECT_EQ(GetSaveType("old.lzh"), 255);
+    // The extension is taken from the last dot of the whole path, even in a folder name.
+    EXPECT_EQ(GetSaveType("/dir.x/file"), 255);
+    EXPECT_EQ(GetSaveType("/dir.png/file"), 255);
+}
+
+TEST(FileNames, AspectArithmetic) {
+    EXPECT_EQ(CalcHeightForWidth(400, 300, 200), 150);
+    EXPECT_EQ(CalcWidthForHeight(400, 300, 150), 200);
+    EXPECT_EQ(CalcWidthForHeight(3000, 4000, 400), 300);
+    // Fixed-point truncation: ratio 3333 for 3 × 1.
+    EXPECT_EQ(CalcHeightForWidth(3, 1, 300), 99);
+    // A ratio of 0 (wider than 10,000 : 1) and a zero width do not divide by zero.
+    EXPECT_EQ(CalcWidthForHeight(20000, 1, 2), 40000);
+    EXPECT_EQ(CalcHeightForWidth(20000, 1, 100), 0);
+    EXPECT_EQ(CalcWidthForHeight(0, 10, 10), 0);
+}
+
+TEST_F(Binding, LoadSizeDepthDraw) {
+    CImageKit kit;
+    EXPECT_TRUE(kit.IsEmpty());
+    EXPECT_EQ(kit.GetSize(), QSize(0, 0));
+    EXPECT_FALSE(kit.Resize(10, 10, false)); // an empty object fails without the library
+    ASSERT_TRUE(kit.Load(Png("a.png", 30, 20), false));
+    EXPECT_EQ(kit.GetSize(), QSize(30, 20));
+    EXPECT_EQ(kit.GetBitCount(), 24);
+    EXPECT_TRUE(kit.ConvertColor(8, 0, 1, false));
+    EXPECT_EQ(kit.GetBitCount(), 8);
+    EXPECT_TRUE(kit.Resize(15, 10, false));
+    EXPECT_EQ(kit.GetSize(), QSize(15, 10));
+    QImage canvas(40, 40, QImage::Format_RGB32);
+    canvas.fill(Qt::white);
+    {
+        QPainter p(&canvas);
+        EXPECT_TRUE(kit.DrawAt(&p, 5, 6, -1, -1, 1));
+        EXPECT_EQ(p.transform(), QTransform()); // the origin is put back
+    }
+    EXPECT_EQ(canvas.pixel(5, 6), qRgb(10, 200, 30));
+    EXPECT_EQ(canvas.pixel(19, 15), qRgb(10, 200, 30));
+    EXPECT_EQ(canvas.pixel(20, 16), qRgb(255, 255, 255));
+}
+
+TEST_F(Binding, FailedLoadLeavesTheObjectEmptyAndReleasesTheOldImage) {
+    CImageKit kit;
+    const int before = ik::Count();
+    ASSERT_TRUE(kit.Load(Png("a.png", 8, 8), false));
+    EXPECT_EQ(ik::Count(), before + 1);
+    // Known extension, content nobody reads (offered to the plug-ins, of which there are none).
+    const QString junk = WriteBytes(Dir(), "junk.png", "not an image");
+    EXPECT_FALSE(kit.Load(junk, false));
+    EXPECT_TRUE(kit.IsEmpty());
+    EXPECT_EQ(ik::Count(), before);
+    // A real picture under an unknown extension is never given to the library.
+    const QString renamed = Dir().filePath("picture.dat");
+    ASSERT_TRUE(QFile::copy(Png("b.png", 8, 8), renamed));
+    EXPECT_FALSE(kit.Load(renamed, false));
+    EXPECT_EQ(GetFileTypeCode(renamed), 0);
+    EXPECT_EQ(GetFileTypeCode(Dir().filePath("b.png")), IK_TYPE_PNG);
+    EXPECT_FALSE(kit.LoadByPlugin(renamed));
+}
+
+TEST_F(Binding, ThumbnailPrefersTheExifThumbnailElseLoadsInFull) {
+    REQUIRE_TOOL("convert");
+    REQUIRE_TOOL("exiftool");
+    const QString photo = Dir().filePath("cam.jpg"), thumb = Dir().filePath("t.jpg");
+    ASSERT_TRUE(RunTool("convert", {"-size", "800x600", "gradient:red-blue", photo}));
+    const QString bare = Dir().filePath("bare.jpg");
+    ASSERT_TRUE(QFile::copy(photo, bare));
+    ASSERT_TRUE(RunTool("convert", {photo, "-resize", "160x120", thumb}));
+    ASSERT_TRUE(RunTool(
+        "exiftool", {"-q", "-overwrite_original", "-Make=N", "-ThumbnailImage<=" + thumb, photo}));
+    ASSERT_TRUE(RunTool("exiftool", {"-q", "-overwrite_original", "-Make=N", bare}));
+    CImageKit kit;
+    ASSERT_TRUE(kit.LoadThumbnail(photo, false));
+    EXPECT_EQ(kit.GetSize(), QSize(160, 120));
+    ASSERT_TRUE(kit.LoadThumbnail(bare, false)); // Exif without a thumbnail: the whole picture
+    EXPECT_EQ(kit.GetSize(), QSize(800, 600));
+    QSize original;
+    ASSERT_TRUE(kit.LoadScaled(bare, QSize(76, 57), &original));
+    EXPECT_EQ(original, QSize(800, 600));
+    EXPECT_EQ(kit.GetSize(), QSize(100, 75));
+}
+
+TEST_F(Binding, MissingModulesMakeEveryOperationFailWithoutACrash) {
+    CImageKit kit;
+    ASSERT_TRUE(kit.Load(Png("a.png", 8, 8), false));
+    QTemporaryDir empty;
+    LoadImageLibraryFrom(empty.path());
+    EXPECT_EQ(ImageLib::Slot("IKFileLoad"), nullptr);
+    EXPECT_EQ(ImageLib::Slot("IKScanInitialize"), nullptr);
+    CImageKit other;
+    EXPECT_FALSE(other.Load(Dir().filePath("a.png"), false));
+    EXPECT_FALSE(kit.Resize(4, 4, false));
+    EXPECT_FALSE(kit.ConvertColor(8, 0, 1, false));
+    EXPECT_FALSE(kit.SaveBmp(Dir().filePath("x.bmp"), false));
+    EXPECT_EQ(kit.GetSize(), QSize(0, 0));
+    EXPECT_EQ(GetFileTypeCode(Dir().filePath("a.png")), 0);
+    std::vector<MsgBoxRequest> boxes;
+    auto old = SetMessageBoxResponder([&](const MsgBoxRequest& r) {
+        boxes.push_back(r);
+        return IDOK;
+    });
+    EXPECT_FALSE(kit.Sharpen(10, 0, 0, 8, 8, 1, false));
+    SetMessageBoxResponder(old);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, QStringLiteral("処理が失敗しました"));
+    QImage canvas(4, 4, QImage::Format_RGB32);
+    QPainter p(&canvas);
+    EXPECT_FALSE(kit.Draw(&p, -1, -1, 0));
+    // Loaded again, the same object works.
+    LoadImageLibrary();
+    EXPECT_EQ(kit.GetSize(), QSize(8, 8));
+}
+
+TEST_F(Binding, EntryPointsAreLookedUpByName) {
+    for (const char* name : {"IKFreeMemory", "IKGetImageType", "IKDibFromBitmap", "IKSetToClipBrd",
+                             "IKFileType", "IKFileLoad", "IKJpegExifInfo", "IKImageOut", "IKResize",
+                             "IKConvertColor", "IKSharp", "IKFileLoadScaled"})
+        EXPECT_NE(ImageLib::Slot(name), nullptr) << name;
+    // Names the library does not have stay empty.
+    EXPECT_EQ(ImageLib::Slot("IKRotation"), nullptr);
+    EXPECT_EQ(ImageLib::Slot("IKScanExec"), nullptr);
+}
+
+TEST_F(Binding, ProgressTextsAndTheStopButton) {
+    SetProgressTexts(true);
+    EXPECT_STREQ(ImageLib::Caption(), "処理中");
+    EXPECT_STREQ(ImageLib::Message(), "処理中です...");
+    EXPECT_STREQ(ImageLib::Button(), "中止");
+    SetProgressTexts(false);
+    EXPECT_STREQ(ImageLib::Caption(), "");
+
+    // A long load with the window shown at once; pressing stop fails it.
+    const QString big = Png("big.png", 3000, 3000);
+    IKSetProgressDelay(0);
+    QString caption, label;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* dlg = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget())) {
+            caption = dlg->windowTitle();
+            label = dlg->labelText();
+            dlg->cancel();
+        }
+    });
+    poll.start();
+    CImageKit kit;
+    const int before = ik::Count();
+    EXPECT_FALSE(kit.Load(big, true));
+    poll.stop();
+    IKSetProgressDelay(400);
+    EXPECT_EQ(caption, QStringLiteral("処理中"));
+    EXPECT_EQ(label, QStringLiteral("処理中です..."));
+    EXPECT_TRUE(kit.IsEmpty());
+    EXPECT_EQ(ik::Count(), before);
+    // Without texts there is no window and nothing to stop.
+    EXPECT_TRUE(kit.Load(big, false));
+}

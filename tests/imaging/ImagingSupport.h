@@ -1,0 +1,73 @@
+// What the imaging tests share: a temporary folder, real image files written by independent
+// tools (ImageMagick, exiftool, Pillow, libtiff's tools), and access to decoded pixels.
+#pragma once
+
+#include "core/Image.h"
+#include "ik6.h"
+
+#include <QColor>
+#include <QDir>
+#include <QImage>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace testimg {
+
+// Runs a program; true when it exited with 0. Output goes to *out when given.
+bool RunTool(const QString& program, const QStringList& args, QByteArray* out = nullptr,
+             int timeoutMs = 60000);
+// True when the program is installed.
+bool Have(const QString& program);
+// ImageMagick's convert; skips the calling test when it is missing.
+#define REQUIRE_TOOL(tool)                                                                         \
+    do {                                                                                           \
+        if (!testimg::Have(tool))                                                                  \
+            GTEST_SKIP() << tool << " is not installed";                                           \
+    } while (0)
+
+// The test pattern: smooth gradients with a few solid blocks, odd sizes to exercise row padding.
+QRgb Pattern(int x, int y, int w, int h);
+// Writes the pattern as a binary PPM (the neutral source every tool reads).
+QString WritePpm(const QDir& dir, const QString& name, int w, int h);
+// Converts src to dst with ImageMagick's convert and the given options; fails the test on error.
+QString Convert(const QDir& dir, const QString& src, const QString& dst,
+                const QStringList& options = {});
+// Writes the bytes to a file.
+QString WriteBytes(const QDir& dir, const QString& name, const QByteArray& bytes);
+QByteArray ReadBytes(const QString& path);
+
+// The record IKFileType fills.
+struct FileType {
+    int ok = 0, width = 0, height = 0, type = 0, interlace = 0, panes = 0, bitCount = 0;
+    uint32_t fileSize = 0;
+    QByteArray comment;
+};
+FileType TypeOf(const QString& path);
+
+// Loads a file through IKFileLoad; the handle is freed with the object.
+class Loaded {
+public:
+    explicit Loaded(const QString& path);
+    explicit Loaded(IKHANDLE h) : m_h(h) {}
+    ~Loaded();
+    Loaded(const Loaded&) = delete;
+    Loaded& operator=(const Loaded&) = delete;
+    IKHANDLE Handle() const { return m_h; }
+    const ik::Image* Get() const { return ik::Get(m_h); }
+    int Bpp() const;
+    QSize Size() const;
+    // The pixels as 32-bit colours.
+    QImage Rgb() const;
+
+private:
+    IKHANDLE m_h = 0;
+};
+
+// The largest difference of any colour channel between two images of the same size (-1 when
+// the sizes differ).
+int MaxDiff(const QImage& a, const QImage& b);
+
+} // namespace testimg
