@@ -1,5 +1,6 @@
 #include "imaging/ImageKit.h"
 
+#include "imaging/Fit.h"
 #include "imaging/ImageLibrary.h"
 #include "imaging/SusieHost.h"
 #include "platform/MsgBox.h"
@@ -109,6 +110,34 @@ bool CImageKit::LoadScaled(const QString& path, QSize minSize, QSize* original) 
     }
     Free();
     return false;
+}
+
+bool CImageKit::LoadForThumbnail(const QString& path, QSize box, QSize* original) {
+    char rec[IK_FILETYPE_SIZE] = {};
+    const int type = GetFileTypeCode(path, rec);
+    if (type == IK_TYPE_JPEG_EXIF) {
+        if (auto fn = Get<JpegExifInfoFn>("IKJpegExifInfo")) {
+            std::vector<char> exif(IK_EXIF_SIZE, 0);
+            if (fn(Utf8(path).constData(), exif.data())) {
+                IKHANDLE thumb = 0;
+                std::memcpy(&thumb, exif.data() + IK_EX_THUMBNAIL, sizeof thumb);
+                Attach(thumb);
+                if (thumb) {
+                    if (original)
+                        *original = GetSize();
+                    return true;
+                }
+            }
+        }
+    }
+    QSize target = box;
+    if (type != 0) {
+        int32_t w = 0, h = 0;
+        std::memcpy(&w, rec + IK_FT_WIDTH, 4);
+        std::memcpy(&h, rec + IK_FT_HEIGHT, 4);
+        target = FittedSize(QSize(w, h), box);
+    }
+    return LoadScaled(path, target, original);
 }
 
 bool CImageKit::LoadByPlugin(const QString& path) {

@@ -31,6 +31,11 @@ public:
     // Reads the file at reduced scale, not below minSize where the format allows (JPEG), and
     // reports the original size; falls back to the plug-ins like Load. For thumbnails.
     bool LoadScaled(const QString& path, QSize minSize, QSize* original);
+    // Loads a picture for a thumbnail that will be fitted into box: an Exif JPEG's embedded
+    // thumbnail when it has one, else the file decoded no larger than the fitted size needs.
+    // *original receives the size of the picture as LoadThumbnail would have loaded it, from
+    // which the caller computes the fitted size.
+    bool LoadForThumbnail(const QString& path, QSize box, QSize* original);
 
     bool SaveBmp(const QString& path, bool show);
     bool SaveJpeg(const QString& path, int quality, int progressive, int subsampling, bool show);

@@ -1,6 +1,7 @@
 // The program's binding to the imaging library: the loader, CImageKit and the free functions.
 #include "ImagingSupport.h"
 
+#include "imaging/Fit.h"
 #include "imaging/ImageKit.h"
 #include "imaging/ImageLibrary.h"
 #include "platform/MsgBox.h"
@@ -127,6 +128,16 @@ TEST_F(Binding, ThumbnailPrefersTheExifThumbnailElseLoadsInFull) {
     ASSERT_TRUE(kit.LoadScaled(bare, QSize(76, 57), &original));
     EXPECT_EQ(original, QSize(800, 600));
     EXPECT_EQ(kit.GetSize(), QSize(100, 75));
+    // For a thumbnail: the embedded one when there is one, else the smallest decode that still
+    // covers the fitted size, with the size the picture has.
+    ASSERT_TRUE(kit.LoadForThumbnail(photo, QSize(76, 76), &original));
+    EXPECT_EQ(original, QSize(160, 120));
+    EXPECT_EQ(kit.GetSize(), QSize(160, 120));
+    ASSERT_TRUE(kit.LoadForThumbnail(bare, QSize(76, 76), &original));
+    EXPECT_EQ(original, QSize(800, 600));
+    EXPECT_EQ(kit.GetSize(), QSize(100, 75)); // 1/8 covers 76 × 57
+    ASSERT_TRUE(kit.LoadForThumbnail(bare, QSize(300, 300), &original));
+    EXPECT_EQ(kit.GetSize(), QSize(300, 225)); // 3/8 covers 300 × 225
 }
 
 TEST_F(Binding, MissingModulesMakeEveryOperationFailWithoutACrash) {
@@ -203,4 +214,20 @@ TEST_F(Binding, ProgressTextsAndTheStopButton) {
     EXPECT_EQ(ik::Count(), before);
     // Without texts there is no window and nothing to stop.
     EXPECT_TRUE(kit.Load(big, false));
+}
+
+TEST(Fitting, ExamplesOfThePreviewAndThumbnails) {
+    EXPECT_EQ(FittedSize({640, 480}, {76, 76}), QSize(76, 57));
+    EXPECT_EQ(FittedSize({16, 16}, {76, 76}), QSize(16, 16));
+    EXPECT_EQ(FittedSize({640, 480}, {100, 80}), QSize(100, 75));
+    EXPECT_EQ(FittedSize({480, 640}, {100, 80}), QSize(60, 80));
+    // Only the height overflows, but the longer side decides: wider than the picture.
+    EXPECT_EQ(FittedSize({90, 85}, {100, 80}), QSize(100, 85));
+    EXPECT_EQ(FittedSize({400, 390}, {156, 116}), QSize(156, 152));
+    EXPECT_EQ(FittedSize({4000, 3000}, {76, 76}), QSize(76, 57));
+    // A box side of 0 counts as 1; a ratio of 0 leaves the picture as it is.
+    EXPECT_EQ(FittedSize({10, 5}, {0, 0}), QSize(1, 1));
+    EXPECT_EQ(FittedSize({1, 300}, {20000, 2}), QSize(1, 2));
+    EXPECT_EQ(FittedSize({2, 1}, {1, 1000}), QSize(1, 1));
+    EXPECT_EQ(FittedSize({3, 5}, {2, 1000}), QSize(3, 5));
 }
