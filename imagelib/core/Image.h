@@ -44,6 +44,21 @@ Image FromQImage(const QImage& img);
 // The smallest palette depth (1, 4, 8) that holds n colours.
 int PaletteDepth(int colours);
 
+// Colour conversions shared by the modules.
+// The image as 32 bits (ARGB32 when it has alpha, else RGB32).
+QImage As32(const Image& src);
+// A processed 32-bit image back at the depth of `like` (palette sources come back true colour).
+Image BackToDepth(QImage img32, const Image& like);
+// Luminance 0..255.
+int Luma(QRgb p);
+class Progress;
+// Black and white, by Floyd-Steinberg error diffusion or by a threshold.
+Image ToOneBit(const Image& src, bool dither, int threshold, Progress& progress);
+// A grey-level palette of 2^bits entries.
+Image ToGreyPalette(const Image& src, int bits, bool dither, Progress& progress);
+// An optimal palette of at most 2^bits colours (libimagequant).
+Image Quantise(const Image& src, int bits, bool dither, Progress& progress);
+
 // A progress window with a stop button, shown when the texts are not empty and the operation has
 // run longer than the delay. Step() keeps the window and the user's input alive and returns false
 // once the user pressed stop.

@@ -155,4 +155,19 @@ int MaxDiff(const QImage& a, const QImage& b) {
     return worst;
 }
 
+double MeanDiff(const QImage& a, const QImage& b) {
+    if (a.size() != b.size() || a.isNull())
+        return -1;
+    const QImage x = a.convertToFormat(QImage::Format_ARGB32);
+    const QImage y = b.convertToFormat(QImage::Format_ARGB32);
+    double sum = 0;
+    for (int r = 0; r < x.height(); ++r)
+        for (int c = 0; c < x.width(); ++c) {
+            const QRgb p = x.pixel(c, r), q = y.pixel(c, r);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
+                   std::abs(qBlue(p) - qBlue(q));
+        }
+    return sum / (3.0 * x.width() * x.height());
+}
+
 } // namespace testimg

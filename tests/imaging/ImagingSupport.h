@@ -69,5 +69,7 @@ private:
 // The largest difference of any colour channel between two images of the same size (-1 when
 // the sizes differ).
 int MaxDiff(const QImage& a, const QImage& b);
+// The mean absolute difference over all colour channels (-1 when the sizes differ).
+double MeanDiff(const QImage& a, const QImage& b);
 
 } // namespace testimg

@@ -1,0 +1,163 @@
+// Colour conversions shared by the library's modules.
+#include "core/Image.h"
+
+#include <algorithm>
+#include <libimagequant.h>
+
+namespace ik {
+
+// The source as a 32-bit image for processing.
+QImage As32(const Image& src) {
+    const QImage::Format f =
+        src.img.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+    return src.img.format() == f ? src.img : src.img.convertToFormat(f);
+}
+
+// A processed 32-bit image back in the depth of the source (palette sources stay true colour).
+Image BackToDepth(QImage img32, const Image& like) {
+    Image out;
+    switch (like.bpp) {
+    case 16:
+        out.img = img32.convertToFormat(like.img.format() == QImage::Format_RGB16
+                                            ? QImage::Format_RGB16
+                                            : QImage::Format_RGB555);
+        out.bpp = 16;
+        break;
+    case 32:
+        out.img = std::move(img32);
+        out.bpp = 32;
+        break;
+    default:
+        if (img32.hasAlphaChannel()) {
+            out.img = std::move(img32);
+            out.bpp = 32;
+        } else {
+            out.img = img32.convertToFormat(QImage::Format_RGB888);
+            out.bpp = 24;
+        }
+        break;
+    }
+    return out;
+}
+
+int Luma(QRgb p) {
+    return (qRed(p) * 299 + qGreen(p) * 587 + qBlue(p) * 114 + 500) / 1000;
+}
+
+// Black and white from luminance, by error diffusion or by a threshold.
+Image ToOneBit(const Image& src, bool dither, int threshold, Progress& progress) {
+    const QImage img = As32(src);
+    const int w = img.width(), h = img.height();
+    Image out;
+    out.img = QImage(w, h, QImage::Format_Indexed8);
+    if (out.img.isNull())
+        return Image();
+    out.img.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
+    out.bpp = 1;
+    std::vector<int> err(size_t(w) + 2, 0), next(size_t(w) + 2, 0);
+    for (int y = 0; y < h; ++y) {
+        const QRgb* s = reinterpret_cast<const QRgb*>(img.constScanLine(y));
+        uchar* d = out.img.scanLine(y);
+        std::fill(next.begin(), next.end(), 0);
+        for (int x = 0; x < w; ++x) {
+            const int v = Luma(s[x]) + (dither ? err[size_t(x) + 1] / 16 : 0);
+            const int bit = v >= (dither ? 128 : threshold) ? 1 : 0;
+            d[x] = uchar(bit);
+            if (dither) {
+                const int e = v - (bit ? 255 : 0);
+                err[size_t(x) + 2] += e * 7;
+                next[size_t(x)] += e * 3;
+                next[size_t(x) + 1] += e * 5;
+                next[size_t(x) + 2] += e;
+            }
+        }
+        std::swap(err, next);
+        if (!progress.Step(y + 1, h))
+            return Image();
+    }
+    return out;
+}
+
+// Grey levels with n entries, dithered or rounded to the nearest level.
+Image ToGreyPalette(const Image& src, int bits, bool dither, Progress& progress) {
+    const QImage img = As32(src);
+    const int w = img.width(), h = img.height(), n = 1 << bits;
+    Image out;
+    out.img = QImage(w, h, QImage::Format_Indexed8);
+    if (out.img.isNull())
+        return Image();
+    QVector<QRgb> table(n);
+    for (int i = 0; i < n; ++i) {
+        const int v = i * 255 / (n - 1);
+        table[i] = qRgb(v, v, v);
+    }
+    out.img.setColorTable(table);
+    out.bpp = bits;
+    std::vector<int> err(size_t(w) + 2, 0), next(size_t(w) + 2, 0);
+    for (int y = 0; y < h; ++y) {
+        const QRgb* s = reinterpret_cast<const QRgb*>(img.constScanLine(y));
+        uchar* d = out.img.scanLine(y);
+        std::fill(next.begin(), next.end(), 0);
+        for (int x = 0; x < w; ++x) {
+            const int v = std::clamp(Luma(s[x]) + (dither ? err[size_t(x) + 1] / 16 : 0), 0, 255);
+            const int i = (v * (n - 1) + 127) / 255;
+            d[x] = uchar(i);
+            if (dither) {
+                const int e = v - i * 255 / (n - 1);
+                err[size_t(x) + 2] += e * 7;
+                next[size_t(x)] += e * 3;
+                next[size_t(x) + 1] += e * 5;
+                next[size_t(x) + 2] += e;
+            }
+        }
+        std::swap(err, next);
+        if (!progress.Step(y + 1, h))
+            return Image();
+    }
+    return out;
+}
+
+// An optimal palette of at most 2^bits colours through libimagequant.
+Image Quantise(const Image& src, int bits, bool dither, Progress& progress) {
+    QImage rgba = src.img.convertToFormat(QImage::Format_RGBA8888);
+    const int w = rgba.width(), h = rgba.height();
+    if (!progress.Step(0, 3))
+        return Image();
+    liq_attr* attr = liq_attr_create();
+    if (!attr)
+        return Image();
+    liq_set_max_colors(attr, 1 << bits);
+    std::vector<void*> rows(static_cast<size_t>(h));
+    for (int y = 0; y < h; ++y)
+        rows[size_t(y)] = rgba.scanLine(y);
+    liq_image* image = liq_image_create_rgba_rows(attr, rows.data(), w, h, 0);
+    liq_result* result = nullptr;
+    Image out;
+    if (image && liq_image_quantize(image, attr, &result) == LIQ_OK) {
+        liq_set_dithering_level(result, dither ? 1.0f : 0.0f);
+        out.img = QImage(w, h, QImage::Format_Indexed8);
+        std::vector<uchar*> outRows(static_cast<size_t>(h));
+        for (int y = 0; y < h; ++y)
+            outRows[size_t(y)] = out.img.scanLine(y);
+        if (!out.img.isNull() && progress.Step(1, 3) &&
+            liq_write_remapped_image_rows(result, image, outRows.data()) == LIQ_OK) {
+            const liq_palette* pal = liq_get_palette(result);
+            QVector<QRgb> table(int(pal->count));
+            for (unsigned i = 0; i < pal->count; ++i)
+                table[int(i)] = qRgba(pal->entries[i].r, pal->entries[i].g, pal->entries[i].b,
+                                      pal->entries[i].a);
+            out.img.setColorTable(table);
+            out.bpp = bits;
+        } else {
+            out = Image();
+        }
+    }
+    if (result)
+        liq_result_destroy(result);
+    if (image)
+        liq_image_destroy(image);
+    liq_attr_destroy(attr);
+    return out;
+}
+
+} // namespace ik
