@@ -127,6 +127,9 @@ Image Quantise(const Image& src, int bits, bool dither, Progress& progress) {
     if (!attr)
         return Image();
     liq_set_max_colors(attr, 1 << bits);
+    // Large pictures use the quantiser's fastest search: still a better palette than an octree
+    // with Floyd-Steinberg (higher PSNR), in less time. Small ones take the default search.
+    liq_set_speed(attr, int64_t(w) * h > 1000000 ? 10 : 4);
     std::vector<void*> rows(static_cast<size_t>(h));
     for (int y = 0; y < h; ++y)
         rows[size_t(y)] = rgba.scanLine(y);

@@ -429,6 +429,9 @@ bool RunPngOut(png_structp png, png_infop info, PngOut* job) {
         return false;
     png_init_io(png, job->f);
     png_set_write_status_fn(png, OnPngRowWritten);
+    // zlib's level 4 deflates photographs about twice as fast as its default level 6 into files
+    // of the same size (within about one percent either way).
+    png_set_compression_level(png, 4);
     const QImage& img = *job->img;
     const bool indexed = img.format() == QImage::Format_Indexed8;
     png_set_IHDR(png, info, png_uint_32(img.width()), png_uint_32(img.height()),
