@@ -1,17 +1,25 @@
-// The thumbnail grid, the right pane of the main frame: the image files of the current folder.
+// The thumbnail grid, the right pane of the main frame: the image files of the current folder as
+// a scrolling grid of framed tiles with their pictures and names.
 #pragma once
 
 #include "platform/DocView.h"
+#include "preview/PreviewDlg.h"
+#include "thumbs/ImageTile.h"
 
 #include <QAbstractScrollArea>
+#include <QFont>
 #include <QSize>
+#include <memory>
+#include <vector>
 
 class CQuillaDoc;
+class QMenu;
 
 class CThumbnailView : public QAbstractScrollArea, public CView {
     Q_OBJECT
 public:
     explicit CThumbnailView(QWidget* parent = nullptr);
+    ~CThumbnailView() override;
 
     QWidget* Widget() override { return this; }
     CQuillaDoc* GetDocument() const;
@@ -19,42 +27,89 @@ public:
     void OnInitialUpdate() override;
     void OnUpdate(CView* pSender, long lHint, void* pHint) override;
 
-    // Lists the current folder completely.
+    // Lists the current folder completely; no picture is loaded.
     void FillList();
+    // Brings the entries up to date after a file command, keeping loaded pictures.
+    void RefreshList();
     // Orders the entries by the sort key and order.
     void SortList();
-    // Moves every entry to the cell of its index.
+    // Puts every entry at the cell of its index, keeping the scroll position.
     void PlaceTiles();
     // Recomputes the cell size, the column count and the scroll sizes.
     void UpdateScrollLayout();
+    void CalcCellSize();
+    QRect GetCellRect(int i) const;
+    void EnsureVisible(int i);
+    // Selection by a click on entry i (the entry count for empty space).
+    void SelectAt(int i, bool bCtrl, bool bShift);
 
-    // Loads the picture of the first entry that has none; returns false when every entry has
-    // one (the idle loader then lets the program become idle).
+    int FindTileByName(const QString& name) const;
+    int GetSelectedIndices(std::vector<int>& indices) const;
+    int GetFocusIndex() const { return m_nFocus; }
+    const std::vector<CImageTile*>& Tiles() const { return m_tiles; }
+    // The entry under a point of the viewport, or the entry count for empty space.
+    int TileAt(QPoint viewportPos) const;
+
+    // Loads the picture of the first entry in display order that has none (and did not fail
+    // before); returns false when there is none left.
     bool LoadNextPicture();
+    // Shows the focus entry in the preview (the open command).
+    void OpenFocusInPreview();
+    CPreviewDlg& Preview() { return m_preview; }
 
-    // The thumbnail size set by the size commands (width × height).
     QSize ThumbnailSize() const { return m_sizeThumb; }
+    QSize CellSize() const { return m_sizeCell; }
+    int Columns() const { return m_nColumns; }
     int SortMode() const { return m_nSortMode; }
     bool SortAscending() const { return m_bSortAscend != 0; }
-    int GetFocusIndex() const { return m_nFocus; }
+    const QFont& FileNameFont() const { return m_font; }
+    // The text height of the font the current geometry was computed with.
+    int TextHeight() const { return m_t; }
 
-    // Fine mode: thumbnails at 32 bits per pixel, sharpened. One flag for the whole process.
-    static bool FineMode() { return s_bFineMode; }
+    static bool FineMode() { return CPreviewWnd::s_bFineMode; }
+
+    // Which font dialog and size dialog answers to use (tests); empty functions show the dialogs.
+    std::function<bool(QFont&)> m_fontChooser;
+    std::function<bool(int&, int&)> m_sizeChooser;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
 
 private:
+    void DestroyTiles();
+    CImageTile* NewTile(const QString& dir, const QString& name, uint64_t size, int64_t mtime);
+    void CreateTileWindow(CImageTile* tile);
+    void PaintTile(QPainter& p, int i);
+    void InvalidateTile(int i);
+    void SetSelected(int i, bool on);
+    void MoveFocus(int to, bool deselectOld);
+    void ShowContextMenu(QPoint globalPos);
+    QFont MakeFont() const;
     void SetThumbnailSize(int cx, int cy);
     void SetSortMode(int nMode);
     void ToggleSortOrder();
     void ToggleFineMode();
-    // Sends a folder-level command on to the folder tree.
+    void OnCustomSize();
+    void OnFont();
+    void OpenWithApplication();
     void ForwardToTree(unsigned nID);
+    QString CurrentDirWithSlash() const;
 
+    std::vector<CImageTile*> m_tiles;
+    CPreviewDlg m_preview;
     QSize m_sizeThumb;
     QSize m_sizeCell;
     int m_nColumns = 1;
     int m_nSortMode = 0;
     int m_bSortAscend = 1;
     int m_nFocus = 0;
-
-    static bool s_bFineMode;
+    QFont m_font;
+    int m_t = 13;
+    size_t m_nIdleCursor = 0; // every entry before it has a picture or failed
+    std::unique_ptr<QMenu> m_popup;
 };

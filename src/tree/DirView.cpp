@@ -4,6 +4,7 @@
 #include "res/resource.h"
 #include "thumbs/ThumbnailView.h"
 
+#include <QDir>
 #include <QHeaderView>
 
 CDirView::CDirView(QWidget* parent) : QTreeWidget(parent) {
@@ -20,6 +21,12 @@ CDirView::CDirView(QWidget* parent) : QTreeWidget(parent) {
 
 CQuillaDoc* CDirView::GetDocument() const {
     return static_cast<CQuillaDoc*>(CView::GetDocument());
+}
+
+void CDirView::OnInitialUpdate() {
+    // The folder shown first is the one the program was started in.
+    if (CQuillaDoc* doc = GetDocument())
+        doc->SetFolder(QDir::currentPath());
 }
 
 void CDirView::ForwardToThumbnails(unsigned nID) {

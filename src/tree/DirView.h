@@ -14,6 +14,7 @@ public:
 
     QWidget* Widget() override { return this; }
     CQuillaDoc* GetDocument() const;
+    void OnInitialUpdate() override;
 
 private:
     // Sends the command on to the thumbnail view, which carries out the file-level commands.

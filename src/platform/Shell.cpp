@@ -1,0 +1,60 @@
+#include "platform/Shell.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDateTime>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QUrl>
+
+namespace {
+Shell::PropertiesHook& Hook() {
+    static Shell::PropertiesHook h;
+    return h;
+}
+} // namespace
+
+namespace Shell {
+
+PropertiesHook SetPropertiesHook(PropertiesHook hook) {
+    PropertiesHook old = std::move(Hook());
+    Hook() = std::move(hook);
+    return old;
+}
+
+void ShowProperties(const QString& path, QWidget* owner) {
+    if (Hook()) {
+        Hook()(path);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItemProperties"));
+    call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
+    if (reply.type() == QDBusMessage::ReplyMessage)
+        return;
+    // No file manager answered: show the essentials ourselves.
+    const QFileInfo fi(path);
+    auto* dlg = new QDialog(owner);
+    dlg->setAttribute(Qt::WA_DeleteOnClose);
+    dlg->setWindowTitle(fi.fileName() + QStringLiteral("のプロパティ"));
+    auto* form = new QFormLayout(dlg);
+    form->addRow(QStringLiteral("名前:"), new QLabel(fi.fileName()));
+    form->addRow(QStringLiteral("場所:"), new QLabel(fi.absolutePath()));
+    form->addRow(QStringLiteral("サイズ:"),
+                 new QLabel(QStringLiteral("%1 バイト").arg(QLocale().toString(fi.size()))));
+    form->addRow(QStringLiteral("更新日時:"),
+                 new QLabel(QLocale().toString(fi.lastModified(), QLocale::LongFormat)));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dlg, &QDialog::accept);
+    form->addRow(buttons);
+    dlg->show();
+}
+
+} // namespace Shell

@@ -1,0 +1,19 @@
+// Shell services: the property sheet of a file.
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace Shell {
+
+// Shows the file's properties in the desktop's file manager, or in a small window of Quilla's own
+// where no file manager offers them.
+void ShowProperties(const QString& path, QWidget* owner);
+
+// Tests see every request instead (an empty function restores the real behaviour).
+using PropertiesHook = std::function<void(const QString& path)>;
+PropertiesHook SetPropertiesHook(PropertiesHook hook);
+
+} // namespace Shell

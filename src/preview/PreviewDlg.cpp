@@ -1,0 +1,144 @@
+#include "preview/PreviewDlg.h"
+
+#include "platform/Shell.h"
+#include "platform/WaitCursor.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMenuBar>
+#include <QPainter>
+#include <QScreen>
+
+namespace {
+enum : unsigned {
+    ID_PREVIEW_CLOSE = 32820,
+    ID_PREVIEW_PROPERTIES = 32821,
+    ID_PREVIEW_COPY = 32822
+};
+}
+
+CPreviewDlg::CPreviewDlg() : QDialog(nullptr) {
+    setWindowTitle(QStringLiteral("プレビュー"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+    setModal(false);
+    m_menu = new QMenuBar(this);
+    QMenu* file = m_menu->addMenu(QStringLiteral("ファイル(&F)"));
+    QAction* props = file->addAction(QStringLiteral("プロパティ"));
+    file->addSeparator();
+    QAction* close = file->addAction(QStringLiteral("閉じる"));
+    QMenu* edit = m_menu->addMenu(QStringLiteral("編集(&E)"));
+    QAction* copy = edit->addAction(QStringLiteral("コピー(&C)"));
+    SetCommandId(props, ID_PREVIEW_PROPERTIES);
+    SetCommandId(close, ID_PREVIEW_CLOSE);
+    SetCommandId(copy, ID_PREVIEW_COPY);
+    for (QAction* a : {props, close, copy})
+        connect(a, &QAction::triggered, this, [this, a] { SendCommand(CommandIdOf(a)); });
+    MapCommand(ID_PREVIEW_CLOSE, [this] { accept(); });
+    MapCommand(ID_PREVIEW_PROPERTIES, [this] { Shell::ShowProperties(m_strPath, this); });
+    MapCommand(ID_PREVIEW_COPY, [this] {
+        if (!m_image.IsEmpty())
+            m_image.CopyToClipboard(this);
+    });
+    // 152 × 124 dialog units in a 9-point font: the window's size before a picture sizes it.
+    resize(228, 202);
+}
+
+QRect CPreviewDlg::ScreenArea() const {
+    if (m_screen.isValid())
+        return m_screen;
+    QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+    return s ? s->availableGeometry() : QRect(0, 0, 1280, 994);
+}
+
+void CPreviewDlg::Open(const QString& path) {
+    m_strPath = path;
+    if (!m_bOpen) {
+        OnInitDialog();
+        return;
+    }
+    ShowImage(m_strPath);
+    update();
+}
+
+void CPreviewDlg::OnInitDialog() {
+    m_bOpen = true;
+    move(ScreenArea().topLeft());
+    show();
+    ShowImage(m_strPath);
+    // The caption names the file; showing another file later leaves it as it is.
+    const qsizetype slash = m_strPath.lastIndexOf(QLatin1Char('/'));
+    if (slash >= 0)
+        setWindowTitle(QStringLiteral("プレビュー - ") + m_strPath.mid(slash + 1));
+}
+
+void CPreviewDlg::ShowImage(const QString& path) {
+    CWaitCursor wait;
+    m_image.Load(path, false);
+    // A file that cannot be loaded leaves the window as it is.
+    if (m_image.IsEmpty())
+        return;
+    QSize size = m_image.GetSize();
+    int w = size.width(), h = size.height();
+    const QRect area = ScreenArea();
+    const int limit = std::max(area.width() - 100, area.height() - 100);
+    if (w > limit || h > limit) {
+        int nw, nh;
+        if (w < h) {
+            const int ratio = h * 100 / limit;
+            nw = std::clamp(w * 100 / ratio, 1, w);
+            nh = limit;
+        } else {
+            const int ratio = w * 100 / limit;
+            nh = std::clamp(h * 100 / ratio, 1, h);
+            nw = limit;
+        }
+        m_image.Resize(nw, nh, false);
+        size = m_image.GetSize();
+        w = size.width();
+        h = size.height();
+    }
+    // The client area below the menu is exactly the picture; the frame adds its own size.
+    const int menu = m_menu->sizeHint().height();
+    const QRect frame = frameGeometry(), inner = geometry();
+    const int extraW = frame.width() - inner.width(), extraH = frame.height() - inner.height();
+    const int W = w + extraW, H = h + menu + extraH;
+    const int cx = area.right() + 1, cy = area.bottom() + 1;
+    int x = frame.left(), y = frame.top();
+    if (x + W < cx && y + H < cy) {
+        resize(w, h + menu);
+        return;
+    }
+    if (x + W > cx)
+        x = std::max(0, cx - W);
+    if (y + H > cy)
+        y = std::max(0, cy - H);
+    resize(w, h + menu);
+    move(x, y);
+}
+
+void CPreviewDlg::paintEvent(QPaintEvent*) {
+    if (m_image.IsEmpty())
+        return;
+    QPainter p(this);
+    p.translate(0, m_menu->sizeHint().height());
+    m_image.Draw(&p, -1, -1, 0);
+}
+
+void CPreviewDlg::Close() {
+    m_bOpen = false;
+    hide();
+}
+
+void CPreviewDlg::closeEvent(QCloseEvent* event) {
+    Close();
+    event->accept();
+}
+
+void CPreviewDlg::reject() {
+    Close();
+}
+
+void CPreviewDlg::accept() {
+    Close();
+}

@@ -1,0 +1,42 @@
+// The preview: a modeless, resizable window that shows one image file at its own size, shrunk
+// only when it is larger than the screen, and sizes itself to the picture.
+#pragma once
+
+#include "imaging/ImageKit.h"
+#include "platform/CmdTarget.h"
+
+#include <QDialog>
+
+class QMenuBar;
+
+class CPreviewDlg : public QDialog, public CCmdTarget {
+    Q_OBJECT
+public:
+    CPreviewDlg();
+
+    // Shows the file: opens the window the first time, else loads the new picture into it.
+    void Open(const QString& path);
+    bool HasWindow() const { return m_bOpen; }
+    // Loads the file, then sizes and places the window for it.
+    void ShowImage(const QString& path);
+
+    CImageKit m_image;
+    QString m_strPath;
+
+    // The screen area the window keeps to (the available area of its screen); tests set it.
+    void SetScreenArea(const QRect& area) { m_screen = area; }
+    QRect ScreenArea() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+    void accept() override;
+
+private:
+    void OnInitDialog();
+    void Close();
+    QMenuBar* m_menu = nullptr;
+    bool m_bOpen = false;
+    QRect m_screen;
+};

@@ -1,0 +1,29 @@
+// The picture window of a thumbnail tile: it holds the tile's picture, fitted to its client area,
+// and draws it centred onto the tile. Fine mode (one flag for the whole process) makes every
+// thumbnail 32-bit and sharpens those that are shrunk.
+#pragma once
+
+#include "imaging/ImageKit.h"
+
+#include <QRect>
+#include <QString>
+
+class QPainter;
+
+class CPreviewWnd {
+public:
+    // Loads the file fitted to the client area; returns the image handle, 0 when nothing loaded.
+    IKHANDLE LoadFitted(const QString& path);
+    // Draws the picture centred in the client area; clientOrigin is where the client area's
+    // top-left corner lies on the painter.
+    void DrawCentered(QPainter* dc, QPoint clientOrigin);
+    // The client area's size (the window less its 1-pixel border).
+    QSize ClientSize() const { return QSize(m_rcWindow.width() - 2, m_rcWindow.height() - 2); }
+
+    CImageKit m_image;
+    QString m_strPath;
+    int m_nFlag = 1;
+    QRect m_rcWindow; // in the tile's client coordinates, border included
+
+    static bool s_bFineMode;
+};

@@ -1,0 +1,33 @@
+// One entry of the thumbnail view: an image file of the current folder and the tile that shows
+// it. Tiles are light objects that the view places, paints and hit-tests.
+#pragma once
+
+#include "preview/PreviewWnd.h"
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+class CImageTile {
+public:
+    // Stores the full path in the picture window and the part after the last "/" as the name.
+    void SetPath(const QString& path);
+
+    CPreviewWnd m_wndImage;
+    QString m_strName;
+    QByteArray m_key;     // the name as the bytes sorting compares
+    uint32_t m_nSize = 0; // the file size modulo 2^32
+    int64_t m_time = 0;   // last write, seconds since 1970
+    bool m_bSelected = false;
+    bool m_bFailed = false;  // its picture could not be loaded; not tried again until relisted
+    int16_t m_t = 0;         // the caption font's text height when the tile was created
+    bool m_bCreated = false; // placed in the grid (a "window" exists)
+};
+
+// The sort order of two entries for the sort key (0 name, 1 extension, 2 size, 3 date) and
+// direction; negative, zero or positive.
+int CompareEntries(const CImageTile& a, const CImageTile& b, int sortMode, bool ascending);
+// Orders the entries by a heapsort over 1-based positions, as the listing has always sorted
+// them: equal keys end in the order this particular sort leaves them.
+void SortTiles(std::vector<CImageTile*>& tiles, int sortMode, bool ascending);
