@@ -27,11 +27,13 @@ public:
     void SetScreenArea(const QRect& area) { m_screen = area; }
     QRect ScreenArea() const;
 
+    // Escape, Enter and the close command all close the window; the object keeps its image.
+    void reject() override;
+    void accept() override;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void reject() override;
-    void accept() override;
 
 private:
     void OnInitDialog();

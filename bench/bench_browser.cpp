@@ -1,0 +1,73 @@
+// The thumbnail browser under load, headless.
+//   bench_browser listing DIR    lists DIR (made beforehand) and paints the first screen: prints
+//                                the milliseconds to the first painted screen and the memory per
+//                                entry the listing holds before any picture is loaded
+//   bench_browser idle DIR       lists DIR and loads every thumbnail through the idle loader:
+//                                prints thumbnails per second
+#include "app/MainFrame.h"
+#include "app/QuillaApp.h"
+#include "app/QuillaDoc.h"
+#include "thumbs/ThumbnailView.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <chrono>
+#include <cstdio>
+#include <malloc.h>
+
+namespace {
+double Ms(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since)
+        .count();
+}
+size_t HeapInUse() {
+    const struct mallinfo2 mi = mallinfo2();
+    return mi.uordblks + mi.hblkhd;
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s listing|idle DIR\n", argv[0]);
+        return 2;
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    const QString mode = QString::fromLatin1(argv[1]);
+    const QString dir = QString::fromLocal8Bit(argv[2]);
+    CQuillaApp app(argc, argv);
+    // Start in an empty folder, then go to the one measured.
+    QTemporaryDir empty;
+    QDir::setCurrent(empty.path());
+    if (!app.InitInstance())
+        return 1;
+    CThumbnailView* view = app.MainFrame()->ThumbnailView();
+    QCoreApplication::processEvents();
+    app.MainFrame()->GetActiveDocument()->SetFolder(dir);
+
+    if (mode == QLatin1String("listing")) {
+        const size_t before = HeapInUse();
+        const auto start = std::chrono::steady_clock::now();
+        view->FillList();
+        const size_t after = HeapInUse();
+        view->viewport()->repaint();
+        const double ms = Ms(start);
+        const size_t n = view->Tiles().size();
+        std::printf("%zu entries: first screen painted in %.0f ms, %.0f bytes per entry\n", n, ms,
+                    n ? double(after - before) / double(n) : 0.0);
+        return 0;
+    }
+    view->FillList();
+    const auto start = std::chrono::steady_clock::now();
+    int loaded = 0;
+    while (view->LoadNextPicture())
+        ++loaded;
+    const double ms = Ms(start);
+    int failed = 0;
+    for (const CImageTile* t : view->Tiles())
+        failed += t->m_bFailed ? 1 : 0;
+    std::printf("%d thumbnails (%d failed) in %.0f ms: %.1f thumbnails per second, %.1f ms each\n",
+                loaded, failed, ms, loaded * 1000.0 / ms, ms / loaded);
+    return 0;
+}

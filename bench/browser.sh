@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Browser benchmark, headless, on one core:
+#  1. a folder of 100,000 image files (names, sizes and dates only: the files are empty or sparse):
+#     time from listing to the first painted screen, and memory per entry before pictures load;
+#  2. idle loading of 200 camera-size (4000 × 3000) JPEGs without and with Exif thumbnails:
+#     thumbnails per second.
+#   bench/browser.sh           (build first: ./build.sh test; part 2 reuses bench/thumbnails.sh's files)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bin=$root/build/bin/bench_browser
+data=${QUILLA_BENCH_DATA:-/tmp/quilla-bench}
+[ -x "$bin" ] || { echo "build first: ./build.sh test"; exit 2; }
+
+big=$data/listing
+if [ ! -f "$big/img099999.jpg" ]; then
+    mkdir -p "$big"
+    python3 - "$big" <<'PY'
+import os, random, sys
+d = sys.argv[1]
+random.seed(1)
+exts = ['.jpg', '.JPG', '.png', '.gif', '.bmp', '.tif']
+for i in range(100000):
+    p = os.path.join(d, 'img%06d%s' % (i, exts[i % len(exts)]))
+    with open(p, 'wb') as f:
+        f.truncate(random.randint(1000, 8000000))
+    t = 1500000000 + random.randint(0, 200000000)
+    os.utime(p, (t, t))
+PY
+fi
+echo "== listing"
+taskset -c 0 "$bin" listing "$big" 2>/dev/null
+
+echo "== idle loading"
+[ -d "$data/photo" ] || { echo "run bench/thumbnails.sh first for the camera-size files"; exit 2; }
+for kind in plain exif; do
+    dir=$data/idle-$kind
+    if [ ! -d "$dir" ]; then
+        mkdir -p "$dir"
+        src=$data/photo; [ $kind = exif ] && src=$data/photo/exif
+        n=0
+        for round in 1 2 3 4 5; do
+            for f in "$src"/[0-9]*.jpg; do
+                n=$((n + 1)); ln -s "$f" "$dir/$(printf '%03d' $n).jpg"
+            done
+        done
+    fi
+    cat "$dir"/*.jpg >/dev/null
+    printf '%-6s ' "$kind"
+    taskset -c 0 "$bin" idle "$dir" 2>/dev/null
+done

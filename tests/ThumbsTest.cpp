@@ -1,0 +1,544 @@
+// The thumbnail browser on real folders: listing, sorting, refresh, geometry, selection, keys,
+// loading and the preview.
+#include "TestSupport.h"
+
+#include "app/MainFrame.h"
+#include "app/QuillaApp.h"
+#include "app/QuillaDoc.h"
+#include "app/Settings.h"
+#include "imaging/ImageLibrary.h"
+#include "res/resource.h"
+#include "thumbs/Layout.h"
+#include "thumbs/ThumbnailSizeDlg.h"
+#include "thumbs/ThumbnailView.h"
+#include "tree/DirView.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QScrollBar>
+#include <QTest>
+#include <QTimer>
+#include <sys/time.h>
+#include <utime.h>
+
+namespace {
+
+QStringList Names(const CThumbnailView* v) {
+    QStringList out;
+    for (const CImageTile* t : v->Tiles())
+        out << t->m_strName;
+    return out;
+}
+
+class Thumbs : public AppTest {
+protected:
+    void Prepare() override {
+        m_oldDir = QDir::currentPath();
+        QDir::setCurrent(m_dir.path());
+        PrepareFolder();
+    }
+    void TearDown() override {
+        AppTest::TearDown();
+        QDir::setCurrent(m_oldDir);
+    }
+    virtual void PrepareFolder() {}
+    QString P(const QString& name) const { return QDir(m_dir.path()).filePath(name); }
+    // A picture written by Qt's own writers.
+    void Image(const QString& name, int w, int h, QColor c = Qt::darkCyan,
+               const char* fmt = nullptr) {
+        QImage img(w, h, QImage::Format_RGB32);
+        img.fill(c);
+        ASSERT_TRUE(img.save(P(name), fmt));
+    }
+    void Bytes(const QString& name, int size) {
+        QFile f(P(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(size, 'x'));
+    }
+    void Touch(const QString& name, int64_t secs) {
+        struct utimbuf t {
+            time_t(secs), time_t(secs)
+        };
+        ASSERT_EQ(::utime(P(name).toUtf8().constData(), &t), 0);
+    }
+    CThumbnailView* View() const { return Frame()->ThumbnailView(); }
+    void Relist() { Frame()->GetActiveDocument()->UpdateAllViews(Frame()->DirView()); }
+    bool Run(unsigned id) { return View()->SendCommand(id); }
+    // A double click as the mouse makes it: press and release, then the double click.
+    void DoubleClick(QPoint at) {
+        QTest::mouseClick(View()->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        QTest::mouseDClick(View()->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    }
+
+    QTemporaryDir m_dir;
+    QString m_oldDir;
+};
+
+} // namespace
+
+TEST(Layout_, GeometryOfTheGrid) {
+    EXPECT_EQ(Layout::CellSize({80, 80}, 13), QSize(88, 107));
+    // The picture window's client area is 76 × 76 in a tile of 86 × 105.
+    const QRect img = Layout::ImageWindowRect(86, 105, 13);
+    EXPECT_EQ(img.adjusted(1, 1, -1, -1).size(), QSize(76, 76));
+    EXPECT_EQ(Layout::CaptionRect(86, 105, 13),
+              QRect(QPoint(5, 105 - 13 - 3 - 4), QPoint(80, 100)));
+    EXPECT_EQ(Layout::CellSize({0, 0}, 13), QSize(8, 13 + 6 + 8));
+    // A client narrower than one cell still has one column.
+    EXPECT_EQ(Layout::Columns(50, 88), 1);
+    EXPECT_EQ(Layout::Columns(-5, 88), 1);
+    EXPECT_EQ(Layout::Columns(264, 88), 3);
+    EXPECT_EQ(Layout::CellRect(4, {88, 107}, 3), QRect(88, 107, 88, 107));
+    // An exact multiple of the columns still leaves one empty row below.
+    EXPECT_EQ(Layout::VerticalSizes(6, 3, 107, 300).totalHeight, 3 * 107);
+    EXPECT_EQ(Layout::VerticalSizes(7, 3, 107, 300).totalHeight, 3 * 107);
+    EXPECT_EQ(Layout::VerticalSizes(6, 3, 107, 300).pageHeight, 2 * 107);
+    EXPECT_EQ(Layout::VerticalSizes(6, 3, 107, 50).pageHeight, 50);
+    EXPECT_EQ(Layout::VerticalSizes(6, 3, 107, 50).lineHeight, 50);
+    EXPECT_EQ(Layout::VerticalSizes(6, 3, 107, 300).lineHeight, 107);
+}
+
+class Listing : public Thumbs {
+    void PrepareFolder() override {
+        Image("Photo.JPG", 8, 8, Qt::red, "JPEG");
+        Bytes("archive.jpg.txt", 10);
+        Bytes("noext", 10);
+        Bytes(".hidden.png", 10);
+        Bytes("broken.gif", 10);
+        QDir(m_dir.path()).mkdir("folder.jpg");
+    }
+};
+
+TEST_F(Listing, FilterByNameOnly) {
+    EXPECT_EQ(Names(View()), (QStringList{".hidden.png", "broken.gif", "Photo.JPG"}));
+    EXPECT_EQ(View()->GetFocusIndex(), 0);
+    EXPECT_EQ(View()->Tiles()[2]->m_wndImage.m_strPath, P("Photo.JPG"));
+}
+
+class EmptyOfImages : public Thumbs {
+    void PrepareFolder() override {
+        QDir(m_dir.path()).mkdir("sub");
+        Bytes("readme.txt", 3);
+    }
+};
+
+TEST_F(EmptyOfImages, NoTilesAndFocusZero) {
+    EXPECT_TRUE(View()->Tiles().empty());
+    EXPECT_EQ(View()->GetFocusIndex(), 0);
+    EXPECT_FALSE(View()->LoadNextPicture());
+}
+
+class Sorting : public Thumbs {
+    void PrepareFolder() override {
+        // name, size, time
+        Bytes("b.png", 300);
+        Bytes("A.gif", 100);
+        Bytes("c.bmp", 100);
+        Bytes("d.jpg", 200);
+        Bytes("noext.JPG", 300);
+        Bytes("e.BMP", 50);
+        Touch("b.png", 1000);
+        Touch("A.gif", 3000);
+        Touch("c.bmp", 2000);
+        Touch("d.jpg", 2000);
+        Touch("noext.JPG", 500);
+        Touch("e.BMP", 4000);
+    }
+};
+
+TEST_F(Sorting, FourKeysBothOrdersWithNameTieBreaks) {
+    EXPECT_EQ(Names(View()),
+              (QStringList{"A.gif", "b.png", "c.bmp", "d.jpg", "e.BMP", "noext.JPG"}));
+    ASSERT_TRUE(Run(ID_SORT_EXT));
+    EXPECT_EQ(Names(View()),
+              (QStringList{"c.bmp", "e.BMP", "A.gif", "d.jpg", "noext.JPG", "b.png"}));
+    ASSERT_TRUE(Run(ID_SORT_SIZE));
+    EXPECT_EQ(Names(View()),
+              (QStringList{"e.BMP", "A.gif", "c.bmp", "d.jpg", "b.png", "noext.JPG"}));
+    ASSERT_TRUE(Run(ID_SORT_DATE));
+    EXPECT_EQ(Names(View()),
+              (QStringList{"noext.JPG", "b.png", "c.bmp", "d.jpg", "A.gif", "e.BMP"}));
+    // Descending reverses the tie-breaks too.
+    ASSERT_TRUE(Run(ID_SORT_ASCEND));
+    EXPECT_EQ(Names(View()),
+              (QStringList{"e.BMP", "A.gif", "d.jpg", "c.bmp", "b.png", "noext.JPG"}));
+    ASSERT_TRUE(Run(ID_SORT_SIZE));
+    EXPECT_EQ(Names(View()),
+              (QStringList{"noext.JPG", "b.png", "d.jpg", "c.bmp", "A.gif", "e.BMP"}));
+    ASSERT_TRUE(Run(ID_SORT_NAME));
+    EXPECT_EQ(Names(View()),
+              (QStringList{"noext.JPG", "e.BMP", "d.jpg", "c.bmp", "b.png", "A.gif"}));
+    // A re-sort reads nothing: a file added meanwhile is not there.
+    Bytes("f.png", 1);
+    ASSERT_TRUE(Run(ID_SORT_ASCEND));
+    EXPECT_EQ(View()->Tiles().size(), 6u);
+}
+
+TEST(SortKeys, NameWithoutDotSortsFirstByExtension) {
+    CImageTile a, b;
+    a.SetPath("/x/README");
+    b.SetPath("/x/a.bmp");
+    EXPECT_LT(CompareEntries(a, b, 1, true), 0);
+    EXPECT_GT(CompareEntries(a, b, 1, false), 0);
+    // Only A to Z fold: "_" (0x5F) sorts before "a" (0x61) but after "A" would, unfolded.
+    a.SetPath("/x/_.png");
+    b.SetPath("/x/A.png");
+    EXPECT_LT(CompareEntries(a, b, 0, true), 0);
+    // Sizes compare as the signed difference of their low 32 bits.
+    a.m_nSize = 10;
+    b.m_nSize = 20;
+    EXPECT_LT(CompareEntries(a, b, 2, true), 0);
+}
+
+class Refresh : public Thumbs {
+    void PrepareFolder() override {
+        Image("a.png", 40, 30);
+        Image("c.png", 40, 30);
+        Image("e.png", 40, 30);
+    }
+};
+
+TEST_F(Refresh, KeepsPicturesAddsInSortedPlaceAndRemovesVanished) {
+    while (View()->LoadNextPicture()) {
+    }
+    const IKHANDLE a = View()->Tiles()[0]->m_wndImage.m_image.GetHandle();
+    ASSERT_NE(a, 0u);
+    Image("b.png", 40, 30);
+    ASSERT_TRUE(QFile::remove(P("c.png")));
+    // e.png replaced by a larger, newer file: it keeps its old picture.
+    const IKHANDLE e = View()->Tiles()[2]->m_wndImage.m_image.GetHandle();
+    Image("e.png", 400, 300);
+    Touch("e.png", QDateTime::currentSecsSinceEpoch() + 100);
+    View()->RefreshList();
+    EXPECT_EQ(Names(View()), (QStringList{"a.png", "b.png", "e.png"}));
+    EXPECT_EQ(View()->Tiles()[0]->m_wndImage.m_image.GetHandle(), a);
+    EXPECT_EQ(View()->Tiles()[1]->m_wndImage.m_image.GetHandle(), 0u);
+    EXPECT_EQ(View()->Tiles()[2]->m_wndImage.m_image.GetHandle(), e);
+    EXPECT_EQ(View()->Tiles()[2]->m_nSize, uint32_t(QFileInfo(P("e.png")).size()));
+    // A full listing loads every picture again.
+    ASSERT_TRUE(Run(ID_VIEW_REFRESH));
+    EXPECT_EQ(View()->Tiles()[0]->m_wndImage.m_image.GetHandle(), 0u);
+}
+
+class Grid : public Thumbs {
+protected:
+    void PrepareFolder() override {
+        for (int i = 0; i < 10; ++i)
+            Image(QStringLiteral("p%1.png").arg(i), 16, 16);
+    }
+    // Five columns whatever the font.
+    void FiveColumns() {
+        View()->resize(View()->CellSize().width() * 5 + 2 * View()->frameWidth() + 20, 400);
+        Spin();
+        View()->UpdateScrollLayout();
+        ASSERT_EQ(View()->Columns(), 5);
+    }
+    std::vector<int> Selected() {
+        std::vector<int> s;
+        View()->GetSelectedIndices(s);
+        return s;
+    }
+    void Key(int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QTest::keyClick(View(), Qt::Key(key), mods);
+    }
+};
+
+TEST_F(Grid, CellSizeFollowsTheFontAndTheSizeCommands) {
+    const int t = QFontMetrics(View()->FileNameFont()).height();
+    EXPECT_EQ(View()->TextHeight(), t);
+    EXPECT_EQ(View()->CellSize(), QSize(88, 80 + t + t / 2 + 8));
+    ASSERT_TRUE(Run(ID_SIZE_160x120));
+    EXPECT_EQ(View()->CellSize(), QSize(168, 120 + t + t / 2 + 8));
+    // The tiles are made anew with picture windows of the new size: 156 wide, and as high as
+    // the cell less the caption and margins.
+    EXPECT_EQ(View()->Tiles()[0]->m_wndImage.ClientSize(), QSize(156, 116));
+}
+
+TEST_F(Grid, ClickSelectionWithCtrlAndShift) {
+    FiveColumns();
+    View()->SelectAt(2, false, false);
+    EXPECT_EQ(Selected(), std::vector<int>{2});
+    View()->SelectAt(4, true, false);
+    EXPECT_EQ(Selected(), (std::vector<int>{2, 4}));
+    View()->SelectAt(2, true, false); // Ctrl on a selected entry deselects it
+    EXPECT_EQ(Selected(), std::vector<int>{4});
+    EXPECT_EQ(View()->GetFocusIndex(), 2);
+    View()->SelectAt(6, false, true); // range from the focus
+    EXPECT_EQ(Selected(), (std::vector<int>{2, 3, 4, 5, 6}));
+    EXPECT_EQ(View()->GetFocusIndex(), 6);
+    View()->SelectAt(1, false, false);
+    EXPECT_EQ(Selected(), std::vector<int>{1});
+    // Empty space: everything deselected, the focus stays.
+    View()->SelectAt(10, false, false);
+    EXPECT_TRUE(Selected().empty());
+    EXPECT_EQ(View()->GetFocusIndex(), 1);
+    // Shift with nothing selected selects the one entry.
+    View()->SelectAt(3, false, true);
+    EXPECT_EQ(Selected(), std::vector<int>{3});
+    // Shift on empty space acts as a plain click there.
+    View()->SelectAt(10, false, true);
+    EXPECT_TRUE(Selected().empty());
+    EXPECT_EQ(View()->GetFocusIndex(), 3);
+}
+
+TEST_F(Grid, MouseHitsTilesAnywhereAndEmptySpace) {
+    FiveColumns();
+    const QSize cell = View()->CellSize();
+    // The caption area of the second row's first tile, and right of the last column.
+    QTest::mouseClick(View()->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      QPoint(cell.width() / 2, cell.height() + cell.height() - 5));
+    EXPECT_EQ(Selected(), std::vector<int>{5});
+    QTest::mouseClick(View()->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      QPoint(cell.width() * 4 + 3, 3));
+    EXPECT_EQ(Selected(), (std::vector<int>{4, 5}));
+    QTest::mouseClick(View()->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      QPoint(cell.width() * 5 + 5, 5));
+    EXPECT_TRUE(Selected().empty());
+    QTest::mouseClick(View()->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      QPoint(5, cell.height() * 3 + 5)); // below the last row
+    EXPECT_TRUE(Selected().empty());
+}
+
+TEST_F(Grid, ArrowKeysAtTheEdges) {
+    FiveColumns();
+    View()->SelectAt(0, false, false);
+    Key(Qt::Key_Left); // nothing before the first
+    EXPECT_EQ(View()->GetFocusIndex(), 0);
+    Key(Qt::Key_Up); // first row
+    EXPECT_EQ(View()->GetFocusIndex(), 0);
+    Key(Qt::Key_Right);
+    EXPECT_EQ(Selected(), std::vector<int>{1});
+    Key(Qt::Key_Right, Qt::ShiftModifier); // Shift extends
+    EXPECT_EQ(Selected(), (std::vector<int>{1, 2}));
+    Key(Qt::Key_Down, Qt::ShiftModifier); // Up and Down never extend
+    EXPECT_EQ(Selected(), (std::vector<int>{1, 7}));
+    EXPECT_EQ(View()->GetFocusIndex(), 7);
+    Key(Qt::Key_Down); // 7 + 5 is past the end
+    EXPECT_EQ(View()->GetFocusIndex(), 7);
+    for (int i = 0; i < 5; ++i)
+        Key(Qt::Key_Right);
+    EXPECT_EQ(View()->GetFocusIndex(), 9);
+    Key(Qt::Key_Up);
+    EXPECT_EQ(View()->GetFocusIndex(), 4);
+}
+
+class OneRow : public Thumbs {
+    void PrepareFolder() override {
+        Image("a.png", 8, 8);
+        Image("b.png", 8, 8);
+    }
+};
+
+TEST_F(OneRow, DownDoesNothingWhenEverythingFitsOneRow) {
+    View()->resize(800, 400);
+    Spin();
+    View()->SelectAt(0, false, false);
+    QTest::keyClick(View(), Qt::Key_Down);
+    EXPECT_EQ(View()->GetFocusIndex(), 0);
+}
+
+class Loading : public Thumbs {
+    void PrepareFolder() override {
+        Image("a.png", 640, 480);
+        Bytes("b.png", 20); // not a picture
+        Image("c.png", 16, 16);
+        Bytes("d.gif", 12); // not a picture either
+        QImage pal(200, 100, QImage::Format_Indexed8);
+        pal.setColorTable({qRgb(0, 0, 0), qRgb(255, 0, 0)});
+        pal.fill(1);
+        pal.save(P("e.bmp"));
+        Image("f.png", 400, 390);
+    }
+};
+
+TEST_F(Loading, IdleLoaderGoesInDisplayOrderAndMovesPastFailures) {
+    // A fresh listing, nothing painted and no event handled: every load is the idle loader's.
+    ASSERT_TRUE(Run(ID_VIEW_REFRESH));
+    std::vector<QString> order;
+    while (View()->LoadNextPicture()) {
+        for (CImageTile* t : View()->Tiles())
+            if ((t->m_wndImage.m_image.GetHandle() || t->m_bFailed) &&
+                std::find(order.begin(), order.end(), t->m_strName) == order.end())
+                order.push_back(t->m_strName);
+    }
+    EXPECT_EQ(order, (std::vector<QString>{"a.png", "b.png", "c.png", "d.gif", "e.bmp", "f.png"}));
+    EXPECT_TRUE(View()->Tiles()[1]->m_bFailed);
+    EXPECT_FALSE(View()->LoadNextPicture()); // the program may become idle
+    // Fitting: 640 × 480 into 76 × 76 is 76 × 57; 16 × 16 stays; an 8-bit BMP becomes 32-bit.
+    EXPECT_EQ(View()->Tiles()[0]->m_wndImage.m_image.GetSize(), QSize(76, 57));
+    EXPECT_EQ(View()->Tiles()[2]->m_wndImage.m_image.GetSize(), QSize(16, 16));
+    EXPECT_EQ(View()->Tiles()[4]->m_wndImage.m_image.GetBitCount(), 32);
+    // The application's idle processing does the same work and then stops.
+    ASSERT_TRUE(Run(ID_VIEW_REFRESH));
+    App()->IdleHook().Wake();
+    Spin(300);
+    EXPECT_NE(View()->Tiles()[5]->m_wndImage.m_image.GetHandle(), 0u);
+    EXPECT_FALSE(App()->IdleHook().IsActive());
+}
+
+TEST_F(Loading, PaintedTilesLoadFirstAndFineModeReloadsEverything) {
+    View()->resize(View()->CellSize().width() * 2 + 30, View()->CellSize().height() + 10);
+    Frame()->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Frame()));
+    ASSERT_TRUE(Run(ID_VIEW_REFRESH));
+    View()->viewport()->repaint(); // painted before any idle call
+    // The tiles on screen have their pictures; those below do not yet.
+    EXPECT_NE(View()->Tiles()[0]->m_wndImage.m_image.GetHandle(), 0u);
+    EXPECT_EQ(View()->Tiles()[5]->m_wndImage.m_image.GetHandle(), 0u);
+    ASSERT_TRUE(Run(ID_VIEW_PUREMODE));
+    EXPECT_TRUE(CThumbnailView::FineMode());
+    EXPECT_EQ(View()->Tiles()[0]->m_wndImage.m_image.GetHandle(), 0u);
+    while (View()->LoadNextPicture()) {
+    }
+    EXPECT_EQ(View()->Tiles()[0]->m_wndImage.m_image.GetBitCount(), 32);
+    EXPECT_EQ(View()->Tiles()[2]->m_wndImage.m_image.GetBitCount(), 32);
+    ASSERT_TRUE(Run(ID_VIEW_PUREMODE));
+}
+
+TEST_F(Loading, SizeOneSixtyByOneTwentyFitsByOrientation) {
+    ASSERT_TRUE(Run(ID_SIZE_160x120));
+    while (View()->LoadNextPicture()) {
+    }
+    EXPECT_EQ(View()->Tiles()[0]->m_wndImage.ClientSize(), QSize(156, 116));
+    EXPECT_EQ(View()->Tiles()[5]->m_wndImage.m_image.GetSize(), QSize(156, 152));
+    EXPECT_EQ(View()->Tiles()[0]->m_wndImage.m_image.GetSize(), QSize(156, 117));
+}
+
+TEST_F(Loading, OpenCommandsDoubleClickAndPreviewFollowing) {
+    View()->resize(600, 400);
+    Spin();
+    CPreviewDlg& pv = View()->Preview();
+    EXPECT_FALSE(pv.HasWindow());
+    View()->SelectAt(0, false, false);
+    QTest::keyClick(View(), Qt::Key_Return);
+    ASSERT_TRUE(pv.HasWindow());
+    EXPECT_EQ(pv.m_strPath, P("a.png"));
+    EXPECT_EQ(pv.windowTitle(), QStringLiteral("プレビュー - a.png"));
+    EXPECT_EQ(pv.m_image.GetSize(), QSize(640, 480));
+    // A click follows in the open preview; the caption stays.
+    QTest::mouseClick(View()->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      View()->GetCellRect(2).center());
+    EXPECT_EQ(pv.m_strPath, P("c.png"));
+    EXPECT_EQ(pv.windowTitle(), QStringLiteral("プレビュー - a.png"));
+    // A file that cannot be loaded keeps the window's size.
+    const QSize before = pv.size();
+    View()->SelectAt(1, false, false);
+    View()->OpenFocusInPreview();
+    EXPECT_EQ(pv.size(), before);
+    pv.reject();
+    EXPECT_FALSE(pv.HasWindow());
+
+    // Double-click: mode 1 opens with the application, another value does nothing.
+    m_settings.WriteRaw("[System]\nDblClkMode=1\n");
+    DoubleClick(View()->GetCellRect(4).center());
+    ASSERT_EQ(m_opened.size(), 1u);
+    EXPECT_EQ(m_opened[0].toLocalFile(), P("e.bmp"));
+    // Edits further apart than the file system's time-stamp granularity, as a person makes them.
+    QTest::qWait(30);
+    m_settings.WriteRaw("[System]\nDblClkMode=7\n");
+    DoubleClick(View()->GetCellRect(4).center());
+    EXPECT_EQ(m_opened.size(), 1u);
+    EXPECT_FALSE(pv.HasWindow());
+    QTest::qWait(30);
+    m_settings.WriteRaw("[System]\nDblClkMode=0\n");
+    DoubleClick(View()->GetCellRect(4).center());
+    EXPECT_TRUE(pv.HasWindow());
+    EXPECT_EQ(pv.m_strPath, P("e.bmp"));
+}
+
+class PreviewSizing : public Thumbs {
+    void PrepareFolder() override {
+        Image("wide.png", 4000, 3000);
+        Image("tall.png", 3000, 4000);
+        Image("small.png", 300, 200);
+    }
+};
+
+TEST_F(PreviewSizing, ShrinksToTheScreenAndKeepsOnIt) {
+    CPreviewDlg& pv = View()->Preview();
+    pv.SetScreenArea(QRect(0, 0, 1280, 994));
+    pv.Open(P("wide.png"));
+    EXPECT_EQ(pv.m_image.GetSize(), QSize(1180, 887));
+    pv.ShowImage(P("tall.png"));
+    EXPECT_EQ(pv.m_image.GetSize(), QSize(887, 1180));
+    // Taller than the screen: moved up to the top.
+    EXPECT_EQ(pv.frameGeometry().top(), 0);
+    pv.ShowImage(P("small.png"));
+    EXPECT_EQ(pv.m_image.GetSize(), QSize(300, 200));
+    EXPECT_EQ(pv.width(), 300);
+    pv.reject();
+}
+
+TEST_F(Grid, ContextMenuItemsAreAllEnabledWithoutCheckMarks) {
+    QMenu* menu = nullptr;
+    QTimer::singleShot(0, [&] {
+        menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu)
+            menu->close();
+    });
+    QTest::mouseClick(View()->viewport(), Qt::RightButton, Qt::NoModifier, QPoint(5, 5));
+    Spin(50);
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->title(), QStringLiteral("サムネイル"));
+    EXPECT_TRUE(std::vector<int>{} == Selected()); // the right button selects nothing
+    int items = 0;
+    std::function<void(QMenu*)> walk = [&](QMenu* m) {
+        for (QAction* a : m->actions()) {
+            if (a->menu()) {
+                walk(a->menu());
+            } else if (!a->isSeparator()) {
+                ++items;
+                EXPECT_TRUE(a->isEnabled());
+                EXPECT_FALSE(a->isChecked());
+            }
+        }
+    };
+    walk(menu);
+    EXPECT_EQ(items, 30);
+}
+
+TEST_F(Grid, CustomSizeDialogRefusesBadNumbersAndFontIsSaved) {
+    CThumbnailSizeDlg dlg;
+    dlg.m_nHeight = 90;
+    dlg.m_nWidth = 70;
+    dlg.show();
+    EXPECT_EQ(dlg.HeightEdit()->text(), QStringLiteral("90"));
+    dlg.WidthEdit()->setText(QStringLiteral("-3"));
+    dlg.accept();
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].text, QStringLiteral("正の整数を入力してください。"));
+    EXPECT_TRUE(dlg.isVisible());
+    dlg.WidthEdit()->setText(QStringLiteral("0"));
+    dlg.HeightEdit()->setText(QStringLiteral("0"));
+    dlg.accept();
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(dlg.m_nWidth, 0u);
+
+    // Custom 0 × 0 is taken: cells of 8 × (t + t/2 + 8).
+    View()->m_sizeChooser = [](int& w, int& h) {
+        w = 0;
+        h = 0;
+        return true;
+    };
+    ASSERT_TRUE(Run(ID_SIZE_CUSTOM));
+    const int t = View()->TextHeight();
+    EXPECT_EQ(View()->CellSize(), QSize(8, t + t / 2 + 8));
+    EXPECT_EQ(Settings::Get(Settings::ThumbnailSizeX), 0);
+
+    View()->m_fontChooser = [](QFont& f) {
+        f.setPixelSize(20);
+        f.setBold(true);
+        f.setItalic(true);
+        return true;
+    };
+    ASSERT_TRUE(Run(ID_VIEW_FONT));
+    EXPECT_EQ(Settings::Get(Settings::FontSize), -20);
+    EXPECT_EQ(Settings::Get(Settings::FontWeight), 700);
+    EXPECT_EQ(Settings::Get(Settings::FontItalic), 1);
+    EXPECT_EQ(Settings::Get(Settings::FontCharSet), 128);
+    // The captions use it at once; the cells keep their size until the next layout.
+    EXPECT_EQ(View()->FileNameFont().pixelSize(), 20);
+    EXPECT_EQ(View()->TextHeight(), t);
+}
