@@ -10,6 +10,7 @@
 #include "thumbs/ThumbnailView.h"
 
 #include <QDir>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdio>
@@ -56,6 +57,15 @@ int main(int argc, char** argv) {
         const size_t n = view->Tiles().size();
         std::printf("%zu entries: first screen painted in %.0f ms, %.0f bytes per entry\n", n, ms,
                     n ? double(after - before) / double(n) : 0.0);
+        // Scrolling: a page down at a time, each page painted (pictures loaded on the spot).
+        QScrollBar* bar = view->verticalScrollBar();
+        const auto scroll = std::chrono::steady_clock::now();
+        int pages = 0;
+        for (; pages < 200 && bar->value() < bar->maximum(); ++pages) {
+            bar->setValue(bar->value() + bar->pageStep());
+            view->viewport()->repaint();
+        }
+        std::printf("scrolling: %.1f ms per page painted (%d pages)\n", Ms(scroll) / pages, pages);
         return 0;
     }
     view->FillList();

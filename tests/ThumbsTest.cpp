@@ -7,14 +7,17 @@
 #include "app/QuillaDoc.h"
 #include "app/Settings.h"
 #include "imaging/ImageLibrary.h"
+#include "platform/Shell.h"
 #include "res/resource.h"
 #include "thumbs/Layout.h"
 #include "thumbs/ThumbnailSizeDlg.h"
 #include "thumbs/ThumbnailView.h"
 #include "tree/DirView.h"
 
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScrollBar>
@@ -541,4 +544,38 @@ TEST_F(Grid, CustomSizeDialogRefusesBadNumbersAndFontIsSaved) {
     // The captions use it at once; the cells keep their size until the next layout.
     EXPECT_EQ(View()->FileNameFont().pixelSize(), 20);
     EXPECT_EQ(View()->TextHeight(), t);
+}
+
+TEST_F(Loading, RenamedFolderMovesEveryPathAndKeepsNamesAndPictures) {
+    while (View()->LoadNextPicture()) {
+    }
+    const IKHANDLE first = View()->Tiles()[0]->m_wndImage.m_image.GetHandle();
+    QTemporaryDir parent;
+    const QString renamed = QDir(parent.path()).filePath("改名後");
+    ASSERT_TRUE(QDir().rename(m_dir.path(), renamed));
+    ASSERT_TRUE(QDir::setCurrent(renamed));
+    ASSERT_TRUE(Run(ID_FOLDER_RENAMED));
+    EXPECT_EQ(View()->Tiles()[0]->m_wndImage.m_strPath, renamed + "/a.png");
+    EXPECT_EQ(View()->Tiles()[0]->m_strName, QStringLiteral("a.png"));
+    EXPECT_EQ(View()->Tiles()[0]->m_wndImage.m_image.GetHandle(), first);
+    QDir().rename(renamed, m_dir.path());
+}
+
+TEST_F(Loading, PreviewPropertiesAndCopyCommands) {
+    std::vector<QString> shown;
+    auto old = Shell::SetPropertiesHook([&](const QString& p) { shown.push_back(p); });
+    View()->SelectAt(0, false, false);
+    View()->OpenFocusInPreview();
+    CPreviewDlg& pv = View()->Preview();
+    EXPECT_TRUE(pv.SendCommand(32821));
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0], P("a.png"));
+    QGuiApplication::clipboard()->clear();
+    EXPECT_TRUE(pv.SendCommand(32822));
+    EXPECT_EQ(QGuiApplication::clipboard()->image().size(), QSize(640, 480));
+    EXPECT_TRUE(pv.SendCommand(32820));
+    EXPECT_FALSE(pv.HasWindow());
+    // The closed window keeps its picture until the next one is shown.
+    EXPECT_FALSE(pv.m_image.IsEmpty());
+    Shell::SetPropertiesHook(old);
 }

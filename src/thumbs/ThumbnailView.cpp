@@ -68,6 +68,14 @@ CThumbnailView::CThumbnailView(QWidget* parent) : QAbstractScrollArea(parent) {
     MapCommand(ID_VIEW_REFRESH, [this] { FillList(); });
     MapCommand(ID_FILE_OPEN_IMAGE, [this] { OpenFocusInPreview(); });
     MapCommand(ID_FILE_OPEN_APP, [this] { OpenWithApplication(); });
+    // The tree renamed the current folder: every entry now lies in the current directory.
+    MapCommand(ID_FOLDER_RENAMED, [this] {
+        const QString dir = CurrentDirWithSlash();
+        for (CImageTile* t : m_tiles) {
+            const QString& old = t->m_wndImage.m_strPath;
+            t->m_wndImage.m_strPath = dir + old.mid(old.lastIndexOf(QLatin1Char('/')) + 1);
+        }
+    });
     for (unsigned id : {ID_DRIVE_CHANGE, ID_FOLDER_UP, ID_FOLDER_CREATE})
         MapCommandRange(id, id, [this](unsigned nID) { ForwardToTree(nID); });
 }
