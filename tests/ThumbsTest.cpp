@@ -40,6 +40,8 @@ protected:
     void Prepare() override {
         m_oldDir = QDir::currentPath();
         QDir::setCurrent(m_dir.path());
+        // Start in the folder the program is started in.
+        m_settings.WriteRaw("[System]\nInitMode=0\n");
         PrepareFolder();
     }
     void TearDown() override {

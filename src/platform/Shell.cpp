@@ -1,10 +1,13 @@
 #include "platform/Shell.h"
 
+#include "platform/MsgBox.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDateTime>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QLabel>
@@ -24,6 +27,26 @@ PropertiesHook SetPropertiesHook(PropertiesHook hook) {
     PropertiesHook old = std::move(Hook());
     Hook() = std::move(hook);
     return old;
+}
+
+int DeleteToTrash(const QStringList& paths, QWidget* owner) {
+    if (paths.isEmpty())
+        return 1;
+    const QString what =
+        paths.size() == 1
+            ? QStringLiteral("'%1' をごみ箱に移しますか？").arg(QFileInfo(paths[0]).fileName())
+            : QStringLiteral("これらの %1 個の項目をごみ箱に移しますか？").arg(paths.size());
+    if (QuillaMessageBox(owner, what, MB_YESNO | MB_ICONQUESTION, QStringLiteral("削除の確認")) !=
+        IDYES)
+        return 1;
+    for (const QString& p : paths) {
+        if (!QFile::moveToTrash(p)) {
+            QuillaMessageBox(owner, QStringLiteral("'%1' をごみ箱に移せませんでした。").arg(p),
+                             MB_OK | MB_ICONSTOP, QStringLiteral("削除エラー"));
+            return 2;
+        }
+    }
+    return 0;
 }
 
 void ShowProperties(const QString& path, QWidget* owner) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QWidget;
@@ -11,6 +12,10 @@ namespace Shell {
 // Shows the file's properties in the desktop's file manager, or in a small window of Quilla's own
 // where no file manager offers them.
 void ShowProperties(const QString& path, QWidget* owner);
+
+// Moves the files or folders to the desktop's Trash after asking the user; returns 0 when every
+// one was moved, non-zero when the user declined or a move failed (the rest stay in place).
+int DeleteToTrash(const QStringList& paths, QWidget* owner);
 
 // Tests see every request instead (an empty function restores the real behaviour).
 using PropertiesHook = std::function<void(const QString& path)>;

@@ -1,7 +1,9 @@
-// The folder tree, the left pane of the main frame.
+// The folder tree, the left pane of the main frame. Choosing a folder makes it the current folder
+// of the whole program; the tree also carries out the folder and favourites commands.
 #pragma once
 
 #include "platform/DocView.h"
+#include "tree/DirTree.h"
 
 #include <QTreeWidget>
 
@@ -11,12 +13,37 @@ class CDirView : public QTreeWidget, public CView {
     Q_OBJECT
 public:
     explicit CDirView(QWidget* parent = nullptr);
+    ~CDirView() override;
 
     QWidget* Widget() override { return this; }
     CQuillaDoc* GetDocument() const;
     void OnInitialUpdate() override;
 
+    CDirTree& Tree() { return m_tree; }
+    // The selection's path ("" for My Computer, the favourites root or no selection).
+    QString SelectedPath() const { return m_tree.PathOf(currentItem()); }
+
+    void OnUpFolder();
+    void OnDriveChange();
+    void OnCreateFolder();
+    void OnRenameFolder();
+    void OnDeleteFolder();
+    void OnAddFavourite();
+    void OnAddThisFolder();
+    void OnRemoveFavourite();
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
 private:
     // Sends the command on to the thumbnail view, which carries out the file-level commands.
     void ForwardToThumbnails(unsigned nID);
+    // The document, the current directory and the other views follow the selected item.
+    void OnSelected(QTreeWidgetItem* item);
+    // The document follows the path (current directory included) and the grid lists it.
+    void FollowPath(const QString& path);
+    void AddFavouriteKeepingView(const QString& path);
+
+    CDirTree m_tree;
 };

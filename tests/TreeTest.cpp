@@ -1,0 +1,425 @@
+// The folder tree on real folder trees: lazy filling, paths, locating, start folders, favourites
+// and the folder commands.
+#include "TestSupport.h"
+
+#include "app/MainFrame.h"
+#include "app/QuillaApp.h"
+#include "app/QuillaDoc.h"
+#include "app/Settings.h"
+#include "res/resource.h"
+#include "thumbs/ThumbnailView.h"
+#include "tree/Dialogs.h"
+#include "tree/DirView.h"
+
+#include <QDir>
+#include <QFile>
+#include <QScrollBar>
+#include <QTest>
+
+namespace {
+
+class Tree : public AppTest {
+protected:
+    void Prepare() override {
+        m_oldHome = qgetenv("HOME");
+        m_oldDir = QDir::currentPath();
+        qputenv("HOME", m_home.path().toUtf8());
+        QDir home(m_home.path());
+        home.mkpath("Desktop/desk-a/inner");
+        home.mkpath("Documents/docs-a");
+        home.mkpath("work/Alpha/deep/deeper");
+        home.mkpath("work/beta");
+        home.mkpath("work/Gamma");
+        Picture("work/Alpha/one.png");
+        Picture("work/Alpha/two.png");
+        Picture("work/beta/three.png");
+        QDir::setCurrent(W());
+        PrepareMore();
+    }
+    void TearDown() override {
+        AppTest::TearDown();
+        CInputDlg::s_answer = nullptr;
+        CDriveDlg::s_answer = nullptr;
+        CFolderPicker::s_answer = nullptr;
+        QDir::setCurrent(m_oldDir);
+        qputenv("HOME", m_oldHome);
+    }
+    virtual void PrepareMore() {}
+    QString W(const QString& rel = QString()) const {
+        return rel.isEmpty() ? QDir(m_home.path()).filePath("work")
+                             : QDir(m_home.path()).filePath("work/" + rel);
+    }
+    void Picture(const QString& rel) {
+        QImage img(20, 10, QImage::Format_RGB32);
+        img.fill(Qt::green);
+        ASSERT_TRUE(img.save(QDir(m_home.path()).filePath(rel)));
+    }
+    CDirView* View() const { return Frame()->DirView(); }
+    CDirTree& T() const { return View()->Tree(); }
+    CThumbnailView* Grid() const { return Frame()->ThumbnailView(); }
+    CQuillaDoc* Doc() const { return Frame()->GetActiveDocument(); }
+    QStringList Children(QTreeWidgetItem* item) const {
+        QStringList out;
+        for (int i = 0; item && i < item->childCount(); ++i)
+            out << item->child(i)->text(0);
+        return out;
+    }
+    QStringList GridNames() const {
+        QStringList out;
+        for (const CImageTile* t : Grid()->Tiles())
+            out << t->m_strName;
+        return out;
+    }
+    // Selects the folder as a user would after opening its parents: acted on at once.
+    void Select(const QString& path) {
+        T().SelectPath(path);
+        QTreeWidgetItem* item = View()->currentItem();
+        ASSERT_EQ(T().PathOf(item), path);
+        T().SelectNotify(item);
+    }
+    bool Run(unsigned id) { return View()->SendCommand(id); }
+
+    QTemporaryDir m_home;
+    QByteArray m_oldHome;
+    QString m_oldDir;
+};
+
+class StartInCurrent : public Tree {
+    void PrepareMore() override { m_settings.WriteRaw("[System]\nInitMode=0\n"); }
+};
+
+} // namespace
+
+TEST_F(Tree, RootsAndDefaultStartAtTheFavourites) {
+    ASSERT_GE(View()->topLevelItemCount(), 2);
+    EXPECT_EQ(View()->topLevelItem(0)->text(0), QStringLiteral("お気に入り"));
+    EXPECT_EQ(View()->topLevelItem(1)->text(0), QStringLiteral("デスクトップ"));
+    const QStringList desk = Children(T().m_desktop);
+    ASSERT_GE(desk.size(), 3);
+    EXPECT_EQ(desk[0], QStringLiteral("マイ ドキュメント"));
+    EXPECT_EQ(desk[1], QStringLiteral("マイ コンピュータ"));
+    EXPECT_TRUE(desk.contains("desk-a"));
+    EXPECT_TRUE(Children(T().m_myComputer).contains("/"));
+    EXPECT_EQ(Children(T().m_myDocuments), QStringList{"docs-a"});
+    // "InitMode" 3: the favourites root is selected and the grid starts empty.
+    EXPECT_EQ(View()->currentItem(), T().m_favourites);
+    EXPECT_TRUE(Doc()->m_strFolder.isEmpty());
+    EXPECT_TRUE(Grid()->Tiles().empty());
+}
+
+TEST_F(StartInCurrent, PathsLazyFillingAndLocate) {
+    QTreeWidgetItem* work = T().Locate(W());
+    ASSERT_NE(work, nullptr);
+    EXPECT_EQ(View()->currentItem(), work);
+    EXPECT_EQ(Doc()->m_strFolder, W());
+    // Its own folders are read when it is opened: sorted ignoring case, each child knowing
+    // only whether it has subfolders.
+    EXPECT_EQ(Children(work), QStringList{"*Dummy*"});
+    work->setExpanded(true);
+    work = T().Locate(W());
+    EXPECT_EQ(Children(work), (QStringList{"Alpha", "beta", "Gamma"}));
+    QTreeWidgetItem* alpha = work->child(0);
+    ASSERT_EQ(alpha->childCount(), 1); // look-ahead: an expand button, nothing read yet
+    EXPECT_EQ(alpha->child(0)->text(0), QStringLiteral("*Dummy*"));
+    alpha->setExpanded(true);
+    alpha = T().Locate(W("Alpha"));
+    ASSERT_EQ(Children(alpha), QStringList{"deep"});
+    EXPECT_EQ(Children(alpha->child(0)), QStringList{"*Dummy*"});
+    EXPECT_EQ(work->child(1)->childCount(), 0); // no subfolders, no expand button
+    // Locate reads placeholders on the way.
+    QTreeWidgetItem* deeper = T().Locate(W("Alpha/deep/deeper"));
+    ASSERT_NE(deeper, nullptr);
+    EXPECT_EQ(deeper->text(0), QStringLiteral("deeper"));
+    EXPECT_EQ(T().Locate(W("missing")), nullptr);
+    // Path of every kind of item.
+    EXPECT_EQ(T().PathOf(deeper), W("Alpha/deep/deeper"));
+    EXPECT_EQ(T().PathOf(T().m_favourites), QString());
+    EXPECT_EQ(T().PathOf(T().m_myComputer), QString());
+    EXPECT_EQ(T().PathOf(T().m_desktop), QDir(m_home.path()).filePath("Desktop"));
+    EXPECT_EQ(T().PathOf(T().m_myDocuments), QDir(m_home.path()).filePath("Documents"));
+    EXPECT_EQ(T().PathOf(T().m_myDocuments->child(0)),
+              QDir(m_home.path()).filePath("Documents/docs-a"));
+    QTreeWidgetItem* desk = T().Locate(QDir(m_home.path()).filePath("Desktop/desk-a/inner"));
+    ASSERT_NE(desk, nullptr);
+    EXPECT_EQ(T().PathOf(desk), QDir(m_home.path()).filePath("Desktop/desk-a/inner"));
+    EXPECT_EQ(T().PathOf(T().Locate("/")), QStringLiteral("/"));
+    EXPECT_EQ(T().PathOf(nullptr), QString());
+}
+
+TEST_F(StartInCurrent, SelectionListsTheGridAndCollapseExpandReadsAgain) {
+    Select(W("Alpha"));
+    EXPECT_EQ(Doc()->m_strFolder, W("Alpha"));
+    EXPECT_EQ(QDir::currentPath(), W("Alpha"));
+    EXPECT_EQ(GridNames(), (QStringList{"one.png", "two.png"}));
+    // Arrow keys move the selection and relist at every step.
+    View()->setFocus();
+    QTest::keyClick(View(), Qt::Key_Down); // the next visible folder
+    EXPECT_NE(Doc()->m_strFolder, W("Alpha"));
+    EXPECT_EQ(Doc()->m_strFolder, T().PathOf(View()->currentItem()));
+    Select(W("beta"));
+    EXPECT_EQ(GridNames(), QStringList{"three.png"});
+    // A folder made meanwhile outside the program shows after closing and opening its parent.
+    QTreeWidgetItem* work = T().Locate(W());
+    QDir().mkpath(W("Delta"));
+    work->setExpanded(false);
+    work->setExpanded(true);
+    EXPECT_TRUE(Children(T().Locate(W())).contains("Delta"));
+    // Closing the parent of the selection moved the selection to it, and the listing followed.
+    EXPECT_EQ(Doc()->m_strFolder, W());
+    // My Computer empties the grid and leaves the current directory.
+    View()->setCurrentItem(T().m_myComputer);
+    EXPECT_TRUE(Doc()->m_strFolder.isEmpty());
+    EXPECT_TRUE(Grid()->Tiles().empty());
+    EXPECT_EQ(QDir::currentPath(), W());
+}
+
+TEST_F(StartInCurrent, UpOneFolderAndAtAVolumeRoot) {
+    Select(W("Alpha"));
+    ASSERT_TRUE(Run(ID_FOLDER_UP));
+    EXPECT_EQ(T().PathOf(View()->currentItem()), W());
+    EXPECT_EQ(Doc()->m_strFolder, W());
+    EXPECT_EQ(QDir::currentPath(), W());
+    // From a volume's root the drive selection opens instead.
+    int asked = 0;
+    CDriveDlg::s_answer = [&](CDriveDlg& dlg) {
+        ++asked;
+        EXPECT_TRUE(dlg.m_roots.contains("/"));
+        return int(QDialog::Rejected);
+    };
+    Select("/");
+    ASSERT_TRUE(Run(ID_FOLDER_UP));
+    EXPECT_EQ(asked, 1);
+    // The grid forwards it to the tree too.
+    Frame()->SetActiveView(Grid());
+    ASSERT_TRUE(Frame()->Router().Execute(ID_FOLDER_UP));
+    EXPECT_EQ(asked, 2);
+}
+
+TEST_F(StartInCurrent, DriveChangeSelectsTheVolumeAndTheGridFollows) {
+    CDriveDlg::s_answer = [](CDriveDlg& dlg) {
+        EXPECT_GE(dlg.m_nSelected, 0); // the current volume is preselected
+        dlg.m_nDrive = int(dlg.m_roots.indexOf("/")) + 1;
+        return int(QDialog::Accepted);
+    };
+    ASSERT_TRUE(Run(ID_DRIVE_CHANGE));
+    EXPECT_EQ(T().PathOf(View()->currentItem()), QStringLiteral("/"));
+    EXPECT_EQ(Doc()->m_strFolder, QStringLiteral("/"));
+    EXPECT_EQ(QDir::currentPath(), QStringLiteral("/"));
+    // A network folder becomes a favourite and is selected; a second time adds nothing.
+    CDriveDlg::s_answer = [this](CDriveDlg& dlg) {
+        dlg.m_nDrive = -1;
+        dlg.m_strNetwork = W("beta");
+        return int(QDialog::Accepted);
+    };
+    ASSERT_TRUE(Run(ID_DRIVE_CHANGE));
+    EXPECT_EQ(Children(T().m_favourites), QStringList{W("beta")});
+    EXPECT_EQ(Doc()->m_strFolder, W("beta"));
+    ASSERT_TRUE(Run(ID_DRIVE_CHANGE));
+    EXPECT_EQ(T().m_favourites->childCount(), 1);
+}
+
+class StartInDir : public Tree {
+    void PrepareMore() override {
+        m_settings.WriteRaw(("[System]\nInitMode=1\nInitDir=" + W("beta") + "\n").toUtf8());
+    }
+};
+
+TEST_F(StartInDir, TheGivenFolderIsShown) {
+    EXPECT_EQ(T().PathOf(View()->currentItem()), W("beta"));
+    EXPECT_EQ(Doc()->m_strFolder, W("beta"));
+    EXPECT_EQ(GridNames(), QStringList{"three.png"});
+}
+
+class StartInMissingDir : public Tree {
+    void PrepareMore() override {
+        m_settings.WriteRaw(("[System]\nInitMode=1\nInitDir=" + W("gone") + "\n").toUtf8());
+    }
+};
+
+TEST_F(StartInMissingDir, TheStartFolderIsSelectedInstead) {
+    EXPECT_EQ(T().PathOf(View()->currentItem()), W());
+    EXPECT_EQ(Doc()->m_strFolder, W());
+}
+
+class StartWithDrive : public Tree {
+    void PrepareMore() override {
+        m_settings.WriteRaw("[System]\nInitMode=2\n");
+        CDriveDlg::s_answer = [](CDriveDlg& dlg) {
+            dlg.m_nDrive = int(dlg.m_roots.indexOf("/")) + 1;
+            return int(QDialog::Accepted);
+        };
+    }
+};
+
+TEST_F(StartWithDrive, TheChosenVolumeIsShown) {
+    EXPECT_EQ(T().PathOf(View()->currentItem()), QStringLiteral("/"));
+    EXPECT_EQ(Doc()->m_strFolder, QStringLiteral("/"));
+}
+
+class Favourites : public Tree {
+    void PrepareMore() override {
+        m_settings.WriteRaw(("[System]\nInitMode=0\n[DirTree]\nFavoritesCount=3\nFavorites1=" +
+                             W("Alpha") + "\nFavorites2=" + W("gone") +
+                             "\nFavorites3=" + W("beta") + "\nFavorites4=" + W("Gamma") + "\n")
+                                .toUtf8());
+    }
+};
+
+TEST_F(Favourites, LoadAddMoveRemoveAndSave) {
+    // A stored folder that no longer exists gets no item; the stale fourth value is not loaded.
+    EXPECT_EQ(Children(T().m_favourites), (QStringList{W("Alpha"), W("beta")}));
+    EXPECT_EQ(T().PathOf(T().m_favourites->child(0)), W("Alpha"));
+    EXPECT_EQ(Children(T().m_favourites->child(0)), QStringList{"deep"});
+
+    // Enabling follows the selection.
+    auto enabled = [&](unsigned id) {
+        CCmdUI ui(id);
+        Frame()->Router().Update(ui);
+        return ui.m_bEnabled;
+    };
+    EXPECT_TRUE(enabled(ID_FAV_ADD_THIS));
+    EXPECT_FALSE(enabled(ID_FAV_REMOVE));
+    View()->setCurrentItem(T().m_favourites->child(1));
+    EXPECT_TRUE(enabled(ID_FAV_REMOVE));
+    EXPECT_TRUE(enabled(ID_FAV_UP));
+    EXPECT_FALSE(enabled(ID_FAV_ADD_THIS));
+
+    // Moving: down on the last and up on the first do nothing.
+    ASSERT_TRUE(Run(ID_FAV_DOWN));
+    EXPECT_EQ(Children(T().m_favourites), (QStringList{W("Alpha"), W("beta")}));
+    ASSERT_TRUE(Run(ID_FAV_UP));
+    EXPECT_EQ(Children(T().m_favourites), (QStringList{W("beta"), W("Alpha")}));
+    EXPECT_EQ(View()->currentItem()->text(0), W("beta"));
+    ASSERT_TRUE(Run(ID_FAV_UP));
+    EXPECT_EQ(Children(T().m_favourites), (QStringList{W("beta"), W("Alpha")}));
+    ASSERT_TRUE(Run(ID_FAV_DOWN));
+    EXPECT_EQ(Children(T().m_favourites), (QStringList{W("Alpha"), W("beta")}));
+    EXPECT_EQ(Doc()->m_strFolder, W("beta")); // selected with notification
+
+    // Adding this folder asks first; a duplicate differing only in case is refused.
+    Select(W("Gamma"));
+    m_boxAnswer = IDYES;
+    ASSERT_TRUE(Run(ID_FAV_ADD_THIS));
+    EXPECT_EQ(Children(T().m_favourites).last(), W("Gamma"));
+    EXPECT_EQ(View()->currentItem(), T().Locate(W("Gamma"))); // the selection stays
+    const size_t boxes = m_boxes.size();
+    CFolderPicker::s_answer = [this](CFolderPicker& p) {
+        p.m_strPath = W("GAMMA");
+        return 1;
+    };
+    ASSERT_TRUE(Run(ID_FAV_ADD));
+    ASSERT_EQ(m_boxes.size(), boxes + 1);
+    EXPECT_TRUE(m_boxes.back().text.startsWith(QStringLiteral("追加できませんでした")));
+    EXPECT_EQ(T().m_favourites->childCount(), 3);
+
+    // Written in tree order when the tree goes; higher stale values stay in the file.
+    App()->ExitMainFrame();
+    EXPECT_EQ(Settings::Get(Settings::FavoritesCount), 3);
+    const QByteArray raw = m_settings.ReadRaw();
+    EXPECT_TRUE(raw.contains(("Favorites3=" + W("Gamma")).toUtf8())) << raw.constData();
+    EXPECT_TRUE(raw.contains(("Favorites4=" + W("Gamma")).toUtf8()));
+    ASSERT_TRUE(App()->InitInstance());
+    EXPECT_EQ(Children(T().m_favourites), (QStringList{W("Alpha"), W("beta"), W("Gamma")}));
+}
+
+class OneFavourite : public Tree {
+    void PrepareMore() override {
+        m_settings.WriteRaw(
+            ("[DirTree]\nFavoritesCount=1\nFavorites1=" + W("beta") + "\n").toUtf8());
+    }
+};
+
+TEST_F(OneFavourite, RemovingTheOnlyEntrySelectsTheRootAndEmptiesTheGrid) {
+    View()->setCurrentItem(T().m_favourites->child(0));
+    EXPECT_EQ(GridNames(), QStringList{"three.png"});
+    m_boxAnswer = IDNO;
+    ASSERT_TRUE(Run(ID_FAV_REMOVE));
+    EXPECT_EQ(T().m_favourites->childCount(), 1);
+    m_boxAnswer = IDYES;
+    ASSERT_TRUE(Run(ID_FAV_REMOVE));
+    EXPECT_EQ(T().m_favourites->childCount(), 0);
+    EXPECT_EQ(View()->currentItem(), T().m_favourites);
+    EXPECT_TRUE(Grid()->Tiles().empty());
+    EXPECT_TRUE(QFileInfo(W("beta")).isDir()); // the folder itself stays
+}
+
+TEST_F(StartInCurrent, CreateRenameAndDeleteFolders) {
+    Select(W("Alpha"));
+    CInputDlg::s_answer = [](CInputDlg& dlg) {
+        EXPECT_EQ(dlg.m_strPrompt, QStringLiteral("フォルダ名を入力してください"));
+        dlg.m_strText = QStringLiteral("新しいフォルダ");
+        return int(QDialog::Accepted);
+    };
+    ASSERT_TRUE(Run(ID_FOLDER_CREATE));
+    EXPECT_TRUE(QFileInfo(W("Alpha/新しいフォルダ")).isDir());
+    EXPECT_TRUE(Children(T().Locate(W("Alpha"))).contains(QStringLiteral("新しいフォルダ")));
+    ASSERT_TRUE(Run(ID_FOLDER_CREATE)); // the same name again
+    EXPECT_EQ(m_boxes.back().text, QStringLiteral("フォルダを作成できません"));
+    // Refused under My Computer: nothing happens.
+    View()->setCurrentItem(T().m_myComputer);
+    const size_t boxes = m_boxes.size();
+    int asked = 0;
+    CInputDlg::s_answer = [&](CInputDlg&) {
+        ++asked;
+        return int(QDialog::Rejected);
+    };
+    ASSERT_TRUE(Run(ID_FOLDER_CREATE));
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(m_boxes.size(), boxes);
+
+    // Rename the folder shown: the listing keeps its entries and pictures, in the new folder.
+    Select(W("Alpha"));
+    while (Grid()->LoadNextPicture()) {
+    }
+    const IKHANDLE picture = Grid()->Tiles()[0]->m_wndImage.m_image.GetHandle();
+    CInputDlg::s_answer = [](CInputDlg& dlg) {
+        EXPECT_EQ(dlg.m_strText, QStringLiteral("Alpha"));
+        dlg.m_strText = QStringLiteral("Omega");
+        return int(QDialog::Accepted);
+    };
+    ASSERT_TRUE(Run(ID_FILE_RENAME));
+    EXPECT_TRUE(QFileInfo(W("Omega/one.png")).exists());
+    EXPECT_EQ(View()->currentItem()->text(0), QStringLiteral("Omega"));
+    EXPECT_EQ(QDir::currentPath(), W("Omega"));
+    EXPECT_EQ(Doc()->m_strFolder, W("Omega"));
+    ASSERT_EQ(Grid()->Tiles().size(), 2u);
+    EXPECT_EQ(Grid()->Tiles()[0]->m_wndImage.m_strPath, W("Omega/one.png"));
+    EXPECT_EQ(Grid()->Tiles()[0]->m_wndImage.m_image.GetHandle(), picture);
+
+    // Delete to the Trash: asked first, the parent selected afterwards and listed.
+    m_boxAnswer = IDNO;
+    ASSERT_TRUE(Run(ID_FILE_DELETE));
+    EXPECT_TRUE(QFileInfo(W("Omega")).isDir());
+    EXPECT_EQ(m_boxes.back().text, QStringLiteral("ファイルを削除できませんでした"));
+    m_boxAnswer = IDYES;
+    ASSERT_TRUE(Run(ID_FILE_DELETE));
+    EXPECT_FALSE(QFileInfo::exists(W("Omega")));
+    EXPECT_EQ(T().PathOf(View()->currentItem()), W());
+    EXPECT_EQ(Doc()->m_strFolder, W());
+    const QString trash = QDir(qEnvironmentVariable("XDG_DATA_HOME")).filePath("Trash/files");
+    bool inTrash = false;
+    for (const QString& name : QDir(trash).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        inTrash = inTrash ||
+                  (name.startsWith("Omega") && QFileInfo::exists(trash + "/" + name + "/one.png"));
+    EXPECT_TRUE(inTrash);
+    // A volume is never deleted.
+    Select("/");
+    ASSERT_TRUE(Run(ID_FILE_DELETE));
+    EXPECT_EQ(m_boxes.back().text, QStringLiteral("削除できません"));
+}
+
+TEST_F(StartInCurrent, WheelOverTheGridScrollsTheGrid) {
+    Frame()->resize(700, 300);
+    Frame()->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Frame()));
+    for (int i = 0; i < 40; ++i)
+        Picture(QStringLiteral("work/p%1.png").arg(i, 2, 10, QLatin1Char('0')));
+    ASSERT_TRUE(Grid()->SendCommand(ID_VIEW_REFRESH));
+    Spin();
+    ASSERT_GT(Grid()->verticalScrollBar()->maximum(), 0);
+    const QPoint overGrid = Grid()->mapToGlobal(Grid()->rect().center());
+    QWheelEvent wheel(View()->mapFromGlobal(overGrid), overGrid, QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(View()->viewport(), &wheel);
+    EXPECT_GT(Grid()->verticalScrollBar()->value(), 0);
+}
