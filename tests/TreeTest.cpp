@@ -11,10 +11,14 @@
 #include "tree/Dialogs.h"
 #include "tree/DirView.h"
 
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -422,4 +426,31 @@ TEST_F(StartInCurrent, WheelOverTheGridScrollsTheGrid) {
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(View()->viewport(), &wheel);
     EXPECT_GT(Grid()->verticalScrollBar()->value(), 0);
+}
+
+TEST_F(StartInCurrent, ContextMenuTakesItsStateFromTheFrame) {
+    Select(W("beta"));
+    QStringList texts;
+    std::vector<bool> enabled;
+    QTimer::singleShot(0, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            for (QAction* a : menu->actions()) {
+                if (a->isSeparator())
+                    continue;
+                texts << a->text();
+                enabled.push_back(a->isEnabled());
+            }
+            menu->close();
+        }
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            View()->viewport()->mapToGlobal(QPoint(5, 5)));
+    QCoreApplication::sendEvent(View()->viewport(), &event);
+    EXPECT_EQ(texts, (QStringList{"フォルダ作成(&K)...", "フォルダ名変更(&N)",
+                                  "お気に入り - このﾌｫﾙﾀﾞを追加(&A)", "お気に入り - 削除(&D)",
+                                  "お気に入り - 一つ上へ(&U)", "お気に入り - 一つ下へ(&D)"}));
+    // Not a favourite: adding is possible, removing and moving are not.
+    EXPECT_EQ(enabled, (std::vector<bool>{true, true, true, false, false, false}));
+    // The right click selected nothing new.
+    EXPECT_EQ(T().PathOf(View()->currentItem()), W("beta"));
 }
