@@ -6,13 +6,6 @@ namespace ik {
 
 namespace {
 
-uint16_t LE16(const uchar* p) {
-    return uint16_t(p[0] | p[1] << 8);
-}
-uint32_t LE32(const uchar* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 // The value of one masked field scaled to 0..255.
 struct Field {
     uint32_t mask = 0;

@@ -8,19 +8,6 @@ namespace ik {
 
 namespace {
 
-uint16_t LE16(const uchar* p) {
-    return uint16_t(p[0] | p[1] << 8);
-}
-uint32_t LE32(const uchar* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint16_t BE16(const uchar* p) {
-    return uint16_t(p[0] << 8 | p[1]);
-}
-uint32_t BE32(const uchar* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
-
 constexpr size_t kMaxComment = 64 * 1024;
 
 bool RecogniseJpeg(File& f, TypeInfo& info) {

@@ -67,6 +67,20 @@ inline bool IsTiffType(int t) {
     return (t >= IK_TYPE_TIFF_NONE && t <= IK_TYPE_TIFF_LZW) || t == IK_TYPE_TIFF_OTHER;
 }
 
+// Little- and big-endian fields of file headers.
+inline uint16_t LE16(const uchar* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
+inline uint32_t LE32(const uchar* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+inline uint16_t BE16(const uchar* p) {
+    return uint16_t(p[0] << 8 | p[1]);
+}
+inline uint32_t BE32(const uchar* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+
 // Decoders. minWidth/minHeight ask a JPEG for reduced-scale decoding (0: full size).
 Image DecodeJpeg(const uchar* data, size_t size, int minWidth, int minHeight, int64_t* origWidth,
                  int64_t* origHeight, Progress* progress);

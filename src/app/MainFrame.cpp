@@ -96,11 +96,7 @@ CMainFrame::CMainFrame(CQuillaDoc* pDoc)
         CThumbnailView* view = m_pDocument ? m_pDocument->GetThumbnailView() : nullptr;
         if (!view)
             return;
-        static const int sides[] = {32, 48, 64, 80, 96, 100, 128, 160, 0, 240, 280, 320};
-        const QSize size = ui->m_nID == ID_SIZE_160x120 ? QSize(160, 120)
-                                                        : QSize(sides[ui->m_nID - ID_SIZE_FIRST],
-                                                                sides[ui->m_nID - ID_SIZE_FIRST]);
-        ui->SetCheck(view->ThumbnailSize() == size);
+        ui->SetCheck(view->ThumbnailSize() == CThumbnailView::SizeOfCommand(ui->m_nID));
     });
     MapUpdateRange(ID_SORT_NAME, ID_SORT_DATE, [this](CCmdUI* ui) {
         CThumbnailView* view = m_pDocument ? m_pDocument->GetThumbnailView() : nullptr;

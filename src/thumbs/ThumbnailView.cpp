@@ -21,20 +21,19 @@
 
 namespace {
 
-// The thumbnail size of each size command.
-QSize SizeOfCommand(unsigned nID) {
+// Drawing objects shared by every tile.
+const QColor kFrame(0, 0, 0), kHighlight(255, 255, 255), kShadow(128, 128, 128),
+    kBackground(191, 191, 191), kSelection(0, 0, 255);
+
+} // namespace
+
+QSize CThumbnailView::SizeOfCommand(unsigned nID) {
     static const int sides[] = {32, 48, 64, 80, 96, 100, 128, 160, 0, 240, 280, 320};
     if (nID == ID_SIZE_160x120)
         return QSize(160, 120);
     const int side = sides[nID - ID_SIZE_FIRST];
     return QSize(side, side);
 }
-
-// Drawing objects shared by every tile.
-const QColor kFrame(0, 0, 0), kHighlight(255, 255, 255), kShadow(128, 128, 128),
-    kBackground(191, 191, 191), kSelection(0, 0, 255);
-
-} // namespace
 
 CThumbnailView::CThumbnailView(QWidget* parent) : QAbstractScrollArea(parent) {
     m_sizeThumb =

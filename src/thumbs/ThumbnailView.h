@@ -67,6 +67,8 @@ public:
     int TextHeight() const { return m_t; }
 
     static bool FineMode() { return CPreviewWnd::s_bFineMode; }
+    // The thumbnail size a size command (33023 to 33034) stands for.
+    static QSize SizeOfCommand(unsigned nID);
 
     // Which font dialog and size dialog answers to use (tests); empty functions show the dialogs.
     std::function<bool(QFont&)> m_fontChooser;
