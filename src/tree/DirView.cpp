@@ -90,9 +90,12 @@ void CDirView::OnSelected(QTreeWidgetItem* item) {
     if (!doc)
         return;
     const QString path = m_tree.PathOf(item);
-    // An empty path (My Computer, the favourites root) leaves the current directory as it is.
-    if (path.isEmpty() || !doc->SetFolder(path))
-        doc->m_strFolder = path.isEmpty() ? QString() : doc->m_strFolder;
+    // An empty path (My Computer, the favourites root) leaves the current directory as it is; a
+    // folder that cannot be entered leaves the document as it was.
+    if (path.isEmpty())
+        doc->m_strFolder.clear();
+    else
+        doc->SetFolder(path);
     doc->UpdateAllViews(this);
 }
 
@@ -183,8 +186,7 @@ void CDirView::OnCreateFolder() {
     }
     if (m_tree.IsSpecial(sel)) {
         // The desktop and My Documents read their folders only when built: add the new one.
-        if (QTreeWidgetItem* item = m_tree.InsertFolderItem(path, dlg.m_strText, sel))
-            Q_UNUSED(item);
+        m_tree.InsertFolderItem(path, dlg.m_strText, sel);
     } else {
         m_tree.Refresh(sel);
     }
