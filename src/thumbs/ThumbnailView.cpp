@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFontDialog>
+#include <QHash>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
@@ -168,10 +169,15 @@ void CThumbnailView::RefreshList() {
     horizontalScrollBar()->setValue(0);
     const QString dir = CurrentDirWithSlash();
     m_nFocus = 0;
+    // The first entry of each name, as a linear search finds it, in one pass for the refresh.
+    QHash<QString, int> byName;
+    byName.reserve(qsizetype(m_tiles.size()));
+    for (size_t i = m_tiles.size(); i-- > 0;)
+        byName.insert(m_tiles[i]->m_strName, int(i));
     DirList::ForEachFile(dir, [&](const DirList::Entry& e) {
         if (!IsImageFile(e.name))
             return;
-        const int i = FindTileByName(e.name);
+        const int i = byName.value(e.name, -1);
         if (i < 0) {
             m_tiles.push_back(NewTile(dir, e.name, e.size, e.mtime));
         } else if (e.mtime > m_tiles[size_t(i)]->m_time) {
