@@ -44,27 +44,28 @@ int Luma(QRgb p) {
     return (qRed(p) * 299 + qGreen(p) * 587 + qBlue(p) * 114 + 500) / 1000;
 }
 
-// Black and white from luminance, by error diffusion or by a threshold.
-Image ToOneBit(const Image& src, bool dither, int threshold, Progress& progress) {
-    const QImage img = As32(src);
+namespace {
+
+// Writes one palette index per pixel from its luminance. With dithering the value includes the
+// error carried from the pixels before it (Floyd-Steinberg), clamped to 0..255 when asked.
+// quantise(v, level) returns the index for v and sets level to the grey that index stands for.
+template <class Quantise>
+bool Diffuse(const QImage& img, QImage& out, bool dither, bool clamp, Quantise quantise,
+             Progress& progress) {
     const int w = img.width(), h = img.height();
-    Image out;
-    out.img = QImage(w, h, QImage::Format_Indexed8);
-    if (out.img.isNull())
-        return Image();
-    out.img.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
-    out.bpp = 1;
     std::vector<int> err(size_t(w) + 2, 0), next(size_t(w) + 2, 0);
     for (int y = 0; y < h; ++y) {
         const QRgb* s = reinterpret_cast<const QRgb*>(img.constScanLine(y));
-        uchar* d = out.img.scanLine(y);
+        uchar* d = out.scanLine(y);
         std::fill(next.begin(), next.end(), 0);
         for (int x = 0; x < w; ++x) {
-            const int v = Luma(s[x]) + (dither ? err[size_t(x) + 1] / 16 : 0);
-            const int bit = v >= (dither ? 128 : threshold) ? 1 : 0;
-            d[x] = uchar(bit);
+            int v = Luma(s[x]) + (dither ? err[size_t(x) + 1] / 16 : 0);
+            if (clamp)
+                v = std::clamp(v, 0, 255);
+            int level = 0;
+            d[x] = uchar(quantise(v, level));
             if (dither) {
-                const int e = v - (bit ? 255 : 0);
+                const int e = v - level;
                 err[size_t(x) + 2] += e * 7;
                 next[size_t(x)] += e * 3;
                 next[size_t(x) + 1] += e * 5;
@@ -73,17 +74,37 @@ Image ToOneBit(const Image& src, bool dither, int threshold, Progress& progress)
         }
         std::swap(err, next);
         if (!progress.Step(y + 1, h))
-            return Image();
+            return false;
     }
-    return out;
+    return true;
+}
+
+} // namespace
+
+// Black and white from luminance, by error diffusion or by a threshold.
+Image ToOneBit(const Image& src, bool dither, int threshold, Progress& progress) {
+    const QImage img = As32(src);
+    Image out;
+    out.img = QImage(img.width(), img.height(), QImage::Format_Indexed8);
+    if (out.img.isNull())
+        return Image();
+    out.img.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
+    out.bpp = 1;
+    const int cut = dither ? 128 : threshold;
+    const auto quantise = [cut](int v, int& level) {
+        const int bit = v >= cut ? 1 : 0;
+        level = bit ? 255 : 0;
+        return bit;
+    };
+    return Diffuse(img, out.img, dither, false, quantise, progress) ? out : Image();
 }
 
 // Grey levels with n entries, dithered or rounded to the nearest level.
 Image ToGreyPalette(const Image& src, int bits, bool dither, Progress& progress) {
     const QImage img = As32(src);
-    const int w = img.width(), h = img.height(), n = 1 << bits;
+    const int n = 1 << bits;
     Image out;
-    out.img = QImage(w, h, QImage::Format_Indexed8);
+    out.img = QImage(img.width(), img.height(), QImage::Format_Indexed8);
     if (out.img.isNull())
         return Image();
     QVector<QRgb> table(n);
@@ -93,28 +114,12 @@ Image ToGreyPalette(const Image& src, int bits, bool dither, Progress& progress)
     }
     out.img.setColorTable(table);
     out.bpp = bits;
-    std::vector<int> err(size_t(w) + 2, 0), next(size_t(w) + 2, 0);
-    for (int y = 0; y < h; ++y) {
-        const QRgb* s = reinterpret_cast<const QRgb*>(img.constScanLine(y));
-        uchar* d = out.img.scanLine(y);
-        std::fill(next.begin(), next.end(), 0);
-        for (int x = 0; x < w; ++x) {
-            const int v = std::clamp(Luma(s[x]) + (dither ? err[size_t(x) + 1] / 16 : 0), 0, 255);
-            const int i = (v * (n - 1) + 127) / 255;
-            d[x] = uchar(i);
-            if (dither) {
-                const int e = v - i * 255 / (n - 1);
-                err[size_t(x) + 2] += e * 7;
-                next[size_t(x)] += e * 3;
-                next[size_t(x) + 1] += e * 5;
-                next[size_t(x) + 2] += e;
-            }
-        }
-        std::swap(err, next);
-        if (!progress.Step(y + 1, h))
-            return Image();
-    }
-    return out;
+    const auto quantise = [n](int v, int& level) {
+        const int i = (v * (n - 1) + 127) / 255;
+        level = i * 255 / (n - 1);
+        return i;
+    };
+    return Diffuse(img, out.img, dither, true, quantise, progress) ? out : Image();
 }
 
 // An optimal palette of at most 2^bits colours through libimagequant.

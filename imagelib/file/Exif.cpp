@@ -101,22 +101,20 @@ extern "C" int IKJpegExifInfo(const char* path, void* record) {
         when = Ascii(ed, EXIF_IFD_0, EXIF_TAG_DATE_TIME);
     PutText(record, IK_EX_DATETIME, 52, when);
 
-    uint32_t n = 0, d = 0;
-    if (Rational(ed, EXIF_TAG_EXPOSURE_TIME, n, d)) {
-        Put32(record, IK_EX_EXPOSURE, n);
-        Put32(record, IK_EX_EXPOSURE + 4, d);
-    }
-    if (Rational(ed, EXIF_TAG_SHUTTER_SPEED_VALUE, n, d)) {
-        Put32(record, IK_EX_SHUTTER, n);
-        Put32(record, IK_EX_SHUTTER + 4, d);
-    }
-    if (Rational(ed, EXIF_TAG_FOCAL_LENGTH, n, d)) {
-        Put32(record, IK_EX_FOCAL, n);
-        Put32(record, IK_EX_FOCAL + 4, d);
-    }
-    if (Rational(ed, EXIF_TAG_FNUMBER, n, d)) {
-        Put32(record, IK_EX_FNUMBER, n);
-        Put32(record, IK_EX_FNUMBER + 4, d);
+    // Numerator and denominator of each rational field, 0 and 0 when absent.
+    static const struct {
+        ExifTag tag;
+        int offset;
+    } rationals[] = {{EXIF_TAG_EXPOSURE_TIME, IK_EX_EXPOSURE},
+                     {EXIF_TAG_SHUTTER_SPEED_VALUE, IK_EX_SHUTTER},
+                     {EXIF_TAG_FOCAL_LENGTH, IK_EX_FOCAL},
+                     {EXIF_TAG_FNUMBER, IK_EX_FNUMBER}};
+    for (const auto& r : rationals) {
+        uint32_t n = 0, d = 0;
+        if (Rational(ed, r.tag, n, d)) {
+            Put32(record, r.offset, n);
+            Put32(record, r.offset + 4, d);
+        }
     }
     IKHANDLE thumb = 0;
     if (ed->data && ed->size > 0)
