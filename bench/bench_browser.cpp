@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
         ++loaded;
     const double ms = Ms(start);
     int failed = 0;
-    for (const CImageTile* t : view->Tiles())
+    for (const auto& t : view->Tiles())
         failed += t->m_bFailed ? 1 : 0;
     std::printf("%d thumbnails (%d failed) in %.0f ms: %.1f thumbnails per second, %.1f ms each\n",
                 loaded, failed, ms, loaded * 1000.0 / ms, ms / loaded);

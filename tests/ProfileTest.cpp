@@ -3,9 +3,9 @@
 
 #include "app/MainFrame.h"
 #include "app/QuillaApp.h"
-#include "app/Settings.h"
 #include "imaging/SusieHost.h"
 #include "platform/Profile.h"
+#include "platform/Settings.h"
 #include "res/resource.h"
 #include "thumbs/ThumbnailView.h"
 

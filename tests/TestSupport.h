@@ -9,10 +9,24 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <gtest/gtest.h>
+#include <ostream>
 #include <vector>
 
 class CMainFrame;
 class CQuillaApp;
+
+// Readable failure messages for Qt's strings.
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& l, std::ostream* os) {
+    *os << '{';
+    for (qsizetype i = 0; i < l.size(); ++i)
+        *os << (i ? ", \"" : "\"") << l[i].toStdString() << '"';
+    *os << '}';
+}
+QT_END_NAMESPACE
 
 // Points the settings at a fresh temporary folder for the lifetime of the object.
 class TempSettings {

@@ -5,8 +5,8 @@
 #include "app/MainFrame.h"
 #include "app/QuillaApp.h"
 #include "app/QuillaDoc.h"
-#include "app/Settings.h"
 #include "imaging/ImageLibrary.h"
+#include "platform/Settings.h"
 #include "platform/Shell.h"
 #include "res/resource.h"
 #include "thumbs/Layout.h"
@@ -30,7 +30,7 @@ namespace {
 
 QStringList Names(const CThumbnailView* v) {
     QStringList out;
-    for (const CImageTile* t : v->Tiles())
+    for (const auto& t : v->Tiles())
         out << t->m_strName;
     return out;
 }
@@ -363,7 +363,7 @@ TEST_F(Loading, IdleLoaderGoesInDisplayOrderAndMovesPastFailures) {
     ASSERT_TRUE(Run(ID_VIEW_REFRESH));
     std::vector<QString> order;
     while (View()->LoadNextPicture()) {
-        for (CImageTile* t : View()->Tiles())
+        for (const auto& t : View()->Tiles())
             if ((t->m_wndImage.m_image.GetHandle() || t->m_bFailed) &&
                 std::find(order.begin(), order.end(), t->m_strName) == order.end())
                 order.push_back(t->m_strName);

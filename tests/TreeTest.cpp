@@ -5,7 +5,7 @@
 #include "app/MainFrame.h"
 #include "app/QuillaApp.h"
 #include "app/QuillaDoc.h"
-#include "app/Settings.h"
+#include "platform/Settings.h"
 #include "res/resource.h"
 #include "thumbs/ThumbnailView.h"
 #include "tree/Dialogs.h"
@@ -70,7 +70,7 @@ protected:
     }
     QStringList GridNames() const {
         QStringList out;
-        for (const CImageTile* t : Grid()->Tiles())
+        for (const auto& t : Grid()->Tiles())
             out << t->m_strName;
         return out;
     }
@@ -98,16 +98,16 @@ TEST_F(Tree, RootsAndDefaultStartAtTheFavourites) {
     ASSERT_GE(View()->topLevelItemCount(), 2);
     EXPECT_EQ(View()->topLevelItem(0)->text(0), QStringLiteral("お気に入り"));
     EXPECT_EQ(View()->topLevelItem(1)->text(0), QStringLiteral("デスクトップ"));
-    const QStringList desk = Children(T().m_desktop);
+    const QStringList desk = Children(T().DesktopItem());
     ASSERT_GE(desk.size(), 3);
     EXPECT_EQ(desk[0], QStringLiteral("マイ ドキュメント"));
     EXPECT_EQ(desk[1], QStringLiteral("マイ コンピュータ"));
     EXPECT_TRUE(desk.contains("desk-a"));
-    EXPECT_TRUE(Children(T().m_myComputer).contains("/"));
-    EXPECT_EQ(Children(T().m_myDocuments), QStringList{"docs-a"});
+    EXPECT_TRUE(Children(T().MyComputerItem()).contains("/"));
+    EXPECT_EQ(Children(T().MyDocumentsItem()), QStringList{"docs-a"});
     // "InitMode" 3: the favourites root is selected and the grid starts empty.
-    EXPECT_EQ(View()->currentItem(), T().m_favourites);
-    EXPECT_TRUE(Doc()->m_strFolder.isEmpty());
+    EXPECT_EQ(View()->currentItem(), T().FavouritesItem());
+    EXPECT_TRUE(Doc()->Folder().isEmpty());
     EXPECT_TRUE(Grid()->Tiles().empty());
 }
 
@@ -115,7 +115,7 @@ TEST_F(StartInCurrent, PathsLazyFillingAndLocate) {
     QTreeWidgetItem* work = T().Locate(W());
     ASSERT_NE(work, nullptr);
     EXPECT_EQ(View()->currentItem(), work);
-    EXPECT_EQ(Doc()->m_strFolder, W());
+    EXPECT_EQ(Doc()->Folder(), W());
     // Its own folders are read when it is opened: sorted ignoring case, each child knowing
     // only whether it has subfolders.
     EXPECT_EQ(Children(work), QStringList{"*Dummy*"});
@@ -137,11 +137,11 @@ TEST_F(StartInCurrent, PathsLazyFillingAndLocate) {
     EXPECT_EQ(T().Locate(W("missing")), nullptr);
     // Path of every kind of item.
     EXPECT_EQ(T().PathOf(deeper), W("Alpha/deep/deeper"));
-    EXPECT_EQ(T().PathOf(T().m_favourites), QString());
-    EXPECT_EQ(T().PathOf(T().m_myComputer), QString());
-    EXPECT_EQ(T().PathOf(T().m_desktop), QDir(m_home.path()).filePath("Desktop"));
-    EXPECT_EQ(T().PathOf(T().m_myDocuments), QDir(m_home.path()).filePath("Documents"));
-    EXPECT_EQ(T().PathOf(T().m_myDocuments->child(0)),
+    EXPECT_EQ(T().PathOf(T().FavouritesItem()), QString());
+    EXPECT_EQ(T().PathOf(T().MyComputerItem()), QString());
+    EXPECT_EQ(T().PathOf(T().DesktopItem()), QDir(m_home.path()).filePath("Desktop"));
+    EXPECT_EQ(T().PathOf(T().MyDocumentsItem()), QDir(m_home.path()).filePath("Documents"));
+    EXPECT_EQ(T().PathOf(T().MyDocumentsItem()->child(0)),
               QDir(m_home.path()).filePath("Documents/docs-a"));
     QTreeWidgetItem* desk = T().Locate(QDir(m_home.path()).filePath("Desktop/desk-a/inner"));
     ASSERT_NE(desk, nullptr);
@@ -152,14 +152,14 @@ TEST_F(StartInCurrent, PathsLazyFillingAndLocate) {
 
 TEST_F(StartInCurrent, SelectionListsTheGridAndCollapseExpandReadsAgain) {
     Select(W("Alpha"));
-    EXPECT_EQ(Doc()->m_strFolder, W("Alpha"));
+    EXPECT_EQ(Doc()->Folder(), W("Alpha"));
     EXPECT_EQ(QDir::currentPath(), W("Alpha"));
     EXPECT_EQ(GridNames(), (QStringList{"one.png", "two.png"}));
     // Arrow keys move the selection and relist at every step.
     View()->setFocus();
     QTest::keyClick(View(), Qt::Key_Down); // the next visible folder
-    EXPECT_NE(Doc()->m_strFolder, W("Alpha"));
-    EXPECT_EQ(Doc()->m_strFolder, T().PathOf(View()->currentItem()));
+    EXPECT_NE(Doc()->Folder(), W("Alpha"));
+    EXPECT_EQ(Doc()->Folder(), T().PathOf(View()->currentItem()));
     Select(W("beta"));
     EXPECT_EQ(GridNames(), QStringList{"three.png"});
     // A folder made meanwhile outside the program shows after closing and opening its parent.
@@ -169,10 +169,10 @@ TEST_F(StartInCurrent, SelectionListsTheGridAndCollapseExpandReadsAgain) {
     work->setExpanded(true);
     EXPECT_TRUE(Children(T().Locate(W())).contains("Delta"));
     // Closing the parent of the selection moved the selection to it, and the listing followed.
-    EXPECT_EQ(Doc()->m_strFolder, W());
+    EXPECT_EQ(Doc()->Folder(), W());
     // My Computer empties the grid and leaves the current directory.
-    View()->setCurrentItem(T().m_myComputer);
-    EXPECT_TRUE(Doc()->m_strFolder.isEmpty());
+    View()->setCurrentItem(T().MyComputerItem());
+    EXPECT_TRUE(Doc()->Folder().isEmpty());
     EXPECT_TRUE(Grid()->Tiles().empty());
     EXPECT_EQ(QDir::currentPath(), W());
 }
@@ -181,7 +181,7 @@ TEST_F(StartInCurrent, UpOneFolderAndAtAVolumeRoot) {
     Select(W("Alpha"));
     ASSERT_TRUE(Run(ID_FOLDER_UP));
     EXPECT_EQ(T().PathOf(View()->currentItem()), W());
-    EXPECT_EQ(Doc()->m_strFolder, W());
+    EXPECT_EQ(Doc()->Folder(), W());
     EXPECT_EQ(QDir::currentPath(), W());
     // From a volume's root the drive selection opens instead.
     int asked = 0;
@@ -207,7 +207,7 @@ TEST_F(StartInCurrent, DriveChangeSelectsTheVolumeAndTheGridFollows) {
     };
     ASSERT_TRUE(Run(ID_DRIVE_CHANGE));
     EXPECT_EQ(T().PathOf(View()->currentItem()), QStringLiteral("/"));
-    EXPECT_EQ(Doc()->m_strFolder, QStringLiteral("/"));
+    EXPECT_EQ(Doc()->Folder(), QStringLiteral("/"));
     EXPECT_EQ(QDir::currentPath(), QStringLiteral("/"));
     // A network folder becomes a favourite and is selected; a second time adds nothing.
     CDriveDlg::s_answer = [this](CDriveDlg& dlg) {
@@ -216,10 +216,10 @@ TEST_F(StartInCurrent, DriveChangeSelectsTheVolumeAndTheGridFollows) {
         return int(QDialog::Accepted);
     };
     ASSERT_TRUE(Run(ID_DRIVE_CHANGE));
-    EXPECT_EQ(Children(T().m_favourites), QStringList{W("beta")});
-    EXPECT_EQ(Doc()->m_strFolder, W("beta"));
+    EXPECT_EQ(Children(T().FavouritesItem()), QStringList{W("beta")});
+    EXPECT_EQ(Doc()->Folder(), W("beta"));
     ASSERT_TRUE(Run(ID_DRIVE_CHANGE));
-    EXPECT_EQ(T().m_favourites->childCount(), 1);
+    EXPECT_EQ(T().FavouritesItem()->childCount(), 1);
 }
 
 class StartInDir : public Tree {
@@ -230,7 +230,7 @@ class StartInDir : public Tree {
 
 TEST_F(StartInDir, TheGivenFolderIsShown) {
     EXPECT_EQ(T().PathOf(View()->currentItem()), W("beta"));
-    EXPECT_EQ(Doc()->m_strFolder, W("beta"));
+    EXPECT_EQ(Doc()->Folder(), W("beta"));
     EXPECT_EQ(GridNames(), QStringList{"three.png"});
 }
 
@@ -242,7 +242,7 @@ class StartInMissingDir : public Tree {
 
 TEST_F(StartInMissingDir, TheStartFolderIsSelectedInstead) {
     EXPECT_EQ(T().PathOf(View()->currentItem()), W());
-    EXPECT_EQ(Doc()->m_strFolder, W());
+    EXPECT_EQ(Doc()->Folder(), W());
 }
 
 class StartWithDrive : public Tree {
@@ -257,23 +257,23 @@ class StartWithDrive : public Tree {
 
 TEST_F(StartWithDrive, TheChosenVolumeIsShown) {
     EXPECT_EQ(T().PathOf(View()->currentItem()), QStringLiteral("/"));
-    EXPECT_EQ(Doc()->m_strFolder, QStringLiteral("/"));
+    EXPECT_EQ(Doc()->Folder(), QStringLiteral("/"));
 }
 
 class Favourites : public Tree {
     void PrepareMore() override {
-        m_settings.WriteRaw(("[System]\nInitMode=0\n[DirTree]\nFavoritesCount=3\nFavorites1=" +
-                             W("Alpha") + "\nFavorites2=" + W("gone") +
-                             "\nFavorites3=" + W("beta") + "\nFavorites4=" + W("Gamma") + "\n")
+        m_settings.WriteRaw(("[System]\nInitMode=0\n[DirTree]\nFavoritesCount=2\nFavorites1=" +
+                             W("Alpha") + "\nFavorites2=" + W("beta") + "\nFavorites3=" + W("old") +
+                             "\nFavorites4=" + W("Gamma") + "\n")
                                 .toUtf8());
     }
 };
 
 TEST_F(Favourites, LoadAddMoveRemoveAndSave) {
-    // A stored folder that no longer exists gets no item; the stale fourth value is not loaded.
-    EXPECT_EQ(Children(T().m_favourites), (QStringList{W("Alpha"), W("beta")}));
-    EXPECT_EQ(T().PathOf(T().m_favourites->child(0)), W("Alpha"));
-    EXPECT_EQ(Children(T().m_favourites->child(0)), QStringList{"deep"});
+    // Values beyond the count are not loaded.
+    EXPECT_EQ(Children(T().FavouritesItem()), (QStringList{W("Alpha"), W("beta")}));
+    EXPECT_EQ(T().PathOf(T().FavouritesItem()->child(0)), W("Alpha"));
+    EXPECT_EQ(Children(T().FavouritesItem()->child(0)), QStringList{"deep"});
 
     // Enabling follows the selection.
     auto enabled = [&](unsigned id) {
@@ -283,28 +283,28 @@ TEST_F(Favourites, LoadAddMoveRemoveAndSave) {
     };
     EXPECT_TRUE(enabled(ID_FAV_ADD_THIS));
     EXPECT_FALSE(enabled(ID_FAV_REMOVE));
-    View()->setCurrentItem(T().m_favourites->child(1));
+    View()->setCurrentItem(T().FavouritesItem()->child(1));
     EXPECT_TRUE(enabled(ID_FAV_REMOVE));
     EXPECT_TRUE(enabled(ID_FAV_UP));
     EXPECT_FALSE(enabled(ID_FAV_ADD_THIS));
 
     // Moving: down on the last and up on the first do nothing.
     ASSERT_TRUE(Run(ID_FAV_DOWN));
-    EXPECT_EQ(Children(T().m_favourites), (QStringList{W("Alpha"), W("beta")}));
+    EXPECT_EQ(Children(T().FavouritesItem()), (QStringList{W("Alpha"), W("beta")}));
     ASSERT_TRUE(Run(ID_FAV_UP));
-    EXPECT_EQ(Children(T().m_favourites), (QStringList{W("beta"), W("Alpha")}));
+    EXPECT_EQ(Children(T().FavouritesItem()), (QStringList{W("beta"), W("Alpha")}));
     EXPECT_EQ(View()->currentItem()->text(0), W("beta"));
     ASSERT_TRUE(Run(ID_FAV_UP));
-    EXPECT_EQ(Children(T().m_favourites), (QStringList{W("beta"), W("Alpha")}));
+    EXPECT_EQ(Children(T().FavouritesItem()), (QStringList{W("beta"), W("Alpha")}));
     ASSERT_TRUE(Run(ID_FAV_DOWN));
-    EXPECT_EQ(Children(T().m_favourites), (QStringList{W("Alpha"), W("beta")}));
-    EXPECT_EQ(Doc()->m_strFolder, W("beta")); // selected with notification
+    EXPECT_EQ(Children(T().FavouritesItem()), (QStringList{W("Alpha"), W("beta")}));
+    EXPECT_EQ(Doc()->Folder(), W("beta")); // selected with notification
 
     // Adding this folder asks first; a duplicate differing only in case is refused.
     Select(W("Gamma"));
     m_boxAnswer = IDYES;
     ASSERT_TRUE(Run(ID_FAV_ADD_THIS));
-    EXPECT_EQ(Children(T().m_favourites).last(), W("Gamma"));
+    EXPECT_EQ(Children(T().FavouritesItem()).last(), W("Gamma"));
     EXPECT_EQ(View()->currentItem(), T().Locate(W("Gamma"))); // the selection stays
     const size_t boxes = m_boxes.size();
     CFolderPicker::s_answer = [this](CFolderPicker& p) {
@@ -314,7 +314,7 @@ TEST_F(Favourites, LoadAddMoveRemoveAndSave) {
     ASSERT_TRUE(Run(ID_FAV_ADD));
     ASSERT_EQ(m_boxes.size(), boxes + 1);
     EXPECT_TRUE(m_boxes.back().text.startsWith(QStringLiteral("追加できませんでした")));
-    EXPECT_EQ(T().m_favourites->childCount(), 3);
+    EXPECT_EQ(T().FavouritesItem()->childCount(), 3);
 
     // Written in tree order when the tree goes; higher stale values stay in the file.
     App()->ExitMainFrame();
@@ -323,7 +323,48 @@ TEST_F(Favourites, LoadAddMoveRemoveAndSave) {
     EXPECT_TRUE(raw.contains(("Favorites3=" + W("Gamma")).toUtf8())) << raw.constData();
     EXPECT_TRUE(raw.contains(("Favorites4=" + W("Gamma")).toUtf8()));
     ASSERT_TRUE(App()->InitInstance());
-    EXPECT_EQ(Children(T().m_favourites), (QStringList{W("Alpha"), W("beta"), W("Gamma")}));
+    EXPECT_EQ(Children(T().FavouritesItem()), (QStringList{W("Alpha"), W("beta"), W("Gamma")}));
+}
+
+class MissingFavourite : public Tree {
+    void PrepareMore() override {
+        m_settings.WriteRaw(
+            ("[System]\nInitMode=0\n[DirTree]\nFavoritesCount=3\nFavorites1=" + W("Alpha") +
+             "\nFavorites2=" + W("gone") + "\nFavorites3=" + W("beta") + "\n")
+                .toUtf8());
+    }
+};
+
+TEST_F(MissingFavourite, StaysListedMovesAndIsWrittenBack) {
+    // A favourite whose folder is missing at start (an unplugged drive) stays, drawn as missing.
+    QTreeWidgetItem* fav = T().FavouritesItem();
+    ASSERT_EQ(Children(fav), (QStringList{W("Alpha"), W("gone"), W("beta")}));
+    EXPECT_TRUE(CDirTree::IsMissing(fav->child(1)));
+    EXPECT_FALSE(CDirTree::IsMissing(fav->child(0)));
+    // Moving its neighbours past it keeps it.
+    View()->setCurrentItem(fav->child(2));
+    ASSERT_TRUE(Run(ID_FAV_UP));
+    EXPECT_EQ(Children(fav), (QStringList{W("Alpha"), W("beta"), W("gone")}));
+    View()->setCurrentItem(fav->child(0));
+    ASSERT_TRUE(Run(ID_FAV_DOWN));
+    EXPECT_EQ(Children(fav), (QStringList{W("beta"), W("Alpha"), W("gone")}));
+    // Choosing it shows an empty listing.
+    View()->setCurrentItem(fav->child(2));
+    EXPECT_TRUE(Grid()->Tiles().empty());
+    EXPECT_TRUE(Doc()->Folder().isEmpty());
+    // When the drive is back, opening it reads it and it no longer looks missing.
+    QDir().mkpath(W("gone/inner"));
+    fav->child(2)->setExpanded(true);
+    EXPECT_FALSE(CDirTree::IsMissing(fav->child(2)));
+    EXPECT_EQ(Children(fav->child(2)), QStringList{"inner"});
+    QDir(W("gone")).removeRecursively();
+    // Written back with the others, in tree order.
+    App()->ExitMainFrame();
+    EXPECT_EQ(Settings::Get(Settings::FavoritesCount), 3);
+    const QByteArray raw = m_settings.ReadRaw();
+    EXPECT_TRUE(raw.contains(("Favorites3=" + W("gone")).toUtf8())) << raw.constData();
+    ASSERT_TRUE(App()->InitInstance());
+    EXPECT_EQ(Children(T().FavouritesItem()), (QStringList{W("beta"), W("Alpha"), W("gone")}));
 }
 
 class OneFavourite : public Tree {
@@ -334,15 +375,15 @@ class OneFavourite : public Tree {
 };
 
 TEST_F(OneFavourite, RemovingTheOnlyEntrySelectsTheRootAndEmptiesTheGrid) {
-    View()->setCurrentItem(T().m_favourites->child(0));
+    View()->setCurrentItem(T().FavouritesItem()->child(0));
     EXPECT_EQ(GridNames(), QStringList{"three.png"});
     m_boxAnswer = IDNO;
     ASSERT_TRUE(Run(ID_FAV_REMOVE));
-    EXPECT_EQ(T().m_favourites->childCount(), 1);
+    EXPECT_EQ(T().FavouritesItem()->childCount(), 1);
     m_boxAnswer = IDYES;
     ASSERT_TRUE(Run(ID_FAV_REMOVE));
-    EXPECT_EQ(T().m_favourites->childCount(), 0);
-    EXPECT_EQ(View()->currentItem(), T().m_favourites);
+    EXPECT_EQ(T().FavouritesItem()->childCount(), 0);
+    EXPECT_EQ(View()->currentItem(), T().FavouritesItem());
     EXPECT_TRUE(Grid()->Tiles().empty());
     EXPECT_TRUE(QFileInfo(W("beta")).isDir()); // the folder itself stays
 }
@@ -360,7 +401,7 @@ TEST_F(StartInCurrent, CreateRenameAndDeleteFolders) {
     ASSERT_TRUE(Run(ID_FOLDER_CREATE)); // the same name again
     EXPECT_EQ(m_boxes.back().text, QStringLiteral("フォルダを作成できません"));
     // Refused under My Computer: nothing happens.
-    View()->setCurrentItem(T().m_myComputer);
+    View()->setCurrentItem(T().MyComputerItem());
     const size_t boxes = m_boxes.size();
     int asked = 0;
     CInputDlg::s_answer = [&](CInputDlg&) {
@@ -385,7 +426,7 @@ TEST_F(StartInCurrent, CreateRenameAndDeleteFolders) {
     EXPECT_TRUE(QFileInfo(W("Omega/one.png")).exists());
     EXPECT_EQ(View()->currentItem()->text(0), QStringLiteral("Omega"));
     EXPECT_EQ(QDir::currentPath(), W("Omega"));
-    EXPECT_EQ(Doc()->m_strFolder, W("Omega"));
+    EXPECT_EQ(Doc()->Folder(), W("Omega"));
     ASSERT_EQ(Grid()->Tiles().size(), 2u);
     EXPECT_EQ(Grid()->Tiles()[0]->m_wndImage.m_strPath, W("Omega/one.png"));
     EXPECT_EQ(Grid()->Tiles()[0]->m_wndImage.m_image.GetHandle(), picture);
@@ -399,7 +440,7 @@ TEST_F(StartInCurrent, CreateRenameAndDeleteFolders) {
     ASSERT_TRUE(Run(ID_FILE_DELETE));
     EXPECT_FALSE(QFileInfo::exists(W("Omega")));
     EXPECT_EQ(T().PathOf(View()->currentItem()), W());
-    EXPECT_EQ(Doc()->m_strFolder, W());
+    EXPECT_EQ(Doc()->Folder(), W());
     const QString trash = QDir(qEnvironmentVariable("XDG_DATA_HOME")).filePath("Trash/files");
     bool inTrash = false;
     for (const QString& name : QDir(trash).entryList(QDir::Dirs | QDir::NoDotAndDotDot))

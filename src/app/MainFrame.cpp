@@ -2,12 +2,12 @@
 
 #include "app/QuillaApp.h"
 #include "app/QuillaDoc.h"
-#include "app/Settings.h"
 #include "app/config.h"
 #include "platform/Desktop.h"
 #include "platform/KeyLocks.h"
 #include "platform/MsgBox.h"
 #include "platform/Profile.h"
+#include "platform/Settings.h"
 #include "platform/WaitCursor.h"
 #include "res/Icons.h"
 #include "res/Menus.h"
@@ -144,9 +144,11 @@ bool CMainFrame::OnCreateClient() {
     m_pDirView = new CDirView(m_wndSplitter);
     m_pDirView->setProperty(kCtrlId, int(AFX_IDW_PANE_FIRST));
     m_pDirView->AttachDocument(m_pDocument);
+    m_pDirView->SetSite(this);
     m_pThumbView = new CThumbnailView(m_wndSplitter);
     m_pThumbView->setProperty(kCtrlId, int(AFX_IDW_PANE_FIRST + (m_bStacked ? 16 : 1)));
     m_pThumbView->AttachDocument(m_pDocument);
+    m_pThumbView->SetSite(this);
     m_wndSplitter->addWidget(m_pDirView);
     m_wndSplitter->addWidget(m_pThumbView);
 
@@ -188,23 +190,14 @@ QAction* CMainFrame::Action(unsigned nID) const {
     return it == m_actions.end() ? nullptr : it->second;
 }
 
-QMenu* CMainFrame::BuildMenu(const MenuItem& popup, QWidget* parent) {
-    auto* menu = new QMenu(popup.text, parent);
-    for (const MenuItem& item : popup.items) {
-        if (item.IsSeparator())
-            menu->addSeparator();
-        else if (item.IsPopup())
-            menu->addMenu(BuildMenu(item, menu));
-        else
-            menu->addAction(MakeAction(item.id, item.text));
-    }
-    connect(menu, &QMenu::aboutToShow, this, [this, menu] { UpdateMenu(menu); });
-    return menu;
-}
-
 void CMainFrame::CreateMenus() {
     for (const MenuItem& popup : Menus::MainMenu())
-        menuBar()->addMenu(BuildMenu(popup, menuBar()));
+        menuBar()->addMenu(Menus::Build(
+            popup, menuBar(),
+            [this](const MenuItem& item, QMenu*) { return MakeAction(item.id, item.text); },
+            [this](QMenu* menu) {
+                connect(menu, &QMenu::aboutToShow, this, [this, menu] { UpdateMenu(menu); });
+            }));
 }
 
 void CMainFrame::UpdateMenu(QMenu* menu) {
@@ -373,7 +366,40 @@ void CMainFrame::OnHelpInfo(int nCtrlId) {
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
     SaveBarState(QLatin1String(Settings::BarStateProfile));
+    m_bClosed = true;
     QMainWindow::closeEvent(event);
+    // Closing the main window ends the program: the preview goes with it, and the event loop
+    // ends (the application then destroys the frame, which writes the favourites).
+    if (m_pThumbView)
+        m_pThumbView->Preview().close();
+    QCoreApplication::quit();
+}
+
+QString CMainFrame::Folder() const {
+    return m_pDocument ? m_pDocument->Folder() : QString();
+}
+
+bool CMainFrame::SetFolder(const QString& path) {
+    return m_pDocument && m_pDocument->SetFolder(path);
+}
+
+void CMainFrame::UpdateAllViews(CView* pSender) {
+    if (m_pDocument)
+        m_pDocument->UpdateAllViews(pSender);
+}
+
+CView* CMainFrame::PaneView(Pane pane) const {
+    if (!m_pDocument)
+        return nullptr;
+    if (pane == Pane::Tree)
+        return m_pDocument->GetDirView();
+    return m_pDocument->GetThumbnailView();
+}
+
+void CMainFrame::TrackFramePopup(QMenu& menu, QPoint globalPos) {
+    UpdateMenu(&menu);
+    if (QAction* chosen = menu.exec(globalPos))
+        m_router.Execute(CommandIdOf(chosen));
 }
 
 void CMainFrame::SaveBarState(const QString& profile) const {

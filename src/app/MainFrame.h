@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/CmdTarget.h"
+#include "platform/PaneSite.h"
 
 #include <QMainWindow>
 #include <map>
@@ -17,9 +18,8 @@ class QMenu;
 class QSplitter;
 class QStatusBar;
 class QToolBar;
-struct MenuItem;
 
-class CMainFrame : public QMainWindow, public CCmdTarget {
+class CMainFrame : public QMainWindow, public CCmdTarget, public CPaneSite {
     Q_OBJECT
 public:
     explicit CMainFrame(CQuillaDoc* pDoc);
@@ -56,7 +56,15 @@ public:
     // The text shown in the status bar's message pane.
     QString MessageText() const;
 
+    // What the panes ask of the window around them.
+    QString Folder() const override;
+    bool SetFolder(const QString& path) override;
+    void UpdateAllViews(CView* pSender) override;
+    CView* PaneView(Pane pane) const override;
+    void TrackFramePopup(QMenu& menu, QPoint globalPos) override;
+
     void SaveBarState(const QString& profile) const;
+    bool WasClosed() const { return m_bClosed; }
     void LoadBarState(const QString& profile);
 
     QSplitter* m_wndSplitter = nullptr;
@@ -72,7 +80,6 @@ private:
     int OnCreate();
     bool OnCreateClient();
     void CreateMenus();
-    QMenu* BuildMenu(const MenuItem& popup, QWidget* parent);
     QAction* MakeAction(unsigned nID, const QString& text);
     void CreateAccelerators();
     bool CreateToolBar();
@@ -90,4 +97,5 @@ private:
     std::map<unsigned, QAction*> m_actions;
     QLabel* m_wndMessage = nullptr;
     QLabel* m_indicators[4] = {};
+    bool m_bClosed = false; // the window was closed (its bar state is written)
 };

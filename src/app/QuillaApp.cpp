@@ -3,17 +3,19 @@
 #include "app/AboutDlg.h"
 #include "app/MainFrame.h"
 #include "app/QuillaDoc.h"
-#include "app/Settings.h"
 #include "app/config.h"
 #include "imaging/ImageLibrary.h"
 #include "imaging/SusieHost.h"
 #include "platform/Fonts.h"
+#include "platform/Settings.h"
 #include "res/Icons.h"
 #include "res/Strings.h"
 #include "res/resource.h"
 #include "thumbs/ThumbnailView.h"
 
 #include <QDir>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 CQuillaApp* QuillaApp() {
     return qobject_cast<CQuillaApp*>(QCoreApplication::instance());
@@ -23,6 +25,19 @@ CQuillaApp::CQuillaApp(int& argc, char** argv)
     : QApplication(argc, argv), m_idle([this](long n) { return OnIdle(n); }) {
     setApplicationVersion(QStringLiteral(QUILLA_VERSION));
     Fonts::InstallSubstitutions();
+    // Qt's own dialogs (fonts, folders, colours) speak Japanese like the rest of the program,
+    // whatever the locale.
+    auto translator = std::make_unique<QTranslator>(this);
+    if (translator->load(QStringLiteral("qtbase_ja"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        installTranslator(translator.release());
+    // When the session ends without the main window being closed, the program still leaves as
+    // closing would: the bar state and, with the tree, the favourites are written.
+    connect(this, &QCoreApplication::aboutToQuit, this, [this] {
+        if (m_pMainWnd && !m_pMainWnd->WasClosed())
+            m_pMainWnd->SaveBarState(QLatin1String(Settings::BarStateProfile));
+        ExitMainFrame();
+    });
 
     MapCommand(ID_APP_ABOUT, [this] { OnAppAbout(); });
     // The framework's help commands, all ending in the main frame's help routine.
@@ -39,33 +54,32 @@ CQuillaApp::~CQuillaApp() {
 }
 
 bool CQuillaApp::InitInstance() {
-    // 1. Clipboard and drag and drop need no separate initialisation on this platform.
-    // 2. The imaging library; a failure shows where images are used.
+    // The clipboard and drag and drop need no separate initialisation on this platform. The
+    // imaging library is loaded first; a failure shows only where images are used.
     LoadImageLibrary();
-    // 3. The help file lies next to the executable, whatever the current directory.
+    // The help file lies next to the executable, whatever the current directory.
     m_strHelpFilePath = QDir(applicationDirPath()).filePath(QStringLiteral("quilla.chm"));
-    // 5. Every setting from here on lives under Norvo/Quilla.
+    // Every setting from here on lives under Norvo/Quilla.
     setOrganizationName(QStringLiteral("Norvo"));
     setApplicationName(Strings::Load(AFX_IDS_APP_TITLE));
-    // 6. The standard profile settings (there is no recent-file list).
+    // The standard profile settings (there is no recent-file list).
     Settings::Get(Settings::PreviewPages);
-    // 7. Import plug-ins.
+    // Import plug-ins, when they are switched on.
     if (Settings::Get(Settings::UseSusiePlugin) != 0)
         SusieHost::LoadPlugins(Settings::Get(Settings::SusiePlugin));
-    // 8, 9. The document, the main frame and its two views.
+    // The document, the main frame and its two views.
     ExitMainFrame();
     m_pDocument = std::make_unique<CQuillaDoc>();
-    auto* frame = new CMainFrame(m_pDocument.get());
+    auto frame = std::make_unique<CMainFrame>(m_pDocument.get());
     if (!frame->LoadFrame()) {
-        delete frame;
+        frame.reset();
         m_pDocument.reset();
         return false;
     }
-    m_pMainWnd = frame;
-    frame->setWindowIcon(Icons::Application());
-    frame->InitialUpdateFrame();
-    // 10.
-    frame->show();
+    m_pMainWnd = std::move(frame);
+    m_pMainWnd->setWindowIcon(Icons::Application());
+    m_pMainWnd->InitialUpdateFrame();
+    m_pMainWnd->show();
     m_idle.Wake();
     return true;
 }
@@ -89,11 +103,9 @@ bool CQuillaApp::OnIdle(long lCount) {
 }
 
 void CQuillaApp::ExitMainFrame() {
-    if (m_pMainWnd) {
-        CMainFrame* frame = m_pMainWnd;
-        m_pMainWnd = nullptr;
-        delete frame;
-    }
+    // The frame is out of reach before it goes, so nothing it destroys finds it half gone.
+    std::unique_ptr<CMainFrame> frame = std::move(m_pMainWnd);
+    frame.reset();
     m_pDocument.reset();
 }
 
@@ -103,6 +115,6 @@ void CQuillaApp::WinHelp(unsigned long dwData, unsigned nCmd) {
 }
 
 void CQuillaApp::OnAppAbout() {
-    CAboutDlg dlg(m_pMainWnd);
+    CAboutDlg dlg(m_pMainWnd.get());
     dlg.exec();
 }

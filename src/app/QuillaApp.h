@@ -26,7 +26,7 @@ public:
     // InitInstance afterwards).
     void ExitMainFrame();
 
-    CMainFrame* MainFrame() const { return m_pMainWnd; }
+    CMainFrame* MainFrame() const { return m_pMainWnd.get(); }
     CQuillaDoc* Document() const { return m_pDocument.get(); }
     CIdleHook& IdleHook() { return m_idle; }
 
@@ -40,7 +40,7 @@ private:
     void OnAppAbout();
 
     std::unique_ptr<CQuillaDoc> m_pDocument;
-    CMainFrame* m_pMainWnd = nullptr;
+    std::unique_ptr<CMainFrame> m_pMainWnd;
     CIdleHook m_idle;
 };
 

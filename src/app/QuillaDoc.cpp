@@ -1,9 +1,8 @@
 #include "app/QuillaDoc.h"
 
+#include "platform/FileNames.h"
 #include "thumbs/ThumbnailView.h"
 #include "tree/DirView.h"
-
-#include <QDir>
 
 CThumbnailView* CQuillaDoc::GetThumbnailView() const {
     return FindView<CThumbnailView>();
@@ -18,7 +17,7 @@ bool CQuillaDoc::SetFolder(const QString& path) {
         m_strFolder.clear();
         return true;
     }
-    if (!QDir::setCurrent(path))
+    if (!FileNames::SetCurrentDir(path))
         return false;
     m_strFolder = path;
     return true;

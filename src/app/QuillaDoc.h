@@ -17,11 +17,14 @@ public:
     CThumbnailView* GetThumbnailView() const;
     CDirView* GetDirView() const;
 
-    // Sets the current folder and makes it the process's current directory as well, so that the
-    // two are always equal while the path names a folder. Returns false (and changes nothing)
-    // when the folder cannot be entered.
+    // The full path of the current folder, or "" when none is selected.
+    const QString& Folder() const { return m_strFolder; }
+    // The one way to change the current folder: the process's current directory follows, so the
+    // two are always equal while the path names a folder. An empty path means no folder and
+    // leaves the current directory as it is. Returns false (and changes nothing) when the folder
+    // cannot be entered.
     bool SetFolder(const QString& path);
 
-    // The full path of the current folder, or "" when none is selected.
+private:
     QString m_strFolder;
 };

@@ -3,6 +3,7 @@
 #include "imaging/Fit.h"
 #include "imaging/ImageLibrary.h"
 #include "imaging/SusieHost.h"
+#include "platform/FileNames.h"
 #include "platform/MsgBox.h"
 
 #include <QPainter>
@@ -27,8 +28,9 @@ bool IsLibraryExtension(const QString& ext) {
     return false;
 }
 
+// The path as the file system names it (names that are not UTF-8 keep their bytes).
 QByteArray Utf8(const QString& path) {
-    return path.toUtf8();
+    return FileNames::ToNative(path);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "platform/Desktop.h"
 
+#include "platform/FileNames.h"
+
 #include <QDesktopServices>
 
 namespace {
@@ -24,7 +26,7 @@ bool OpenUrl(const QUrl& url) {
 }
 
 bool OpenFile(const QString& path) {
-    return OpenUrl(QUrl::fromLocalFile(path));
+    return OpenUrl(QUrl::fromEncoded(FileNames::ToFileUrl(path)));
 }
 
 } // namespace Desktop

@@ -1,6 +1,7 @@
 #include "platform/DirList.h"
 
-#include <QFile>
+#include "platform/FileNames.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,27 +9,59 @@
 
 namespace DirList {
 
-bool ForEachFile(const QString& folder, const std::function<void(const Entry&)>& fn) {
-    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+bool ForEachFile(const QString& folder, const std::function<bool(const QString&)>& accept,
+                 const std::function<void(const Entry&)>& fn) {
+    DIR* dir = ::opendir(FileNames::ToNative(folder).constData());
     if (!dir)
         return false;
     const int fd = ::dirfd(dir);
     while (const dirent* d = ::readdir(dir)) {
-        if (d->d_type == DT_DIR)
+        if (d->d_type == DT_DIR || d->d_type == DT_FIFO || d->d_type == DT_SOCK ||
+            d->d_type == DT_CHR || d->d_type == DT_BLK)
             continue;
         if (d->d_name[0] == '.' &&
             (d->d_name[1] == 0 || (d->d_name[1] == '.' && d->d_name[2] == 0)))
             continue;
+        const QString name = FileNames::FromNative(d->d_name);
+        if (!accept(name))
+            continue;
         // Symbolic links count as what they point to, as the file managers show them.
         struct stat st {};
-        if (::fstatat(fd, d->d_name, &st, 0) != 0)
+        if (::fstatat(fd, d->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))
             continue;
-        if (S_ISDIR(st.st_mode))
-            continue;
-        fn(Entry{QFile::decodeName(d->d_name), uint64_t(st.st_size), int64_t(st.st_mtim.tv_sec)});
+        fn(Entry{name, uint64_t(st.st_size), int64_t(st.st_mtim.tv_sec)});
     }
     ::closedir(dir);
     return true;
+}
+
+bool SubFolders(const QString& folder, bool firstOnly, QStringList& out) {
+    DIR* dir = ::opendir(FileNames::ToNative(folder).constData());
+    if (!dir)
+        return false;
+    const int fd = ::dirfd(dir);
+    while (const dirent* d = ::readdir(dir)) {
+        if (d->d_name[0] == '.' &&
+            (d->d_name[1] == 0 || (d->d_name[1] == '.' && d->d_name[2] == 0)))
+            continue;
+        bool isDir = d->d_type == DT_DIR;
+        if (d->d_type == DT_UNKNOWN || d->d_type == DT_LNK) {
+            struct stat st {};
+            isDir = ::fstatat(fd, d->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+        }
+        if (!isDir)
+            continue;
+        out << FileNames::FromNative(d->d_name);
+        if (firstOnly)
+            break;
+    }
+    ::closedir(dir);
+    return true;
+}
+
+bool Exists(const QString& path) {
+    struct stat st {};
+    return ::stat(FileNames::ToNative(path).constData(), &st) == 0;
 }
 
 } // namespace DirList

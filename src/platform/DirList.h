@@ -2,19 +2,31 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 
 namespace DirList {
 
 struct Entry {
-    QString name;
+    QString name; // as FileNames::FromNative gives it: the exact bytes survive
     uint64_t size;
     int64_t mtime; // seconds since 1970
 };
 
-// Calls fn for every entry of the folder that is not a folder itself ("." and ".." included
-// neither), hidden files included. Returns false when the folder cannot be read.
-bool ForEachFile(const QString& folder, const std::function<void(const Entry&)>& fn);
+// Calls fn for every regular file of the folder (symbolic links count as what they point to;
+// hidden files included) whose name `accept` takes. Folders, devices, FIFOs and sockets are never
+// listed. Names are tested before anything else, and only the accepted ones cost one stat each.
+// Returns false when the folder cannot be read.
+bool ForEachFile(const QString& folder, const std::function<bool(const QString&)>& accept,
+                 const std::function<void(const Entry&)>& fn);
+
+// The names of the folder's subfolders (links to folders included, hidden ones too), appended to
+// out. With firstOnly the reading stops at the first one. Returns false when the folder cannot be
+// read.
+bool SubFolders(const QString& folder, bool firstOnly, QStringList& out);
+
+// True when something of that name exists (a dangling link does not count).
+bool Exists(const QString& path);
 
 } // namespace DirList

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+class CPaneSite;
 class CView;
 class QWidget;
 
@@ -38,6 +39,9 @@ public:
 
     CDocument* GetDocument() const { return m_pDocument; }
     void AttachDocument(CDocument* pDoc);
+    // The window around the view (the current folder, the other pane, the frame's menus).
+    CPaneSite* Site() const { return m_pSite; }
+    void SetSite(CPaneSite* pSite) { m_pSite = pSite; }
 
     // The widget that is this view on screen.
     virtual QWidget* Widget() = 0;
@@ -50,4 +54,5 @@ public:
 
 private:
     CDocument* m_pDocument = nullptr;
+    CPaneSite* m_pSite = nullptr;
 };

@@ -1,6 +1,8 @@
 #include "platform/Shell.h"
 
+#include "platform/FileNames.h"
 #include "platform/MsgBox.h"
+#include "platform/Trash.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -13,6 +15,11 @@
 #include <QLabel>
 #include <QLocale>
 #include <QUrl>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 Shell::PropertiesHook& Hook() {
@@ -34,19 +41,40 @@ int DeleteToTrash(const QStringList& paths, QWidget* owner) {
         return 1;
     const QString what =
         paths.size() == 1
-            ? QStringLiteral("'%1' をごみ箱に移しますか？").arg(QFileInfo(paths[0]).fileName())
+            ? QStringLiteral("'%1' をごみ箱に移しますか？")
+                  .arg(FileNames::Display(QFileInfo(paths[0]).fileName()))
             : QStringLiteral("これらの %1 個の項目をごみ箱に移しますか？").arg(paths.size());
     if (QuillaMessageBox(owner, what, MB_YESNO | MB_ICONQUESTION, QStringLiteral("削除の確認")) !=
         IDYES)
         return 1;
     for (const QString& p : paths) {
-        if (!QFile::moveToTrash(p)) {
-            QuillaMessageBox(owner, QStringLiteral("'%1' をごみ箱に移せませんでした。").arg(p),
+        QString reason;
+        if (!Trash::MoveToTrash(p, &reason)) {
+            QuillaMessageBox(owner,
+                             QStringLiteral("'%1' をごみ箱に移せませんでした。\n%2")
+                                 .arg(FileNames::Display(p), reason),
                              MB_OK | MB_ICONSTOP, QStringLiteral("削除エラー"));
             return 2;
         }
     }
     return 0;
+}
+
+bool MakeFolder(const QString& path, QString* reason) {
+    if (::mkdir(FileNames::ToNative(path).constData(), 0777) == 0)
+        return true;
+    if (reason)
+        *reason = QString::fromLocal8Bit(std::strerror(errno));
+    return false;
+}
+
+bool Rename(const QString& from, const QString& to, QString* reason) {
+    if (::renameat2(AT_FDCWD, FileNames::ToNative(from).constData(), AT_FDCWD,
+                    FileNames::ToNative(to).constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (reason)
+        *reason = QString::fromLocal8Bit(std::strerror(errno));
+    return false;
 }
 
 void ShowProperties(const QString& path, QWidget* owner) {

@@ -1,62 +1,120 @@
 #include "platform/Volumes.h"
 
+#include "platform/FileNames.h"
+
 #include <QFile>
-#include <QRegularExpression>
-#include <QStorageInfo>
+#include <QFileInfo>
 #include <algorithm>
+#include <mntent.h>
+#include <sys/stat.h>
 
 namespace Volumes {
 
 namespace {
 
-bool IsRemovableDevice(const QByteArray& device) {
-    // /dev/sdb1 → /sys/block/sdb/removable
-    static const QRegularExpression re(QStringLiteral("^/dev/([a-z]+)[0-9]*$"));
-    const QRegularExpressionMatch m = re.match(QString::fromLocal8Bit(device));
-    if (!m.hasMatch())
-        return false;
-    QFile f(QStringLiteral("/sys/block/%1/removable").arg(m.captured(1)));
-    return f.open(QIODevice::ReadOnly) && f.readAll().trimmed() == "1";
+QByteArray& MountTable() {
+    static QByteArray table("/proc/self/mounts");
+    return table;
+}
+
+// File systems of the kernel and the system itself: no drives.
+bool IsPseudoType(const QByteArray& type) {
+    static const char* const pseudo[] = {"proc",
+                                         "sysfs",
+                                         "devtmpfs",
+                                         "devpts",
+                                         "cgroup",
+                                         "cgroup2",
+                                         "securityfs",
+                                         "debugfs",
+                                         "tracefs",
+                                         "configfs",
+                                         "fusectl",
+                                         "mqueue",
+                                         "hugetlbfs",
+                                         "pstore",
+                                         "bpf",
+                                         "autofs",
+                                         "efivarfs",
+                                         "nsfs",
+                                         "rpc_pipefs",
+                                         "binfmt_misc",
+                                         "selinuxfs",
+                                         "ramfs",
+                                         "overlayfs-internal"};
+    return std::any_of(std::begin(pseudo), std::end(pseudo),
+                       [&](const char* t) { return type == t; });
 }
 
 bool IsLazyType(const QByteArray& type) {
-    static const char* const lazy[] = {"nfs",   "nfs4",  "cifs",    "smb3",
-                                       "smbfs", "sshfs", "iso9660", "udf"};
-    for (const char* t : lazy)
-        if (type == t)
+    static const char* const lazy[] = {"nfs",     "nfs4", "cifs", "smb3", "smbfs", "sshfs",    "9p",
+                                       "iso9660", "udf",  "afs",  "ceph", "davfs", "glusterfs"};
+    return std::any_of(std::begin(lazy), std::end(lazy),
+                       [&](const char* t) { return type == t; }) ||
+           type.startsWith("fuse.") || type == "fuse";
+}
+
+// Whether the block device is removable, from the kernel's own description of it (sysfs); the
+// medium itself is not touched. A partition answers through its parent disk.
+bool IsRemovableDevice(const QByteArray& device) {
+    if (!device.startsWith("/dev/"))
+        return false;
+    const QString name = QString::fromLocal8Bit(device.mid(5));
+    if (name.contains(QLatin1Char('/')))
+        return false;
+    const QString node = QFileInfo(QStringLiteral("/sys/class/block/") + name).canonicalFilePath();
+    if (node.isEmpty())
+        return false;
+    for (const QString& candidate :
+         {node + QStringLiteral("/removable"), node + QStringLiteral("/../removable")}) {
+        QFile f(candidate);
+        if (f.open(QIODevice::ReadOnly))
+            return f.readAll().trimmed() == "1";
+    }
+    return false;
+}
+
+bool IsSystemPlace(const QString& root) {
+    for (const char* prefix : {"/proc", "/sys", "/dev", "/run", "/snap"})
+        if (root == QLatin1String(prefix) ||
+            root.startsWith(QLatin1String(prefix) + QLatin1Char('/')))
             return true;
-    return type.startsWith("fuse.");
+    return false;
 }
 
 } // namespace
 
+void SetMountTable(const QByteArray& path) {
+    MountTable() = path.isEmpty() ? QByteArray("/proc/self/mounts") : path;
+}
+
 std::vector<Volume> List() {
     std::vector<Volume> out;
-    bool haveRoot = false;
-    for (const QStorageInfo& s : QStorageInfo::mountedVolumes()) {
-        if (!s.isValid() || !s.isReady())
-            continue;
-        const QString root = s.rootPath();
-        if (root == QLatin1String("/"))
-            haveRoot = true;
-        // Pseudo file systems of the system itself are no drives.
-        if (root != QLatin1String("/") &&
-            (root.startsWith(QLatin1String("/proc")) || root.startsWith(QLatin1String("/sys")) ||
-             root.startsWith(QLatin1String("/dev")) || root.startsWith(QLatin1String("/run")) ||
-             root.startsWith(QLatin1String("/snap"))))
-            continue;
-        if (std::any_of(out.begin(), out.end(), [&](const Volume& v) { return v.root == root; }))
-            continue;
-        out.push_back(
-            Volume{root, IsLazyType(s.fileSystemType()) || IsRemovableDevice(s.device())});
+    out.push_back(Volume{QStringLiteral("/"), false});
+    // The mount table only: no volume is asked anything, so a dead network share costs nothing.
+    FILE* f = ::setmntent(MountTable().constData(), "r");
+    if (f) {
+        while (const mntent* m = ::getmntent(f)) {
+            const QString root = FileNames::FromNative(m->mnt_dir);
+            const QByteArray type(m->mnt_type);
+            if (root == QLatin1String("/") || !root.startsWith(QLatin1Char('/')) ||
+                IsPseudoType(type) || IsSystemPlace(root))
+                continue;
+            if (std::any_of(out.begin(), out.end(),
+                            [&](const Volume& v) { return v.root == root; }))
+                continue;
+            const bool lazy = IsLazyType(type) || IsRemovableDevice(m->mnt_fsname);
+            // A file mounted over a file (as containers do for /etc/hosts) is no drive. Only
+            // local, fixed volumes are asked, which answer at once.
+            struct stat st {};
+            if (!lazy && (::stat(m->mnt_dir, &st) != 0 || !S_ISDIR(st.st_mode)))
+                continue;
+            out.push_back(Volume{root, lazy});
+        }
+        ::endmntent(f);
     }
-    if (!haveRoot)
-        out.push_back(Volume{QStringLiteral("/"), false});
-    std::sort(out.begin(), out.end(), [](const Volume& a, const Volume& b) {
-        if (a.root == QLatin1String("/") || b.root == QLatin1String("/"))
-            return a.root == QLatin1String("/") && b.root != QLatin1String("/");
-        return a.root < b.root;
-    });
+    std::sort(out.begin() + 1, out.end(),
+              [](const Volume& a, const Volume& b) { return a.root < b.root; });
     return out;
 }
 
@@ -68,6 +126,13 @@ QString RootOf(const QString& path) {
             best = r;
     }
     return best;
+}
+
+bool IsLazy(const QString& root) {
+    for (const Volume& v : List())
+        if (v.root == root)
+            return v.lazy;
+    return false;
 }
 
 } // namespace Volumes

@@ -12,9 +12,15 @@ struct Volume {
     bool lazy;    // removable, network or optical
 };
 
-// The mounted volumes, "/" first, then by mount point.
+// The mounted volumes, "/" first, then by mount point, read from the mount table alone: no
+// volume is touched, so a dead network share or an empty drive costs nothing here.
 std::vector<Volume> List();
 // The longest volume root that is a prefix of the path ("/" for any absolute path).
 QString RootOf(const QString& path);
+// True when the volume with that root is removable, network or optical.
+bool IsLazy(const QString& root);
+
+// Tests read another mount table (an empty path restores the system's own).
+void SetMountTable(const QByteArray& path);
 
 } // namespace Volumes

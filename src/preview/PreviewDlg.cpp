@@ -1,13 +1,17 @@
 #include "preview/PreviewDlg.h"
 
+#include "platform/FileNames.h"
 #include "platform/Shell.h"
 #include "platform/WaitCursor.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QPainter>
 #include <QScreen>
+#include <QShortcut>
 
 namespace {
 enum : unsigned {
@@ -15,7 +19,14 @@ enum : unsigned {
     ID_PREVIEW_PROPERTIES = 32821,
     ID_PREVIEW_COPY = 32822
 };
+
+// The window manager's frame around a top-level window (zero before it has been drawn).
+QMargins FrameOf(const QWidget* w) {
+    const QRect f = w->frameGeometry(), g = w->geometry();
+    return QMargins(g.left() - f.left(), g.top() - f.top(), f.right() - g.right(),
+                    f.bottom() - g.bottom());
 }
+} // namespace
 
 CPreviewDlg::CPreviewDlg() : QDialog(nullptr) {
     setWindowTitle(QStringLiteral("プレビュー"));
@@ -40,8 +51,35 @@ CPreviewDlg::CPreviewDlg() : QDialog(nullptr) {
         if (!m_image.IsEmpty())
             m_image.CopyToClipboard(this);
     });
+    // Escape and Enter close the window wherever the keyboard focus is, also after the menu was
+    // used from the keyboard (the menu bar then holds the focus and would swallow them).
+    for (const QKeySequence& key : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::Key_Return),
+                                    QKeySequence(Qt::Key_Enter)}) {
+        auto* sc = new QShortcut(key, this);
+        sc->setContext(Qt::WindowShortcut);
+        connect(sc, &QShortcut::activated, this, [this] { accept(); });
+    }
+    setFocusPolicy(Qt::StrongFocus);
     // 152 × 124 dialog units in a 9-point font: the window's size before a picture sizes it.
     resize(228, 202);
+}
+
+QMargins CPreviewDlg::FrameMargins() const {
+    if (m_frame)
+        return *m_frame;
+    QMargins m = FrameOf(this);
+    if (!m.isNull())
+        return m;
+    // Not drawn yet: the same window manager draws the same frame around the program's other
+    // windows.
+    for (const QWidget* w : QApplication::topLevelWidgets()) {
+        if (w == this || !w->isVisible() || w->windowType() != Qt::Window)
+            continue;
+        m = FrameOf(w);
+        if (!m.isNull())
+            return m;
+    }
+    return m;
 }
 
 QRect CPreviewDlg::ScreenArea() const {
@@ -63,13 +101,19 @@ void CPreviewDlg::Open(const QString& path) {
 
 void CPreviewDlg::OnInitDialog() {
     m_bOpen = true;
-    move(ScreenArea().topLeft());
+    // The window's frame, title bar included, starts at the top-left corner of the screen area.
+    const QMargins frame = FrameMargins();
+    setGeometry(QRect(ScreenArea().topLeft() + QPoint(frame.left(), frame.top()), size()));
     show();
     ShowImage(m_strPath);
     // The caption names the file; showing another file later leaves it as it is.
+    setWindowTitle(QStringLiteral("プレビュー"));
     const qsizetype slash = m_strPath.lastIndexOf(QLatin1Char('/'));
     if (slash >= 0)
-        setWindowTitle(QStringLiteral("プレビュー - ") + m_strPath.mid(slash + 1));
+        setWindowTitle(QStringLiteral("プレビュー - ") +
+                       FileNames::Display(m_strPath.mid(slash + 1)));
+    activateWindow();
+    setFocus(Qt::ActiveWindowFocusReason);
 }
 
 void CPreviewDlg::ShowImage(const QString& path) {
@@ -100,21 +144,19 @@ void CPreviewDlg::ShowImage(const QString& path) {
     }
     // The client area below the menu is exactly the picture; the frame adds its own size.
     const int menu = m_menu->sizeHint().height();
-    const QRect frame = frameGeometry(), inner = geometry();
-    const int extraW = frame.width() - inner.width(), extraH = frame.height() - inner.height();
-    const int W = w + extraW, H = h + menu + extraH;
+    const QMargins frame = FrameMargins();
+    const int W = w + frame.left() + frame.right(), H = h + menu + frame.top() + frame.bottom();
     const int cx = area.right() + 1, cy = area.bottom() + 1;
-    int x = frame.left(), y = frame.top();
+    int x = geometry().left() - frame.left(), y = geometry().top() - frame.top();
     if (x + W < cx && y + H < cy) {
         resize(w, h + menu);
         return;
     }
     if (x + W > cx)
-        x = std::max(0, cx - W);
+        x = std::max(area.left(), cx - W);
     if (y + H > cy)
-        y = std::max(0, cy - H);
-    resize(w, h + menu);
-    move(x, y);
+        y = std::max(area.top(), cy - H);
+    setGeometry(QRect(x + frame.left(), y + frame.top(), w, h + menu));
 }
 
 void CPreviewDlg::paintEvent(QPaintEvent*) {

@@ -6,6 +6,8 @@
 #include "platform/CmdTarget.h"
 
 #include <QDialog>
+#include <QMargins>
+#include <optional>
 
 class QMenuBar;
 
@@ -26,6 +28,10 @@ public:
     // The screen area the window keeps to (the available area of its screen); tests set it.
     void SetScreenArea(const QRect& area) { m_screen = area; }
     QRect ScreenArea() const;
+    // The window manager's frame around the window; tests set it (the offscreen platform draws
+    // none).
+    void SetFrameMargins(const QMargins& frame) { m_frame = frame; }
+    QMargins FrameMargins() const;
 
     // Escape, Enter and the close command all close the window; the object keeps its image.
     void reject() override;
@@ -41,4 +47,5 @@ private:
     QMenuBar* m_menu = nullptr;
     bool m_bOpen = false;
     QRect m_screen;
+    std::optional<QMargins> m_frame;
 };

@@ -2,6 +2,8 @@
 
 #include "res/resource.h"
 
+#include <QMenu>
+
 namespace {
 
 MenuItem Item(unsigned id, const char16_t* text) {
@@ -218,6 +220,23 @@ const std::vector<unsigned>& ToolbarButtons() {
         ID_HELP_FINDER,
     };
     return buttons;
+}
+
+QMenu* Build(const MenuItem& popup, QWidget* parent,
+             const std::function<QAction*(const MenuItem& item, QMenu* menu)>& makeAction,
+             const std::function<void(QMenu*)>& onMenu) {
+    auto* menu = new QMenu(popup.text, parent);
+    for (const MenuItem& item : popup.items) {
+        if (item.IsSeparator())
+            menu->addSeparator();
+        else if (item.IsPopup())
+            menu->addMenu(Build(item, menu, makeAction, onMenu));
+        else
+            menu->addAction(makeAction(item, menu));
+    }
+    if (onMenu)
+        onMenu(menu);
+    return menu;
 }
 
 } // namespace Menus

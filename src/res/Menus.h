@@ -3,7 +3,12 @@
 
 #include <QKeySequence>
 #include <QString>
+#include <functional>
 #include <vector>
+
+class QAction;
+class QMenu;
+class QWidget;
 
 struct MenuItem {
     unsigned id = 0;             // command ID; 0 for a separator or a submenu
@@ -30,5 +35,12 @@ const MenuItem& ThumbnailPopup();
 const std::vector<Accelerator>& Accelerators();
 // Toolbar 128, left to right; 0 stands for a separator.
 const std::vector<unsigned>& ToolbarButtons();
+
+// Builds a menu (with its submenus) from its table, as a child of `parent`. Every command item
+// becomes the action that makeAction returns for it (it carries the command's ID); onMenu, when
+// given, sees each menu and submenu made.
+QMenu* Build(const MenuItem& popup, QWidget* parent,
+             const std::function<QAction*(const MenuItem& item, QMenu* menu)>& makeAction,
+             const std::function<void(QMenu*)>& onMenu = {});
 
 } // namespace Menus

@@ -1,5 +1,7 @@
 #include "thumbs/ImageTile.h"
 
+#include "platform/FileNames.h"
+
 namespace {
 
 // Byte-wise comparison, case-insensitive for the letters A to Z only.
@@ -22,6 +24,12 @@ QByteArray Extension(const QByteArray& name) {
     return dot < 0 ? QByteArray() : name.mid(dot + 1);
 }
 
+// The names' code page 932 bytes; the listing runs on one thread, which keeps one converter.
+FileNames::CCp932Encoder& Encoder() {
+    static FileNames::CCp932Encoder encoder;
+    return encoder;
+}
+
 } // namespace
 
 void CImageTile::SetPath(const QString& path) {
@@ -30,27 +38,49 @@ void CImageTile::SetPath(const QString& path) {
     if (slash < 0)
         return;
     m_strName = path.mid(slash + 1);
-    m_key = m_strName.toUtf8();
+    m_strCaption = FileNames::Display(m_strName);
+    if (FileNames::HasRawBytes(m_strName)) {
+        // Bytes that are not UTF-8 are taken for what they most likely are: code page 932.
+        m_key = FileNames::ToNative(m_strName);
+        m_bKeyOutside = false;
+    } else if (std::optional<QByteArray> cp932 = Encoder().Encode(m_strName)) {
+        m_key = std::move(*cp932);
+        m_bKeyOutside = false;
+    } else {
+        m_key = m_strName.toUtf8();
+        m_bKeyOutside = true;
+    }
 }
+
+namespace {
+
+// Names: those that code page 932 holds first, then the others.
+int CompareNames(const CImageTile& a, const CImageTile& b) {
+    if (a.m_bKeyOutside != b.m_bKeyOutside)
+        return a.m_bKeyOutside ? 1 : -1;
+    return CompareText(a.m_key, b.m_key);
+}
+
+} // namespace
 
 int CompareEntries(const CImageTile& a, const CImageTile& b, int sortMode, bool ascending) {
     int r = 0;
     switch (sortMode) {
     case 0:
-        r = CompareText(a.m_key, b.m_key);
+        r = CompareNames(a, b);
         break;
     case 1: {
         r = CompareText(Extension(a.m_key), Extension(b.m_key));
         if (r == 0)
-            r = CompareText(a.m_key, b.m_key);
+            r = CompareNames(a, b);
         break;
     }
     case 2:
-        r = a.m_nSize == b.m_nSize ? CompareText(a.m_key, b.m_key)
+        r = a.m_nSize == b.m_nSize ? CompareNames(a, b)
                                    : int32_t(a.m_nSize - b.m_nSize); // as a signed 32-bit value
         break;
     case 3:
-        r = a.m_time == b.m_time ? CompareText(a.m_key, b.m_key) : (a.m_time < b.m_time ? -1 : 1);
+        r = a.m_time == b.m_time ? CompareNames(a, b) : (a.m_time < b.m_time ? -1 : 1);
         break;
     default:
         r = 0;
@@ -60,32 +90,32 @@ int CompareEntries(const CImageTile& a, const CImageTile& b, int sortMode, bool 
     return ascending ? sign : -sign;
 }
 
-void SortTiles(std::vector<CImageTile*>& tiles, int sortMode, bool ascending) {
+void SortTiles(TileList& tiles, int sortMode, bool ascending) {
     // Position p (1-based) is element p - 1.
-    auto at = [&](size_t p) -> CImageTile*& { return tiles[p - 1]; };
-    auto cmp = [&](const CImageTile* a, const CImageTile* b) {
-        return CompareEntries(*a, *b, sortMode, ascending);
+    auto at = [&](size_t p) -> std::unique_ptr<CImageTile>& { return tiles[p - 1]; };
+    auto cmp = [&](const CImageTile& a, const CImageTile& b) {
+        return CompareEntries(a, b, sortMode, ascending);
     };
     size_t n = tiles.size();
-    auto siftDown = [&](CImageTile* v, size_t i) {
+    auto siftDown = [&](std::unique_ptr<CImageTile> v, size_t i) {
         size_t j = 2 * i;
         while (j <= n) {
-            if (j < n && cmp(at(j), at(j + 1)) < 0)
+            if (j < n && cmp(*at(j), *at(j + 1)) < 0)
                 ++j;
-            if (cmp(v, at(j)) >= 0)
+            if (cmp(*v, *at(j)) >= 0)
                 break;
-            at(i) = at(j);
+            at(i) = std::move(at(j));
             i = j;
             j = 2 * j;
         }
-        at(i) = v;
+        at(i) = std::move(v);
     };
     for (size_t k = n / 2; k >= 1; --k)
-        siftDown(at(k), k);
+        siftDown(std::move(at(k)), k);
     while (n > 1) {
-        CImageTile* v = at(n);
-        at(n) = at(1);
+        std::unique_ptr<CImageTile> v = std::move(at(n));
+        at(n) = std::move(at(1));
         --n;
-        siftDown(v, 1);
+        siftDown(std::move(v), 1);
     }
 }

@@ -7,16 +7,23 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class CImageTile {
 public:
-    // Stores the full path in the picture window and the part after the last "/" as the name.
+    // Stores the full path in the picture window, the part after the last "/" as the name, the
+    // caption shown for it and its sort key.
     void SetPath(const QString& path);
 
     CPreviewWnd m_wndImage;
-    QString m_strName;
-    QByteArray m_key;     // the name as the bytes sorting compares
+    QString m_strName;    // the exact name (raw bytes kept, see FileNames)
+    QString m_strCaption; // the name as shown
+    // The name as sorting compares it: its code page 932 bytes, which put level-1 kanji in reading
+    // order and half-width kana before kanji. A name with characters that code page cannot hold
+    // sorts after every other, by its UTF-8 bytes.
+    QByteArray m_key;
+    bool m_bKeyOutside = false;
     uint32_t m_nSize = 0; // the file size modulo 2^32
     int64_t m_time = 0;   // last write, seconds since 1970
     bool m_bSelected = false;
@@ -25,9 +32,11 @@ public:
     bool m_bCreated = false; // placed in the grid (a "window" exists)
 };
 
+using TileList = std::vector<std::unique_ptr<CImageTile>>;
+
 // The sort order of two entries for the sort key (0 name, 1 extension, 2 size, 3 date) and
 // direction; negative, zero or positive.
 int CompareEntries(const CImageTile& a, const CImageTile& b, int sortMode, bool ascending);
 // Orders the entries by a heapsort over 1-based positions, as the listing has always sorted
 // them: equal keys end in the order this particular sort leaves them.
-void SortTiles(std::vector<CImageTile*>& tiles, int sortMode, bool ascending);
+void SortTiles(TileList& tiles, int sortMode, bool ascending);

@@ -1,15 +1,15 @@
 #include "thumbs/ThumbnailView.h"
 
-#include "app/QuillaDoc.h"
-#include "app/Settings.h"
 #include "imaging/ImageKit.h"
 #include "platform/Desktop.h"
 #include "platform/DirList.h"
+#include "platform/FileNames.h"
+#include "platform/PaneSite.h"
+#include "platform/Settings.h"
 #include "res/Menus.h"
 #include "res/resource.h"
 #include "thumbs/Layout.h"
 #include "thumbs/ThumbnailSizeDlg.h"
-#include "tree/DirView.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -71,7 +71,7 @@ CThumbnailView::CThumbnailView(QWidget* parent) : QAbstractScrollArea(parent) {
     // The tree renamed the current folder: every entry now lies in the current directory.
     MapCommand(ID_FOLDER_RENAMED, [this] {
         const QString dir = CurrentDirWithSlash();
-        for (CImageTile* t : m_tiles) {
+        for (const auto& t : m_tiles) {
             const QString& old = t->m_wndImage.m_strPath;
             t->m_wndImage.m_strPath = dir + old.mid(old.lastIndexOf(QLatin1Char('/')) + 1);
         }
@@ -84,8 +84,8 @@ CThumbnailView::~CThumbnailView() {
     DestroyTiles();
 }
 
-CQuillaDoc* CThumbnailView::GetDocument() const {
-    return static_cast<CQuillaDoc*>(CView::GetDocument());
+QString CThumbnailView::Folder() const {
+    return Site() ? Site()->Folder() : QString();
 }
 
 QFont CThumbnailView::MakeFont() const {
@@ -112,54 +112,51 @@ void CThumbnailView::OnUpdate(CView* pSender, long lHint, void* pHint) {
 }
 
 void CThumbnailView::DestroyTiles() {
-    for (CImageTile* t : m_tiles)
-        delete t;
     m_tiles.clear();
     m_nIdleCursor = 0;
 }
 
 QString CThumbnailView::CurrentDirWithSlash() const {
-    QString dir = QDir::currentPath();
+    QString dir = FileNames::CurrentDir();
     if (!dir.endsWith(QLatin1Char('/')))
         dir += QLatin1Char('/');
     return dir;
 }
 
-CImageTile* CThumbnailView::NewTile(const QString& dir, const QString& name, uint64_t size,
-                                    int64_t mtime) {
-    auto* tile = new CImageTile;
+std::unique_ptr<CImageTile> CThumbnailView::NewTile(const QString& dir, const QString& name,
+                                                    uint64_t size, int64_t mtime) {
+    auto tile = std::make_unique<CImageTile>();
     tile->SetPath(dir + name);
     tile->m_nSize = uint32_t(size);
     tile->m_time = mtime;
     return tile;
 }
 
-void CThumbnailView::CreateTileWindow(CImageTile* tile) {
+void CThumbnailView::CreateTileWindow(CImageTile& tile) {
     // The picture window's place is fixed when the tile is created, from the cell and font then.
     const int cw = m_sizeCell.width() - 2, ch = m_sizeCell.height() - 2;
-    tile->m_wndImage.m_rcWindow = Layout::ImageWindowRect(cw, ch, m_t);
-    tile->m_t = int16_t(m_t);
-    tile->m_bCreated = true;
+    tile.m_wndImage.m_rcWindow = Layout::ImageWindowRect(cw, ch, m_t);
+    tile.m_t = int16_t(m_t);
+    tile.m_bCreated = true;
 }
 
 void CThumbnailView::FillList() {
     DestroyTiles();
+    // Every listing starts at the first entry, an empty one too.
+    m_nFocus = 0;
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
-    CQuillaDoc* doc = GetDocument();
-    if (!doc || doc->m_strFolder.isEmpty()) {
+    if (Folder().isEmpty()) {
         viewport()->update();
         return;
     }
     const QString dir = CurrentDirWithSlash();
-    m_nFocus = 0;
-    DirList::ForEachFile(dir, [&](const DirList::Entry& e) {
-        if (IsImageFile(e.name))
-            m_tiles.push_back(NewTile(dir, e.name, e.size, e.mtime));
-    });
+    DirList::ForEachFile(
+        dir, [](const QString& name) { return IsImageFile(name); },
+        [&](const DirList::Entry& e) { m_tiles.push_back(NewTile(dir, e.name, e.size, e.mtime)); });
     SortList();
-    for (CImageTile* t : m_tiles)
-        CreateTileWindow(t);
+    for (const auto& t : m_tiles)
+        CreateTileWindow(*t);
     UpdateScrollLayout();
     viewport()->update();
 }
@@ -170,36 +167,41 @@ void CThumbnailView::RefreshList() {
     const QString dir = CurrentDirWithSlash();
     m_nFocus = 0;
     // The first entry of each name, as a linear search finds it, in one pass for the refresh.
-    QHash<QString, int> byName;
+    QHash<QString, size_t> byName;
     byName.reserve(qsizetype(m_tiles.size()));
     for (size_t i = m_tiles.size(); i-- > 0;)
-        byName.insert(m_tiles[i]->m_strName, int(i));
-    DirList::ForEachFile(dir, [&](const DirList::Entry& e) {
-        if (!IsImageFile(e.name))
-            return;
-        const int i = byName.value(e.name, -1);
-        if (i < 0) {
-            m_tiles.push_back(NewTile(dir, e.name, e.size, e.mtime));
-        } else if (e.mtime > m_tiles[size_t(i)]->m_time) {
-            // A newer file keeps its picture until the next full listing.
-            CImageTile* t = m_tiles[size_t(i)];
-            t->SetPath(dir + e.name);
-            t->m_nSize = uint32_t(e.size);
-            t->m_time = e.mtime;
-        }
-    });
-    for (size_t i = 0; i < m_tiles.size();) {
-        if (!QFileInfo::exists(m_tiles[i]->m_wndImage.m_strPath)) {
-            delete m_tiles[i];
-            m_tiles.erase(m_tiles.begin() + qsizetype(i));
-        } else {
-            ++i;
-        }
-    }
+        byName.insert(m_tiles[i]->m_strName, i);
+    std::vector<bool> listed(m_tiles.size(), false);
+    TileList added;
+    DirList::ForEachFile(
+        dir, [](const QString& name) { return IsImageFile(name); },
+        [&](const DirList::Entry& e) {
+            const auto it = byName.constFind(e.name);
+            if (it == byName.constEnd()) {
+                added.push_back(NewTile(dir, e.name, e.size, e.mtime));
+                return;
+            }
+            listed[*it] = true;
+            CImageTile& t = *m_tiles[*it];
+            if (e.mtime > t.m_time) {
+                // A newer file keeps its picture until the next full listing.
+                t.SetPath(dir + e.name);
+                t.m_nSize = uint32_t(e.size);
+                t.m_time = e.mtime;
+            }
+        });
+    // The entries the new listing no longer holds are gone: removed in one pass.
+    size_t kept = 0;
+    for (size_t i = 0; i < m_tiles.size(); ++i)
+        if (listed[i])
+            m_tiles[kept++] = std::move(m_tiles[i]);
+    m_tiles.resize(kept);
+    for (auto& t : added)
+        m_tiles.push_back(std::move(t));
     SortList();
-    for (CImageTile* t : m_tiles)
+    for (const auto& t : m_tiles)
         if (!t->m_bCreated)
-            CreateTileWindow(t);
+            CreateTileWindow(*t);
     PlaceTiles();
     UpdateScrollLayout();
     viewport()->update();
@@ -270,7 +272,9 @@ void CThumbnailView::InvalidateTile(int i) {
 }
 
 void CThumbnailView::SetSelected(int i, bool on) {
-    CImageTile* t = m_tiles[size_t(i)];
+    if (i < 0 || i >= int(m_tiles.size()))
+        return;
+    CImageTile* t = m_tiles[size_t(i)].get();
     if (t->m_bSelected == on)
         return;
     t->m_bSelected = on;
@@ -280,7 +284,7 @@ void CThumbnailView::SetSelected(int i, bool on) {
 void CThumbnailView::SelectAt(int i, bool bCtrl, bool bShift) {
     const int n = int(m_tiles.size());
     bool anySelected = false;
-    for (const CImageTile* t : m_tiles)
+    for (const auto& t : m_tiles)
         anySelected = anySelected || t->m_bSelected;
     // Shift on empty space acts as a plain click there: the range would end past the entries.
     if (bShift && i >= n)
@@ -327,7 +331,7 @@ int CThumbnailView::GetSelectedIndices(std::vector<int>& indices) const {
 
 bool CThumbnailView::LoadNextPicture() {
     for (size_t i = m_nIdleCursor; i < m_tiles.size(); ++i) {
-        CImageTile* t = m_tiles[i];
+        CImageTile* t = m_tiles[i].get();
         if (t->m_wndImage.m_image.GetHandle() != 0 || t->m_bFailed)
             continue;
         // A file that cannot be decoded is remembered, so that loading moves on.
@@ -361,7 +365,7 @@ void CThumbnailView::paintEvent(QPaintEvent* event) {
 }
 
 void CThumbnailView::PaintTile(QPainter& p, int i) {
-    CImageTile* tile = m_tiles[size_t(i)];
+    CImageTile* tile = m_tiles[size_t(i)].get();
     const QRect cell =
         GetCellRect(i).translated(-horizontalScrollBar()->value(), -verticalScrollBar()->value());
     p.save();
@@ -405,9 +409,9 @@ void CThumbnailView::PaintTile(QPainter& p, int i) {
     p.setClipRect(caption.intersected(cell), Qt::ReplaceClip);
     p.setFont(m_font);
     p.setPen(Qt::black);
-    const int width = QFontMetrics(m_font).horizontalAdvance(tile->m_strName);
+    const int width = QFontMetrics(m_font).horizontalAdvance(tile->m_strCaption);
     const int align = (width > caption.width() ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignTop;
-    p.drawText(caption, align | Qt::TextSingleLine, tile->m_strName);
+    p.drawText(caption, align | Qt::TextSingleLine, tile->m_strCaption);
     p.restore();
 }
 
@@ -459,6 +463,22 @@ void CThumbnailView::MoveFocus(int to, bool deselectOld) {
 void CThumbnailView::keyPressEvent(QKeyEvent* event) {
     const int n = int(m_tiles.size()), k = m_nColumns, f = m_nFocus;
     const bool shift = event->modifiers() & Qt::ShiftModifier;
+    // The arrow keys move the focus between entries that exist; with none they do nothing.
+    if (n == 0 || f < 0 || f >= n) {
+        switch (event->key()) {
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            event->accept();
+            return;
+        default:
+            break;
+        }
+    }
+    QScrollBar* vs = verticalScrollBar();
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
@@ -481,6 +501,19 @@ void CThumbnailView::keyPressEvent(QKeyEvent* event) {
         if (f + k < n)
             MoveFocus(f + k, true);
         break;
+    // The page and end keys scroll the grid; the focus and selection stay as they are.
+    case Qt::Key_PageUp:
+        vs->triggerAction(QAbstractSlider::SliderPageStepSub);
+        break;
+    case Qt::Key_PageDown:
+        vs->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        break;
+    case Qt::Key_Home:
+        vs->triggerAction(QAbstractSlider::SliderToMinimum);
+        break;
+    case Qt::Key_End:
+        vs->triggerAction(QAbstractSlider::SliderToMaximum);
+        break;
     default:
         event->ignore();
         return;
@@ -491,24 +524,14 @@ void CThumbnailView::keyPressEvent(QKeyEvent* event) {
 void CThumbnailView::ShowContextMenu(QPoint globalPos) {
     if (!m_popup) {
         // The view owns this menu: its items are all enabled and carry no check marks.
-        std::function<QMenu*(const MenuItem&, QWidget*)> build = [&](const MenuItem& popup,
-                                                                     QWidget* parent) {
-            auto* menu = new QMenu(popup.text, parent);
-            for (const MenuItem& item : popup.items) {
-                if (item.IsSeparator()) {
-                    menu->addSeparator();
-                } else if (item.IsPopup()) {
-                    menu->addMenu(build(item, menu));
-                } else {
-                    QAction* a = menu->addAction(item.text);
-                    SetCommandId(a, item.id);
-                    const unsigned id = item.id;
-                    connect(a, &QAction::triggered, this, [this, id] { SendCommand(id); });
-                }
-            }
-            return menu;
-        };
-        m_popup.reset(build(Menus::ThumbnailPopup(), nullptr));
+        m_popup.reset(Menus::Build(
+            Menus::ThumbnailPopup(), nullptr, [this](const MenuItem& item, QMenu* menu) {
+                auto* a = new QAction(item.text, menu);
+                SetCommandId(a, item.id);
+                const unsigned id = item.id;
+                connect(a, &QAction::triggered, this, [this, id] { SendCommand(id); });
+                return a;
+            }));
     }
     m_popup->popup(globalPos);
 }
@@ -551,27 +574,43 @@ void CThumbnailView::OnCustomSize() {
 }
 
 void CThumbnailView::OnFont() {
-    QFont chosen = m_font;
+    // The dialog starts at the font the captions use: the installed face the stored name resolves
+    // to ("ＭＳ Ｐゴシック" is drawn with a metric-compatible Japanese face), at its size in
+    // points.
+    const double dpi = logicalDpiY() > 0 ? logicalDpiY() : 96.0;
+    const int storedSize = Settings::Get(Settings::FontSize);
+    QFont initial(QFontInfo(m_font).family());
+    initial.setPointSizeF(std::max(1, std::abs(storedSize)) * 72.0 / dpi);
+    initial.setWeight(m_font.weight());
+    initial.setItalic(m_font.italic());
+    initial.setUnderline(m_font.underline());
+    QFont chosen = initial;
     bool ok;
     if (m_fontChooser)
         ok = m_fontChooser(chosen);
     else
-        chosen = QFontDialog::getFont(&ok, m_font, this, QStringLiteral("フォント"));
+        chosen = QFontDialog::getFont(&ok, initial, this, QStringLiteral("フォント"));
     if (!ok)
         return;
-    m_font = chosen;
-    int pixels = chosen.pixelSize();
-    if (pixels <= 0)
-        pixels = qRound(chosen.pointSizeF() * logicalDpiY() / 72.0);
-    Settings::Write(Settings::FontFaceName, chosen.family());
-    Settings::Write(Settings::FontSize, -pixels);
+    // What the user left as it was keeps its stored value: the face's own name and the exact
+    // height, which a round trip through points could shift.
+    const QString face = chosen.family() == initial.family() ? Settings::Get(Settings::FontFaceName)
+                                                             : chosen.family();
+    int size = storedSize;
+    if (chosen.pixelSize() > 0)
+        size = -chosen.pixelSize();
+    else if (!qFuzzyCompare(chosen.pointSizeF(), initial.pointSizeF()))
+        size = -std::max(1, int(std::lround(chosen.pointSizeF() * dpi / 72.0)));
+    Settings::Write(Settings::FontFaceName, face);
+    Settings::Write(Settings::FontSize, size);
     Settings::Write(Settings::FontWeight, int(chosen.weight()));
     Settings::Write(Settings::FontItalic, chosen.italic() ? 1 : 0);
     Settings::Write(Settings::FontUnderline, chosen.underline() ? 1 : 0);
     // The character set is kept as it was stored.
     Settings::Write(Settings::FontCharSet, Settings::Get(Settings::FontCharSet));
-    if (CQuillaDoc* doc = GetDocument())
-        doc->UpdateAllViews(nullptr);
+    m_font = MakeFont();
+    if (Site())
+        Site()->UpdateAllViews(nullptr);
     viewport()->update();
 }
 
@@ -596,11 +635,10 @@ void CThumbnailView::ToggleFineMode() {
 }
 
 void CThumbnailView::ForwardToTree(unsigned nID) {
-    CQuillaDoc* doc = GetDocument();
-    CDirView* tree = doc ? doc->GetDirView() : nullptr;
+    CView* tree = Site() ? Site()->PaneView(Pane::Tree) : nullptr;
     if (!tree)
         return;
     tree->SendCommand(nID);
     if (nID == ID_FOLDER_CREATE)
-        tree->setFocus(Qt::OtherFocusReason);
+        tree->Widget()->setFocus(Qt::OtherFocusReason);
 }

@@ -12,7 +12,6 @@
 #include <memory>
 #include <vector>
 
-class CQuillaDoc;
 class QMenu;
 
 class CThumbnailView : public QAbstractScrollArea, public CView {
@@ -22,7 +21,6 @@ public:
     ~CThumbnailView() override;
 
     QWidget* Widget() override { return this; }
-    CQuillaDoc* GetDocument() const;
 
     void OnInitialUpdate() override;
     void OnUpdate(CView* pSender, long lHint, void* pHint) override;
@@ -46,7 +44,7 @@ public:
     int FindTileByName(const QString& name) const;
     int GetSelectedIndices(std::vector<int>& indices) const;
     int GetFocusIndex() const { return m_nFocus; }
-    const std::vector<CImageTile*>& Tiles() const { return m_tiles; }
+    const TileList& Tiles() const { return m_tiles; }
     // The entry under a point of the viewport, or the entry count for empty space.
     int TileAt(QPoint viewportPos) const;
 
@@ -84,8 +82,9 @@ protected:
 
 private:
     void DestroyTiles();
-    CImageTile* NewTile(const QString& dir, const QString& name, uint64_t size, int64_t mtime);
-    void CreateTileWindow(CImageTile* tile);
+    std::unique_ptr<CImageTile> NewTile(const QString& dir, const QString& name, uint64_t size,
+                                        int64_t mtime);
+    void CreateTileWindow(CImageTile& tile);
     void PaintTile(QPainter& p, int i);
     void InvalidateTile(int i);
     void SetSelected(int i, bool on);
@@ -101,8 +100,9 @@ private:
     void OpenWithApplication();
     void ForwardToTree(unsigned nID);
     QString CurrentDirWithSlash() const;
+    QString Folder() const;
 
-    std::vector<CImageTile*> m_tiles;
+    TileList m_tiles;
     CPreviewDlg m_preview;
     QSize m_sizeThumb;
     QSize m_sizeCell;

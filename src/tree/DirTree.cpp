@@ -1,8 +1,10 @@
 #include "tree/DirTree.h"
 
-#include "app/Settings.h"
+#include "platform/DirList.h"
+#include "platform/FileNames.h"
 #include "platform/MsgBox.h"
 #include "platform/Profile.h"
+#include "platform/Settings.h"
 #include "platform/Volumes.h"
 
 #include <QDir>
@@ -11,11 +13,12 @@
 #include <QStandardPaths>
 #include <QTreeWidget>
 #include <algorithm>
-#include <dirent.h>
 
 namespace {
 
 constexpr int kKindRole = Qt::UserRole + 1;
+constexpr int kNameRole = Qt::UserRole + 2;    // the exact name (or whole path) of the folder
+constexpr int kMissingRole = Qt::UserRole + 3; // a favourite whose folder could not be read
 
 const QFileIconProvider& Icons() {
     static QFileIconProvider provider;
@@ -27,29 +30,8 @@ QString Join(const QString& path, const QString& name) {
     return path.endsWith(QLatin1Char('/')) ? path + name : path + QLatin1Char('/') + name;
 }
 
-// The subfolders of a folder, hidden ones included. With `firstOnly` the look-ahead stops at the
-// first one found.
-QStringList SubFolders(const QString& path, bool firstOnly) {
-    QStringList out;
-    DIR* dir = ::opendir(QFile::encodeName(path).constData());
-    if (!dir)
-        return out;
-    while (const dirent* d = ::readdir(dir)) {
-        if (d->d_name[0] == '.' &&
-            (d->d_name[1] == 0 || (d->d_name[1] == '.' && d->d_name[2] == 0)))
-            continue;
-        const QString name = QFile::decodeName(d->d_name);
-        bool isDir = d->d_type == DT_DIR;
-        if (d->d_type == DT_UNKNOWN || d->d_type == DT_LNK)
-            isDir = QFileInfo(Join(path, name)).isDir();
-        if (!isDir)
-            continue;
-        out << name;
-        if (firstOnly)
-            break;
-    }
-    ::closedir(dir);
-    return out;
+QString NameOf(const QTreeWidgetItem* item) {
+    return item->data(0, kNameRole).toString();
 }
 
 } // namespace
@@ -61,10 +43,6 @@ CDirTree::Kind CDirTree::KindOf(const QTreeWidgetItem* item) {
 bool CDirTree::IsSpecial(const QTreeWidgetItem* item) const {
     return item && (item == m_desktop || item == m_favourites || item == m_myDocuments ||
                     item == m_myComputer);
-}
-
-bool CDirTree::IsVolume(const QTreeWidgetItem* item) const {
-    return item && item->parent() == m_myComputer && m_myComputer;
 }
 
 QString CDirTree::DesktopPath() {
@@ -83,7 +61,7 @@ void CDirTree::Initialise(QTreeWidget* view, bool showFavourites) {
     Build();
 }
 
-QTreeWidgetItem* CDirTree::NewItem(const QString& label, Kind kind, const QString& iconPath,
+QTreeWidgetItem* CDirTree::NewItem(const QString& name, const QString& label, Kind kind,
                                    QTreeWidgetItem* parent, QTreeWidgetItem* after) {
     QTreeWidgetItem* item;
     if (parent)
@@ -92,37 +70,46 @@ QTreeWidgetItem* CDirTree::NewItem(const QString& label, Kind kind, const QStrin
         item = new QTreeWidgetItem(m_view);
     item->setText(0, label);
     item->setData(0, kKindRole, int(kind));
-    if (kind == MyComputer)
+    item->setData(0, kNameRole, name);
+    // Icons come from the kind alone: no folder is asked anything for its icon.
+    switch (kind) {
+    case MyComputer:
         item->setIcon(0, Icons().icon(QFileIconProvider::Computer));
-    else if (kind == Desktop)
+        break;
+    case Desktop:
         item->setIcon(0, Icons().icon(QFileIconProvider::Desktop));
-    else if (kind != Placeholder)
-        item->setIcon(0, iconPath.isEmpty() ? Icons().icon(QFileIconProvider::Folder)
-                                            : Icons().icon(QFileInfo(iconPath)));
+        break;
+    case Volume:
+        item->setIcon(0, Icons().icon(QFileIconProvider::Drive));
+        break;
+    case Placeholder:
+        break;
+    default:
+        item->setIcon(0, Icons().icon(QFileIconProvider::Folder));
+        break;
+    }
     return item;
 }
 
 void CDirTree::AddPlaceholder(QTreeWidgetItem* parent) {
-    NewItem(QStringLiteral("*Dummy*"), Placeholder, QString(), parent, nullptr);
+    NewItem(QString(), QStringLiteral("*Dummy*"), Placeholder, parent, nullptr);
 }
 
-QTreeWidgetItem* CDirTree::InsertFolderItem(const QString& path, const QString& label,
-                                            QTreeWidgetItem* parent, QTreeWidgetItem* after) {
-    // A folder the system gives no information for gets no item.
-    if (!QFileInfo(path).isDir())
-        return nullptr;
-    return NewItem(label, Folder, path, parent, after);
+QTreeWidgetItem* CDirTree::InsertFolderItem(const QString& name, QTreeWidgetItem* parent,
+                                            QTreeWidgetItem* after, Kind kind) {
+    return NewItem(name, FileNames::Display(name), kind, parent, after);
 }
 
 void CDirTree::Build() {
+    const auto quiet = Quiet();
     m_view->clear();
     m_desktop = m_favourites = m_myDocuments = m_myComputer = nullptr;
     if (m_bShowFavourites)
         LoadFavourites();
-    m_desktop = NewItem(QStringLiteral("デスクトップ"), Desktop, QString(), nullptr, nullptr);
-    m_myDocuments = NewItem(QStringLiteral("マイ ドキュメント"), MyDocuments, MyDocumentsPath(),
-                            m_desktop, nullptr);
-    m_myComputer = NewItem(QStringLiteral("マイ コンピュータ"), MyComputer, QString(), m_desktop,
+    m_desktop = NewItem(QString(), QStringLiteral("デスクトップ"), Desktop, nullptr, nullptr);
+    m_myDocuments =
+        NewItem(QString(), QStringLiteral("マイ ドキュメント"), MyDocuments, m_desktop, nullptr);
+    m_myComputer = NewItem(QString(), QStringLiteral("マイ コンピュータ"), MyComputer, m_desktop,
                            m_myDocuments);
     m_nFillDepth = 0;
     Fill(DesktopPath(), m_desktop);
@@ -131,37 +118,40 @@ void CDirTree::Build() {
     const std::vector<Volumes::Volume> volumes = Volumes::List();
     if (volumes.empty())
         QuillaMessageBox(m_view, QStringLiteral("ドライブ取得エラー"));
-    for (const Volumes::Volume& v : volumes) {
-        QTreeWidgetItem* drive = NewItem(v.root, Folder, v.root, m_myComputer, nullptr);
-        drive->setIcon(0, Icons().icon(QFileIconProvider::Drive));
-        if (v.lazy) {
-            AddPlaceholder(drive); // not read until it is opened
-        } else {
-            m_nFillDepth = 0;
-            Fill(v.root, drive);
-        }
-    }
-    const bool notify = m_bNotify;
-    m_bNotify = false;
+    for (const Volumes::Volume& v : volumes)
+        FillTop(InsertFolderItem(v.root, m_myComputer, nullptr, Volume));
     m_desktop->setExpanded(true);
-    m_bNotify = notify;
     m_bBuilt = true;
 }
 
-void CDirTree::Fill(const QString& path, QTreeWidgetItem* parent) {
+bool CDirTree::Fill(const QString& path, QTreeWidgetItem* parent) {
     ++m_nFillDepth;
-    const QStringList names = SubFolders(path, m_nFillDepth > 1);
+    QStringList names;
+    const bool readable = DirList::SubFolders(path, m_nFillDepth > 1, names);
     for (const QString& name : names) {
         if (m_nFillDepth > 1) {
             AddPlaceholder(parent);
             break;
         }
-        const QString child = Join(path, name);
-        if (QTreeWidgetItem* item = InsertFolderItem(child, name, parent))
-            Fill(child, item);
+        QTreeWidgetItem* item = InsertFolderItem(name, parent);
+        Fill(Join(path, name), item);
     }
     --m_nFillDepth;
     SortChildren(parent);
+    return readable;
+}
+
+void CDirTree::FillTop(QTreeWidgetItem* item) {
+    const QString path = NameOf(item);
+    const QString root = Volumes::RootOf(path);
+    if (Volumes::IsLazy(root)) {
+        AddPlaceholder(item);
+        return;
+    }
+    m_nFillDepth = 0;
+    const bool readable = Fill(path, item);
+    if (KindOf(item) == Favourite)
+        SetMissing(item, !readable);
 }
 
 void CDirTree::SortChildren(QTreeWidgetItem* parent) {
@@ -189,9 +179,10 @@ QString CDirTree::PathOf(const QTreeWidgetItem* item) const {
         return DesktopPath();
     QString result;
     for (const QTreeWidgetItem* it = item; it; it = it->parent()) {
-        const QString label = it->text(0);
-        result = result.isEmpty() ? label : Join(label, result);
+        const QString name = NameOf(it);
+        result = result.isEmpty() ? name : Join(name, result);
         const QTreeWidgetItem* parent = it->parent();
+        // Volumes and favourites carry whole paths.
         if (!parent || parent == m_myComputer || parent == m_favourites)
             break;
         if (parent == m_myDocuments || parent == m_desktop)
@@ -200,12 +191,22 @@ QString CDirTree::PathOf(const QTreeWidgetItem* item) const {
     return result;
 }
 
+void CDirTree::SetName(QTreeWidgetItem* item, const QString& name) {
+    const auto quiet = Quiet();
+    item->setData(0, kNameRole, name);
+    item->setText(0, FileNames::Display(name));
+}
+
 void CDirTree::Refresh(QTreeWidgetItem* item) {
     if (!m_bNotify || !item || IsSpecial(item))
         return;
+    // When the selection was among the children, the tree selects another item, and that is
+    // acted on as usual (closing the selection's parent selects the parent).
     qDeleteAll(item->takeChildren());
     m_nFillDepth = 0;
-    Fill(PathOf(item), item);
+    const bool readable = Fill(PathOf(item), item);
+    if (KindOf(item) == Favourite)
+        SetMissing(item, !readable);
 }
 
 QTreeWidgetItem* CDirTree::Locate(const QString& path) {
@@ -216,45 +217,42 @@ QTreeWidgetItem* CDirTree::Locate(const QString& path) {
         return m_desktop;
     if (path == docs)
         return m_myDocuments;
-    QTreeWidgetItem* at;
+    QTreeWidgetItem* at = nullptr;
     QString rest;
     const auto under = [&](const QString& base) {
         return path.startsWith(base.endsWith(QLatin1Char('/')) ? base : base + QLatin1Char('/'));
     };
     if (under(desktop)) {
         at = m_desktop;
-        rest = path.mid(desktop.size()).section(QLatin1Char('/'), 0, -1, QString::SectionSkipEmpty);
+        rest = path.mid(desktop.size());
     } else if (under(docs)) {
         at = m_myDocuments;
-        rest = path.mid(docs.size()).section(QLatin1Char('/'), 0, -1, QString::SectionSkipEmpty);
+        rest = path.mid(docs.size());
     } else {
         // Under My Computer the first component is the volume holding the path.
         const QString root = Volumes::RootOf(path);
-        at = nullptr;
         for (int i = 0; m_myComputer && i < m_myComputer->childCount(); ++i)
-            if (m_myComputer->child(i)->text(0) == root)
+            if (NameOf(m_myComputer->child(i)) == root)
                 at = m_myComputer->child(i);
         if (!at)
             return nullptr;
-        rest = path.mid(root.size()).section(QLatin1Char('/'), 0, -1, QString::SectionSkipEmpty);
+        rest = path.mid(root.size());
     }
     for (const QString& part : rest.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
         if (at->childCount() == 0)
             return nullptr;
         if (KindOf(at->child(0)) == Placeholder) {
-            const bool notify = m_bNotify;
-            m_bNotify = true;
+            const QScopedValueRollback<bool> acting(m_bNotify, true);
             Refresh(at);
-            m_bNotify = notify;
         }
         QTreeWidgetItem* found = nullptr;
         // The exact name first; a name differing only in case when there is no exact one.
         for (int i = 0; i < at->childCount() && !found; ++i)
-            if (!IsSpecial(at->child(i)) && at->child(i)->text(0) == part)
+            if (!IsSpecial(at->child(i)) && NameOf(at->child(i)) == part)
                 found = at->child(i);
         for (int i = 0; i < at->childCount() && !found; ++i)
             if (!IsSpecial(at->child(i)) &&
-                at->child(i)->text(0).compare(part, Qt::CaseInsensitive) == 0)
+                NameOf(at->child(i)).compare(part, Qt::CaseInsensitive) == 0)
                 found = at->child(i);
         if (!found)
             return nullptr;
@@ -269,29 +267,36 @@ void CDirTree::SelectPath(const QString& path) {
     QTreeWidgetItem* item = Locate(path);
     if (!item)
         return;
-    m_bNotify = false;
+    const auto quiet = Quiet();
     for (QTreeWidgetItem* p = item->parent(); p; p = p->parent())
         p->setExpanded(true);
     m_view->setCurrentItem(item);
     m_view->scrollToItem(item);
-    m_bNotify = true;
+}
+
+void CDirTree::SelectNotify(QTreeWidgetItem* item) {
+    {
+        const auto quiet = Quiet();
+        m_view->setCurrentItem(item);
+    }
+    if (m_onSelected)
+        m_onSelected(item);
 }
 
 // ---- favourites ------------------------------------------------------------------------------
 
 void CDirTree::LoadFavourites() {
     m_favourites =
-        NewItem(QStringLiteral("お気に入り"), FavouritesRoot, QString(), nullptr, nullptr);
-    m_favourites->setIcon(0, Icons().icon(QFileIconProvider::Folder));
-    const int count = Profile::GetInt(m_strSection, QStringLiteral("FavoritesCount"), 0);
+        NewItem(QString(), QStringLiteral("お気に入り"), FavouritesRoot, nullptr, nullptr);
+    const int count = Settings::Get(Settings::FavoritesCount);
     for (int i = 1; i <= count; ++i) {
         const QString path =
             Profile::GetString(m_strSection, QString::fromLatin1(Settings::FavoritesEntry).arg(i),
                                QString::fromUtf16(Settings::FavoritesDefault));
-        if (QTreeWidgetItem* item = InsertFolderItem(path, path, m_favourites)) {
-            m_nFillDepth = 0;
-            Fill(path, item);
-        }
+        // A favourite whose folder is missing now (an unplugged drive, a share not mounted yet)
+        // stays in the list, so that it is written back unchanged.
+        if (!path.isEmpty())
+            FillTop(InsertFolderItem(path, m_favourites, nullptr, Favourite));
     }
     m_favourites->setExpanded(true);
 }
@@ -300,29 +305,26 @@ void CDirTree::SaveFavourites() const {
     if (!m_favourites)
         return;
     const int n = m_favourites->childCount();
-    Profile::WriteInt(m_strSection, QStringLiteral("FavoritesCount"), n);
+    Settings::Write(Settings::FavoritesCount, n);
     for (int i = 0; i < n; ++i)
         Profile::WriteString(m_strSection, QString::fromLatin1(Settings::FavoritesEntry).arg(i + 1),
-                             m_favourites->child(i)->text(0));
+                             NameOf(m_favourites->child(i)));
 }
 
 QTreeWidgetItem* CDirTree::FindFavourite(const QString& path) const {
     for (int i = 0; m_favourites && i < m_favourites->childCount(); ++i)
-        if (m_favourites->child(i)->text(0).compare(path, Qt::CaseInsensitive) == 0)
+        if (NameOf(m_favourites->child(i)).compare(path, Qt::CaseInsensitive) == 0)
             return m_favourites->child(i);
     return nullptr;
 }
 
 QTreeWidgetItem* CDirTree::AddFavourite(const QString& path) {
-    if (!m_favourites || path.isEmpty() || !QFileInfo::exists(path) || FindFavourite(path))
+    if (!m_favourites || path.isEmpty() || !DirList::Exists(path) || FindFavourite(path))
         return nullptr;
-    QTreeWidgetItem* item = InsertFolderItem(
-        path, path, m_favourites,
-        m_favourites->childCount() ? m_favourites->child(m_favourites->childCount() - 1) : nullptr);
-    if (item) {
-        m_nFillDepth = 0;
-        Fill(path, item);
-    }
+    const int n = m_favourites->childCount();
+    QTreeWidgetItem* item =
+        InsertFolderItem(path, m_favourites, n ? m_favourites->child(n - 1) : nullptr, Favourite);
+    FillTop(item);
     return item;
 }
 
@@ -330,17 +332,35 @@ bool CDirTree::IsFavourite(const QTreeWidgetItem* item) const {
     return item && m_favourites && item->parent() == m_favourites;
 }
 
-QTreeWidgetItem* CDirTree::MoveAfter(QTreeWidgetItem* item, QTreeWidgetItem* after) {
-    // Taken out and put in again after `after`: the same label and icons, its folders read anew.
-    const QString label = item->text(0);
+bool CDirTree::IsMissing(const QTreeWidgetItem* item) {
+    return item && item->data(0, kMissingRole).toBool();
+}
+
+void CDirTree::SetMissing(QTreeWidgetItem* item, bool missing) {
+    if (IsMissing(item) == missing)
+        return;
+    item->setData(0, kMissingRole, missing);
+    item->setForeground(0, missing ? QBrush(Qt::gray) : QBrush());
+    item->setToolTip(0, missing ? QStringLiteral("このフォルダは見つかりません") : QString());
+}
+
+void CDirTree::ExpandFavourites() {
+    if (!m_favourites)
+        return;
+    const auto quiet = Quiet();
+    m_favourites->setExpanded(true);
+}
+
+void CDirTree::MoveAfter(QTreeWidgetItem* item, QTreeWidgetItem* after) {
+    // The same item (label, icons, whole path, missing or not) taken out and put back after
+    // `after`, its folders read anew and closed.
+    const auto quiet = Quiet();
     QTreeWidgetItem* parent = item->parent();
-    delete item;
-    QTreeWidgetItem* again = InsertFolderItem(label, label, parent, after);
-    if (again) {
-        m_nFillDepth = 0;
-        Fill(label, again);
-    }
-    return again;
+    parent->removeChild(item);
+    parent->insertChild(parent->indexOfChild(after) + 1, item);
+    item->setExpanded(false);
+    qDeleteAll(item->takeChildren());
+    FillTop(item);
 }
 
 void CDirTree::MoveSelectedUp() {
@@ -350,10 +370,9 @@ void CDirTree::MoveSelectedUp() {
     const int i = m_favourites->indexOfChild(sel);
     if (i <= 0)
         return;
-    m_bNotify = false;
     MoveAfter(m_favourites->child(i - 1), sel);
+    const auto quiet = Quiet();
     m_view->setCurrentItem(sel);
-    m_bNotify = true;
 }
 
 void CDirTree::MoveSelectedDown() {
@@ -363,20 +382,8 @@ void CDirTree::MoveSelectedDown() {
     const int i = m_favourites->indexOfChild(sel);
     if (i < 0 || i + 1 >= m_favourites->childCount())
         return;
-    QTreeWidgetItem* next = m_favourites->child(i + 1);
-    m_bNotify = false;
-    QTreeWidgetItem* again = MoveAfter(sel, next);
-    m_bNotify = true;
-    if (again)
-        SelectNotify(again); // the listing follows
-}
-
-void CDirTree::SelectNotify(QTreeWidgetItem* item) {
-    m_bNotify = false;
-    m_view->setCurrentItem(item);
-    m_bNotify = true;
-    if (m_onSelected)
-        m_onSelected(item);
+    MoveAfter(sel, m_favourites->child(i + 1));
+    SelectNotify(sel); // the listing follows
 }
 
 void CDirTree::RemoveSelectedFavourite() {
@@ -387,8 +394,9 @@ void CDirTree::RemoveSelectedFavourite() {
     QTreeWidgetItem* next = i > 0                                ? m_favourites->child(i - 1)
                             : i + 1 < m_favourites->childCount() ? m_favourites->child(i + 1)
                                                                  : m_favourites;
-    m_bNotify = false;
-    delete sel;
-    m_bNotify = true;
+    {
+        const auto quiet = Quiet();
+        delete sel;
+    }
     SelectNotify(next);
 }

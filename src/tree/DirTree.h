@@ -1,33 +1,70 @@
 // The model that drives the folder tree: the favourites, the desktop with My Documents and My
 // Computer, the volumes, and folders read lazily with one level of look-ahead.
+//
+// Every folder item keeps the folder's exact name (as FileNames gives it) apart from the label
+// shown, so that a name that is not UTF-8 is shown readably and still entered by its bytes.
+// Favourites and volumes keep their whole path there.
 #pragma once
 
+#include <QScopedValueRollback>
 #include <QString>
 #include <functional>
 
 class QTreeWidget;
 class QTreeWidgetItem;
-class CDirView;
 
 class CDirTree {
 public:
-    enum Kind { Folder, FavouritesRoot, Desktop, MyDocuments, MyComputer, Placeholder };
+    enum Kind {
+        Folder,
+        Volume,    // a child of My Computer: its name is the mount point
+        Favourite, // a child of the favourites root: its name is the whole path
+        FavouritesRoot,
+        Desktop,
+        MyDocuments,
+        MyComputer,
+        Placeholder // "*Dummy*": the folder has not been read yet
+    };
 
     void Initialise(QTreeWidget* view, bool showFavourites);
     void Build();
-    void Fill(const QString& path, QTreeWidgetItem* parent);
-    QTreeWidgetItem* InsertFolderItem(const QString& path, const QString& label,
-                                      QTreeWidgetItem* parent, QTreeWidgetItem* after = nullptr);
+    // Adds the subfolders of `path` under `parent` (one level and a look-ahead), then sorts them.
+    // Returns false when the folder cannot be read.
+    bool Fill(const QString& path, QTreeWidgetItem* parent);
+    // One folder item, last under parent (or after `after`); the folder is not looked at.
+    QTreeWidgetItem* InsertFolderItem(const QString& name, QTreeWidgetItem* parent,
+                                      QTreeWidgetItem* after = nullptr, Kind kind = Folder);
     QString PathOf(const QTreeWidgetItem* item) const;
+    // Gives a folder item its new name after the folder was renamed.
+    void SetName(QTreeWidgetItem* item, const QString& name);
+    // Reads the item's folders again (nothing for the special items or while not notifying).
     void Refresh(QTreeWidgetItem* item);
     QTreeWidgetItem* Locate(const QString& path);
     // Selects the path's item without acting on the selection change.
     void SelectPath(const QString& path);
+    // Selects the item and acts on it once, as a user's selection is acted on.
+    void SelectNotify(QTreeWidgetItem* item);
+
     static QString DesktopPath();
     static QString MyDocumentsPath();
     static Kind KindOf(const QTreeWidgetItem* item);
     bool IsSpecial(const QTreeWidgetItem* item) const;
-    bool IsVolume(const QTreeWidgetItem* item) const;
+    bool IsVolume(const QTreeWidgetItem* item) const { return KindOf(item) == Volume; }
+
+    // Selection and expansion are acted on only while notifying; the tree turns it off for the
+    // time it selects or rebuilds items itself.
+    bool IsNotifying() const { return m_bNotify; }
+    [[nodiscard]] QScopedValueRollback<bool> Quiet() {
+        return QScopedValueRollback<bool>(m_bNotify, false);
+    }
+    // What acting on a selection means (set by the view).
+    void SetOnSelected(std::function<void(QTreeWidgetItem*)> fn) { m_onSelected = std::move(fn); }
+    bool IsBuilt() const { return m_bBuilt; }
+
+    QTreeWidgetItem* DesktopItem() const { return m_desktop; }
+    QTreeWidgetItem* FavouritesItem() const { return m_favourites; }
+    QTreeWidgetItem* MyDocumentsItem() const { return m_myDocuments; }
+    QTreeWidgetItem* MyComputerItem() const { return m_myComputer; }
 
     // Favourites.
     void LoadFavourites();
@@ -35,9 +72,24 @@ public:
     QTreeWidgetItem* AddFavourite(const QString& path);
     QTreeWidgetItem* FindFavourite(const QString& path) const;
     bool IsFavourite(const QTreeWidgetItem* item) const;
+    // A favourite whose folder could not be read when it was last looked at (an unplugged drive,
+    // a share not mounted): listed and saved all the same, drawn as missing.
+    static bool IsMissing(const QTreeWidgetItem* item);
     void MoveSelectedUp();
     void MoveSelectedDown();
     void RemoveSelectedFavourite();
+    void ExpandFavourites();
+
+private:
+    QTreeWidgetItem* NewItem(const QString& name, const QString& label, Kind kind,
+                             QTreeWidgetItem* parent, QTreeWidgetItem* after);
+    void AddPlaceholder(QTreeWidgetItem* parent);
+    void SortChildren(QTreeWidgetItem* parent);
+    // Reads a favourite's or a volume's folders, or only promises them (a placeholder) when the
+    // folder lies on a removable, network or optical volume, which is not touched until opened.
+    void FillTop(QTreeWidgetItem* item);
+    static void SetMissing(QTreeWidgetItem* item, bool missing);
+    void MoveAfter(QTreeWidgetItem* item, QTreeWidgetItem* after);
 
     QTreeWidget* m_view = nullptr;
     QTreeWidgetItem* m_desktop = nullptr;
@@ -49,15 +101,5 @@ public:
     bool m_bShowFavourites = false;
     QString m_strSection = QStringLiteral("DirTree");
     bool m_bBuilt = false;
-    // Acts on a selection as a user's selection is acted on (set by the view).
     std::function<void(QTreeWidgetItem*)> m_onSelected;
-    // Selects the item and acts on it once.
-    void SelectNotify(QTreeWidgetItem* item);
-
-private:
-    QTreeWidgetItem* NewItem(const QString& label, Kind kind, const QString& iconPath,
-                             QTreeWidgetItem* parent, QTreeWidgetItem* after);
-    void AddPlaceholder(QTreeWidgetItem* parent);
-    void SortChildren(QTreeWidgetItem* parent);
-    QTreeWidgetItem* MoveAfter(QTreeWidgetItem* item, QTreeWidgetItem* after);
 };

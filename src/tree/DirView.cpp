@@ -1,23 +1,38 @@
 #include "tree/DirView.h"
 
-#include "app/MainFrame.h"
-#include "app/QuillaDoc.h"
-#include "app/Settings.h"
+#include "platform/FileNames.h"
 #include "platform/MsgBox.h"
+#include "platform/PaneSite.h"
+#include "platform/Settings.h"
 #include "platform/Shell.h"
 #include "platform/Volumes.h"
 #include "platform/WaitCursor.h"
 #include "res/Menus.h"
 #include "res/resource.h"
-#include "thumbs/ThumbnailView.h"
 #include "tree/Dialogs.h"
 
+#include <QAbstractScrollArea>
 #include <QContextMenuEvent>
-#include <QDir>
-#include <QHeaderView>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QWheelEvent>
+
+namespace {
+
+// The folder above a path ("/" above a folder of the root).
+QString ParentOf(const QString& path) {
+    const QString parent = path.left(path.lastIndexOf(QLatin1Char('/')));
+    return parent.isEmpty() ? QStringLiteral("/") : parent;
+}
+
+// A folder name the user typed that names one folder (no separator, not "." or "..").
+bool IsPlainName(const QString& name) {
+    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && name != QLatin1String(".") &&
+           name != QLatin1String("..");
+}
+
+} // namespace
 
 CDirView::CDirView(QWidget* parent) : QTreeWidget(parent) {
     setHeaderHidden(true);
@@ -28,21 +43,17 @@ CDirView::CDirView(QWidget* parent) : QTreeWidget(parent) {
     setDragDropMode(QAbstractItemView::NoDragDrop);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setUniformRowHeights(true);
-    m_tree.m_onSelected = [this](QTreeWidgetItem* item) { OnSelected(item); };
+    m_tree.SetOnSelected([this](QTreeWidgetItem* item) { OnSelected(item); });
 
     connect(this, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* now) {
-        if (m_tree.m_bNotify)
+        if (m_tree.IsNotifying())
             OnSelected(now);
     });
     // Opening and closing both read the folder again.
-    connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) {
-        if (m_tree.m_bNotify)
-            m_tree.Refresh(item);
-    });
-    connect(this, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* item) {
-        if (m_tree.m_bNotify)
-            m_tree.Refresh(item);
-    });
+    connect(this, &QTreeWidget::itemExpanded, this,
+            [this](QTreeWidgetItem* item) { m_tree.Refresh(item); });
+    connect(this, &QTreeWidget::itemCollapsed, this,
+            [this](QTreeWidgetItem* item) { m_tree.Refresh(item); });
 
     const auto forward = [this](unsigned nID) { ForwardToThumbnails(nID); };
     for (unsigned id : {ID_FILE_COPYTO, ID_FILE_MOVETO, ID_WALLPAPER, ID_SIZE_CUSTOM, ID_VIEW_FONT})
@@ -61,8 +72,7 @@ CDirView::CDirView(QWidget* parent) : QTreeWidget(parent) {
     MapCommand(ID_FAV_UP, [this] { m_tree.MoveSelectedUp(); });
     MapCommand(ID_FAV_DOWN, [this] { m_tree.MoveSelectedDown(); });
     MapUpdate(ID_FAV_ADD_THIS, [this](CCmdUI* ui) {
-        CQuillaDoc* doc = GetDocument();
-        ui->Enable(doc && !doc->m_strFolder.isEmpty() && !m_tree.IsFavourite(currentItem()));
+        ui->Enable(!Folder().isEmpty() && !m_tree.IsFavourite(currentItem()));
     });
     for (unsigned id : {ID_FAV_REMOVE, ID_FAV_UP, ID_FAV_DOWN})
         MapUpdate(id, [this](CCmdUI* ui) { ui->Enable(m_tree.IsFavourite(currentItem())); });
@@ -70,58 +80,51 @@ CDirView::CDirView(QWidget* parent) : QTreeWidget(parent) {
 
 CDirView::~CDirView() {
     // The favourites are written when the tree goes, and only then.
-    if (m_tree.m_bBuilt)
+    if (m_tree.IsBuilt())
         m_tree.SaveFavourites();
-    m_tree.m_bNotify = false;
+    // Destroying the items must not act on selection changes any more.
+    [[maybe_unused]] auto quiet = m_tree.Quiet();
+    clear();
 }
 
-CQuillaDoc* CDirView::GetDocument() const {
-    return static_cast<CQuillaDoc*>(CView::GetDocument());
+QString CDirView::Folder() const {
+    return Site() ? Site()->Folder() : QString();
 }
 
 void CDirView::ForwardToThumbnails(unsigned nID) {
-    if (CQuillaDoc* doc = GetDocument())
-        if (CThumbnailView* view = doc->GetThumbnailView())
-            view->SendCommand(nID);
+    if (CView* grid = Site() ? Site()->PaneView(Pane::Thumbnails) : nullptr)
+        grid->SendCommand(nID);
 }
 
 void CDirView::OnSelected(QTreeWidgetItem* item) {
-    CQuillaDoc* doc = GetDocument();
-    if (!doc)
-        return;
-    const QString path = m_tree.PathOf(item);
-    // An empty path (My Computer, the favourites root) leaves the current directory as it is; a
-    // folder that cannot be entered leaves the document as it was.
-    if (path.isEmpty())
-        doc->m_strFolder.clear();
-    else
-        doc->SetFolder(path);
-    doc->UpdateAllViews(this);
+    FollowPath(m_tree.PathOf(item));
 }
 
 void CDirView::FollowPath(const QString& path) {
-    if (CQuillaDoc* doc = GetDocument()) {
-        doc->SetFolder(path);
-        doc->UpdateAllViews(this);
-    }
+    CPaneSite* site = Site();
+    if (!site)
+        return;
+    // An empty path (My Computer, the favourites root) means no folder and leaves the current
+    // directory as it is; a folder that cannot be entered shows nothing either.
+    if (!site->SetFolder(path))
+        site->SetFolder(QString());
+    site->UpdateAllViews(this);
 }
 
 void CDirView::OnInitialUpdate() {
-    CQuillaDoc* doc = GetDocument();
-    if (doc)
-        doc->SetFolder(QDir::currentPath());
+    CPaneSite* site = Site();
+    if (site)
+        site->SetFolder(FileNames::CurrentDir());
     CWaitCursor wait;
     const int mode = Settings::Get(Settings::InitMode);
-    if (mode == 1)
-        QDir::setCurrent(Settings::Get(Settings::InitDir)); // a missing folder leaves it as it was
+    if (mode == 1 && site)
+        site->SetFolder(Settings::Get(Settings::InitDir)); // a missing folder leaves it as it was
     m_tree.Initialise(this, true);
     switch (mode) {
     case 0:
     case 1:
         // The document and the grid show the folder chosen at start.
-        m_tree.SelectPath(QDir::currentPath());
-        if (doc)
-            doc->SetFolder(QDir::currentPath());
+        m_tree.SelectPath(Folder());
         break;
     case 2:
         OnDriveChange();
@@ -142,10 +145,7 @@ void CDirView::OnUpFolder() {
         OnDriveChange();
         return;
     }
-    QString parent = path.left(path.lastIndexOf(QLatin1Char('/')));
-    if (parent.isEmpty())
-        parent = QStringLiteral("/");
-    m_tree.SelectPath(parent);
+    m_tree.SelectPath(ParentOf(path));
     FollowPath(SelectedPath());
 }
 
@@ -155,7 +155,6 @@ void CDirView::OnDriveChange() {
         return;
     if (dlg.m_nDrive > 0 && dlg.m_nDrive <= dlg.m_roots.size()) {
         const QString root = dlg.m_roots[dlg.m_nDrive - 1];
-        QDir::setCurrent(root);
         m_tree.SelectPath(root);
         if (currentItem())
             currentItem()->setExpanded(true);
@@ -179,14 +178,13 @@ void CDirView::OnCreateFolder() {
         return;
     const QString path = base.endsWith(QLatin1Char('/')) ? base + dlg.m_strText
                                                          : base + QLatin1Char('/') + dlg.m_strText;
-    if (dlg.m_strText.isEmpty() || dlg.m_strText.contains(QLatin1Char('/')) ||
-        !QDir().mkdir(path)) {
+    if (!IsPlainName(dlg.m_strText) || !Shell::MakeFolder(path)) {
         QuillaMessageBox(this, QStringLiteral("フォルダを作成できません"));
         return;
     }
     if (m_tree.IsSpecial(sel)) {
         // The desktop and My Documents read their folders only when built: add the new one.
-        m_tree.InsertFolderItem(path, dlg.m_strText, sel);
+        m_tree.InsertFolderItem(dlg.m_strText, sel);
     } else {
         m_tree.Refresh(sel);
     }
@@ -195,9 +193,12 @@ void CDirView::OnCreateFolder() {
 
 void CDirView::OnRenameFolder() {
     QTreeWidgetItem* sel = currentItem();
-    // Volumes and favourite entries are labelled with whole paths: they are not renamed here.
-    if (!sel || m_tree.IsSpecial(sel) || m_tree.IsVolume(sel) || m_tree.IsFavourite(sel))
+    // The special items are no folders of their own to rename, and volumes and favourite
+    // entries are labelled with whole paths: refused before anything is asked.
+    if (!sel || m_tree.IsSpecial(sel) || m_tree.IsVolume(sel) || m_tree.IsFavourite(sel)) {
+        QuillaMessageBox(this, QStringLiteral("フォルダ名を変更できません"));
         return;
+    }
     CInputDlg dlg(window());
     dlg.m_strPrompt = QStringLiteral("変更するフォルダ名を入力してください");
     dlg.m_strText = sel->text(0);
@@ -205,54 +206,49 @@ void CDirView::OnRenameFolder() {
         return;
     const QString oldPath = SelectedPath();
     const QString newPath = oldPath.left(oldPath.lastIndexOf(QLatin1Char('/')) + 1) + dlg.m_strText;
-    // Step out of the folder so that it is not in use while it moves.
-    QDir::setCurrent(QStringLiteral("/"));
-    if (dlg.m_strText.isEmpty() || dlg.m_strText.contains(QLatin1Char('/')) ||
-        !QDir().rename(oldPath, newPath)) {
-        QDir::setCurrent(oldPath);
+    // The folder is renamed where it is (a folder in use can be renamed here); an existing folder
+    // of the new name is never replaced.
+    if (!IsPlainName(dlg.m_strText) || !Shell::Rename(oldPath, newPath)) {
         QuillaMessageBox(this, QStringLiteral("フォルダ名を変更できません"));
         return;
     }
-    QDir::setCurrent(newPath);
-    m_tree.m_bNotify = false;
-    sel->setText(0, dlg.m_strText);
-    m_tree.m_bNotify = true;
+    m_tree.SetName(sel, dlg.m_strText);
     m_tree.Refresh(sel);
-    CQuillaDoc* doc = GetDocument();
-    // The listing keeps its entries, which now lie in the renamed folder; the document follows.
-    if (doc && doc->m_strFolder == oldPath) {
-        doc->m_strFolder = newPath;
-        if (CThumbnailView* view = doc->GetThumbnailView())
-            view->SendCommand(ID_FOLDER_RENAMED);
-    } else {
-        QDir::setCurrent(doc ? doc->m_strFolder : newPath);
+    // The current folder follows when it was this folder or lay inside it; the listing keeps its
+    // entries, which now lie in the renamed folder.
+    CPaneSite* site = Site();
+    const QString folder = Folder();
+    if (!site || folder.isEmpty())
+        return;
+    if (folder == oldPath || folder.startsWith(oldPath + QLatin1Char('/'))) {
+        site->SetFolder(newPath + folder.mid(oldPath.size()));
+        if (CView* grid = site->PaneView(Pane::Thumbnails))
+            grid->SendCommand(ID_FOLDER_RENAMED);
     }
 }
 
 void CDirView::OnDeleteFolder() {
+    QTreeWidgetItem* sel = currentItem();
     const QString path = SelectedPath();
-    if (path.isEmpty() || !path.contains(QLatin1Char('/')) || Volumes::RootOf(path) == path) {
+    // The desktop, My Documents, My Computer, the favourites root and the volumes are refused
+    // before anything is asked.
+    if (!sel || path.isEmpty() || m_tree.IsSpecial(sel) || m_tree.IsVolume(sel) ||
+        Volumes::RootOf(path) == path) {
         QuillaMessageBox(this, QStringLiteral("削除できません"));
         return;
     }
-    QString parent = path.left(path.lastIndexOf(QLatin1Char('/')));
-    if (parent.isEmpty())
-        parent = QStringLiteral("/");
-    QDir::setCurrent(parent);
-    QTreeWidgetItem* sel = currentItem();
-    if (Shell::DeleteToTrash({path}, this) == 0) {
-        m_tree.m_bNotify = false;
-        delete sel;
-        m_tree.m_bNotify = true;
-        m_tree.SelectPath(parent);
-        FollowPath(SelectedPath().isEmpty() ? parent : SelectedPath());
-    } else {
+    const QString parent = ParentOf(path);
+    if (Shell::DeleteToTrash({path}, this) != 0) {
         QuillaMessageBox(this, QStringLiteral("ファイルを削除できませんでした"));
-        QDir::setCurrent(path);
-        m_tree.SelectPath(path);
-        if (CQuillaDoc* doc = GetDocument())
-            doc->m_strFolder = SelectedPath();
+        return;
     }
+    {
+        const auto quiet = m_tree.Quiet();
+        delete sel;
+    }
+    m_tree.SelectPath(parent);
+    const QString now = SelectedPath();
+    FollowPath(now.isEmpty() ? parent : now);
 }
 
 void CDirView::AddFavouriteKeepingView(const QString& path) {
@@ -264,10 +260,11 @@ void CDirView::AddFavouriteKeepingView(const QString& path) {
         return;
     }
     // The tree does not jump: the same selection and the same first visible row.
-    m_tree.m_bNotify = false;
-    m_tree.m_favourites->setExpanded(true);
-    setCurrentItem(sel);
-    m_tree.m_bNotify = true;
+    m_tree.ExpandFavourites();
+    {
+        const auto quiet = m_tree.Quiet();
+        setCurrentItem(sel);
+    }
     verticalScrollBar()->setValue(scroll);
 }
 
@@ -275,7 +272,7 @@ void CDirView::OnAddThisFolder() {
     if (QuillaMessageBox(this, QStringLiteral("お気に入りに追加しますか？"),
                          MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
-    AddFavouriteKeepingView(GetDocument() ? GetDocument()->m_strFolder : QString());
+    AddFavouriteKeepingView(Folder());
 }
 
 void CDirView::OnAddFavourite() {
@@ -287,40 +284,44 @@ void CDirView::OnAddFavourite() {
 }
 
 void CDirView::OnRemoveFavourite() {
-    const QString folder = GetDocument() ? GetDocument()->m_strFolder : QString();
     if (QuillaMessageBox(
             this,
-            folder +
+            FileNames::Display(Folder()) +
                 QStringLiteral(" - お気に入りから削除しますか？\n注：フォルダ自体は削除されません"),
             MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     m_tree.RemoveSelectedFavourite();
 }
 
+void CDirView::mousePressEvent(QMouseEvent* event) {
+    // The right button selects nothing: the context menu's commands act on the folder shown.
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
+    QTreeWidget::mousePressEvent(event);
+}
+
 void CDirView::contextMenuEvent(QContextMenuEvent* event) {
     // The menu belongs to the main frame: its items take their state and reach the active view
     // through the frame's route. The item under the cursor is not selected.
-    auto* frame = qobject_cast<CMainFrame*>(window());
-    if (!frame)
+    CPaneSite* site = Site();
+    if (!site)
         return;
-    QMenu menu(this);
-    for (const MenuItem& item : Menus::TreePopup().items) {
-        if (item.IsSeparator()) {
-            menu.addSeparator();
-            continue;
-        }
-        QAction* a = menu.addAction(item.text);
-        SetCommandId(a, item.id);
-    }
-    frame->UpdateMenu(&menu);
-    if (QAction* chosen = menu.exec(event->globalPos()))
-        frame->Router().Execute(CommandIdOf(chosen));
+    std::unique_ptr<QMenu> menu(
+        Menus::Build(Menus::TreePopup(), nullptr, [](const MenuItem& item, QMenu* m) {
+            QAction* a = new QAction(item.text, m);
+            SetCommandId(a, item.id);
+            return a;
+        }));
+    site->TrackFramePopup(*menu, event->globalPos());
+    event->accept();
 }
 
 void CDirView::wheelEvent(QWheelEvent* event) {
     // Over the thumbnail grid the wheel scrolls the grid, not the tree.
-    CQuillaDoc* doc = GetDocument();
-    CThumbnailView* grid = doc ? doc->GetThumbnailView() : nullptr;
+    CView* view = Site() ? Site()->PaneView(Pane::Thumbnails) : nullptr;
+    auto* grid = view ? qobject_cast<QAbstractScrollArea*>(view->Widget()) : nullptr;
     const QPoint global = event->globalPosition().toPoint();
     if (grid && grid->rect().contains(grid->mapFromGlobal(global))) {
         QWheelEvent forwarded(grid->viewport()->mapFromGlobal(global), event->globalPosition(),

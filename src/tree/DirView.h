@@ -7,8 +7,6 @@
 
 #include <QTreeWidget>
 
-class CQuillaDoc;
-
 class CDirView : public QTreeWidget, public CView {
     Q_OBJECT
 public:
@@ -16,7 +14,6 @@ public:
     ~CDirView() override;
 
     QWidget* Widget() override { return this; }
-    CQuillaDoc* GetDocument() const;
     void OnInitialUpdate() override;
 
     CDirTree& Tree() { return m_tree; }
@@ -33,6 +30,7 @@ public:
     void OnRemoveFavourite();
 
 protected:
+    void mousePressEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 
@@ -41,9 +39,11 @@ private:
     void ForwardToThumbnails(unsigned nID);
     // The document, the current directory and the other views follow the selected item.
     void OnSelected(QTreeWidgetItem* item);
-    // The document follows the path (current directory included) and the grid lists it.
+    // The current folder becomes the path (no folder when it cannot be entered, as for a
+    // favourite whose drive is unplugged) and the grid lists it.
     void FollowPath(const QString& path);
     void AddFavouriteKeepingView(const QString& path);
+    QString Folder() const;
 
     CDirTree m_tree;
 };
