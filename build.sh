@@ -13,7 +13,7 @@ PACKAGES=(
     qt6-base-dev qt6-base-dev-tools libgl-dev libx11-dev
     libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev libexif-dev libimagequant-dev zlib1g-dev
     libgtest-dev googletest
-    fonts-ipafont-gothic
+    fonts-ipafont-gothic qt6-translations-l10n
 )
 # Independent readers and writers of image files that the tests check against.
 TEST_PACKAGES=(imagemagick libimage-exiftool-perl python3-pil)
