@@ -5,6 +5,7 @@
 #include "app/QuillaApp.h"
 #include "app/QuillaDoc.h"
 #include "app/config.h"
+#include "platform/Signals.h"
 #include "res/resource.h"
 #include "thumbs/ThumbnailView.h"
 #include "tree/DirView.h"
@@ -22,6 +23,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolBar>
+#include <csignal>
 
 namespace {
 
@@ -336,6 +338,17 @@ TEST_F(QuitWithPreview, TheEndOfTheSessionWritesTheBarsAndTheFavouritesToo) {
     Frame()->ThumbnailView()->OpenFocusInPreview();
     // The session ends the program without closing its windows first.
     ASSERT_TRUE(RunUntilTheProgramEnds([] { QCoreApplication::exit(0); }));
+    EXPECT_EQ(Frame(), nullptr);
+    const QByteArray raw = m_settings.ReadRaw();
+    EXPECT_TRUE(raw.contains("[General-Bar1]")) << raw.constData();
+    EXPECT_TRUE(raw.contains("FavoritesCount=1")) << raw.constData();
+}
+
+TEST_F(QuitWithPreview, ATerminationSignalEndsTheProgramAsQuittingDoes) {
+    // Logout and shutdown send SIGTERM: the program still writes what it writes when it closes.
+    Signals::QuitOnTermination();
+    Frame()->ThumbnailView()->OpenFocusInPreview();
+    ASSERT_TRUE(RunUntilTheProgramEnds([] { ::raise(SIGTERM); }));
     EXPECT_EQ(Frame(), nullptr);
     const QByteArray raw = m_settings.ReadRaw();
     EXPECT_TRUE(raw.contains("[General-Bar1]")) << raw.constData();

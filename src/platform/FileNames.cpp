@@ -206,6 +206,12 @@ CCp932Encoder::~CCp932Encoder() {
 }
 
 std::optional<QByteArray> CCp932Encoder::Encode(const QString& text) {
+    // Plain ASCII is the same in code page 932: most names never need the converter.
+    bool ascii = true;
+    for (QChar c : text)
+        ascii = ascii && c.unicode() < 0x80;
+    if (ascii)
+        return text.toLatin1();
     return Convert(iconv_t(m_cd), text);
 }
 
