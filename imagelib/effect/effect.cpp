@@ -22,26 +22,38 @@ extern "C" {
 
 IKIMAGEREF IKResize(IKIMAGEREF ref, int width, int height, int, int, const char* caption,
                     const char* message, const char* button) {
+    ik::Call call;
     IKIMAGEREF none{0, 0};
     const Image* src = ik::Get(ref.image);
-    if (!src || !ik::SizeAllowed(width, height))
+    if (!src) {
+        call.Done(false, IK_ERR_ARGUMENT, "no such image");
         return none;
+    }
+    if (!ik::SizeAllowed(width, height)) {
+        call.Done(false, IK_ERR_LIMIT, "the size is not allowed");
+        return none;
+    }
     ik::Progress progress(caption, message, button);
     if (!progress.Step(0, 2))
         return none;
     // Qt's smooth scaling averages the covered area when shrinking and interpolates when growing.
     QImage scaled =
         As32(*src).scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    if (scaled.isNull() || !progress.Step(1, 2))
+    if (scaled.isNull() || !progress.Step(1, 2)) {
+        call.Done(false, IK_ERR_MEMORY, "out of memory");
         return none;
-    return IKIMAGEREF{ik::Put(BackToDepth(std::move(scaled), *src)), 0};
+    }
+    return IKIMAGEREF{
+        call.Done(ik::Put(BackToDepth(std::move(scaled), *src)), IK_ERR_MEMORY, "out of memory"),
+        0};
 }
 
 IKHANDLE IKConvertColor(IKHANDLE image, int bits, int palette, int dither, int threshold, int,
                         const char* caption, const char* message, const char* button) {
+    ik::Call call;
     const Image* src = ik::Get(image);
     if (!src)
-        return 0;
+        return call.Done(IKHANDLE(0), IK_ERR_ARGUMENT, "no such image");
     ik::Progress progress(caption, message, button);
     Image out;
     switch (bits) {
@@ -73,18 +85,21 @@ IKHANDLE IKConvertColor(IKHANDLE image, int bits, int palette, int dither, int t
         out = ik::ToOneBit(*src, dither != 0, std::clamp(threshold, 0, 255), progress);
         break;
     default:
-        return 0;
+        return call.Done(IKHANDLE(0), IK_ERR_ARGUMENT, "no such depth");
     }
     if (progress.Stopped())
-        return 0;
-    return ik::Put(std::move(out));
+        return call.Done(IKHANDLE(0), IK_ERR_STOPPED, "stopped by the user");
+    return call.Done(ik::Put(std::move(out)), IK_ERR_MEMORY, "the conversion failed");
 }
 
 IKHANDLE IKSharp(IKIMAGEREF ref, int, const IKPOINT* corners, int count, int, int, int strength,
                  int, const char* caption, const char* message, const char* button) {
+    ik::Call call;
     const Image* src = ik::Get(ref.image);
-    if (!src || !corners || count < 1)
-        return 0;
+    if (!src)
+        return call.Done(IKHANDLE(0), IK_ERR_ARGUMENT, "no such image");
+    if (!corners || count < 1)
+        return call.Done(IKHANDLE(0), IK_ERR_ARGUMENT, "no area");
     ik::Progress progress(caption, message, button);
     QImage img = As32(*src);
     const QImage orig = img.copy();
@@ -125,9 +140,10 @@ IKHANDLE IKSharp(IKIMAGEREF ref, int, const IKPOINT* corners, int count, int, in
             d[x] = qRgba(o[0], o[1], o[2], qAlpha(p));
         }
         if (!progress.Step(y - top + 1, bottom - top))
-            return 0;
+            return call.Done(IKHANDLE(0), IK_ERR_STOPPED, "stopped by the user");
     }
-    return ik::Put(BackToDepth(std::move(img), *src));
+    return call.Done(ik::Put(BackToDepth(std::move(img), *src)), IK_ERR_MEMORY, "out of memory");
 }
+
 
 } // extern "C"
