@@ -1,4 +1,4 @@
-// libik6effect: resizing, colour conversion and sharpening.
+// libik6effect: resizing, colour conversion, sharpening and orientation.
 //
 // Resize keeps the depth of 16-, 24- and 32-bit images; palette images are resampled in colour
 // and come back at 24 bits (32 when their palette has transparency).
@@ -9,7 +9,11 @@
 //
 // Sharpening is an unsharp mask with a 3 × 3 neighbourhood over the bounding box of the given
 // corners; strength s adds s/20 of the detail (strength 10 adds half). The option is reserved.
+//
+// Orientation turns and mirrors the pixels exactly (no resampling), keeping the depth and palette.
 #include "core/Image.h"
+
+#include <QTransform>
 
 #include <algorithm>
 #include <cmath>
@@ -145,5 +149,27 @@ IKHANDLE IKSharp(IKIMAGEREF ref, int, const IKPOINT* corners, int count, int, in
     return call.Done(ik::Put(BackToDepth(std::move(img), *src)), IK_ERR_MEMORY, "out of memory");
 }
 
+IKHANDLE IKOrient(IKHANDLE image, int orientation) {
+    ik::Call call;
+    const Image* src = ik::Get(image);
+    if (!src)
+        return call.Done(IKHANDLE(0), IK_ERR_ARGUMENT, "no such image");
+    if (orientation < IK_ORIENT_NORMAL || orientation > IK_ORIENT_ROTATE_270)
+        return call.Done(IKHANDLE(0), IK_ERR_ARGUMENT, "no such orientation");
+    // Each orientation as what is done to the stored picture to view it: a mirror left to right
+    // first, then a turn clockwise by a multiple of 90 degrees.
+    static const struct {
+        bool mirror;
+        int degrees;
+    } steps[9] = {{false, 0},  {false, 0},  {true, 0},  {false, 180}, {true, 180},
+                  {true, 270}, {false, 90}, {true, 90}, {false, 270}};
+    const auto& step = steps[orientation];
+    Image out;
+    out.bpp = src->bpp;
+    out.img = step.mirror ? src->img.mirrored(true, false) : src->img.copy();
+    if (step.degrees != 0 && !out.img.isNull())
+        out.img = out.img.transformed(QTransform().rotate(step.degrees));
+    return call.Done(ik::Put(std::move(out)), IK_ERR_MEMORY, "out of memory");
+}
 
 } // extern "C"

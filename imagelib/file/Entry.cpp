@@ -16,6 +16,7 @@ int IKFileType(const char* path, int, void* record) {
     Put32(record, IK_FT_WIDTH, std::min<int64_t>(info.width, INT32_MAX));
     Put32(record, IK_FT_HEIGHT, std::min<int64_t>(info.height, INT32_MAX));
     Put16(record, IK_FT_BITCOUNT, info.bitCount);
+    Put16(record, IK_FT_ORIENTATION, info.orientation);
     Put16(record, IK_FT_TYPE, info.type);
     Put16(record, IK_FT_INTERLACE, info.interlace);
     Put16(record, IK_FT_PANES, info.panes);

@@ -67,6 +67,15 @@ bool Rational(ExifData* ed, ExifTag tag, uint32_t& num, uint32_t& den) {
     return false;
 }
 
+// The orientation in IFD0, 1 when absent or not one of the eight.
+int OrientationOf(ExifData* ed) {
+    ExifEntry* e = exif_content_get_entry(ed->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION);
+    if (!e || !e->data || e->format != EXIF_FORMAT_SHORT || e->components < 1 || e->size < 2)
+        return IK_ORIENT_NORMAL;
+    const int v = exif_get_short(e->data, exif_data_get_byte_order(ed));
+    return v >= IK_ORIENT_NORMAL && v <= IK_ORIENT_ROTATE_270 ? v : IK_ORIENT_NORMAL;
+}
+
 // Parsed Exif data, released with the object.
 struct ExifHolder {
     ExifData* ed;
@@ -87,6 +96,11 @@ struct ExifHolder {
 };
 
 } // namespace
+
+int ExifOrientation(const QByteArray& segment) {
+    const ExifHolder exif(segment);
+    return exif.ed ? OrientationOf(exif.ed) : IK_ORIENT_NORMAL;
+}
 
 } // namespace ik
 
@@ -115,6 +129,7 @@ extern "C" int IKJpegExifInfo(const char* path, void* record) {
     if (when.isEmpty())
         when = Ascii(ed, EXIF_IFD_0, EXIF_TAG_DATE_TIME);
     PutText(record, IK_EX_DATETIME, 52, when);
+    Put16(record, IK_EX_ORIENTATION, OrientationOf(ed));
 
     // Numerator and denominator of each rational field, 0 and 0 when absent.
     static const struct {

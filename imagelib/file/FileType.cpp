@@ -43,6 +43,7 @@ bool RecogniseJpeg(File& f, TypeInfo& info) {
             const QByteArray id = f.ReadAt(body, 6);
             if (id == QByteArray("Exif\0\0", 6)) {
                 exif = true;
+                info.orientation = ExifOrientation(f.ReadAt(body, size_t(bodyLen)));
             }
         } else if (marker == 0xFE && info.comment.isEmpty()) {
             info.comment =

@@ -61,6 +61,7 @@ struct TypeInfo {
     int type = IK_TYPE_UNKNOWN;
     int64_t width = 0, height = 0;
     int bitCount = 0;
+    int orientation = IK_ORIENT_NORMAL; // Exif orientation of a JPEG file
     int interlace = 0;
     int panes = 1;
     int64_t fileSize = 0;
@@ -127,6 +128,9 @@ int GreyIndex(QImage& img);
 // Fills the area (clipped to the image) with the missing-rows grey; a palette image whose table
 // has neither the grey nor room for it is turned into 24 (or 32) bits first.
 void FillMissing(Image& image, const QRect& area);
+// The Exif orientation (1..8) of an APP1 Exif segment's payload ("Exif\0\0" and a TIFF
+// structure); 1 when it has none or an invalid one.
+int ExifOrientation(const QByteArray& segment);
 // A grey-level colour table of n entries from black to white.
 QVector<QRgb> GreyTable(int n);
 

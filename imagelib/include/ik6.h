@@ -3,7 +3,7 @@
  *   libik6com     handles, image information, bitmap import, clipboard, the status of a call
  *   libik6file    file recognition, loading, Exif information, saving
  *   libik6print   drawing into a QPainter
- *   libik6effect  resizing, colour conversion, sharpening
+ *   libik6effect  resizing, colour conversion, sharpening, orientation
  *
  * All entry points have C linkage and the platform's default calling convention. Paths are UTF-8.
  * Texts in records are NUL-terminated UTF-8, cut at a character boundary to fit their field.
@@ -40,7 +40,7 @@
  *   IKBmpFileSave, IKJpegFileSave, IKTiffFileSave, IKGifFileSave, IKPcxFileSave, IKPngFileSave
  *       (each thread writing a different path),
  *   IKGetImageType, IKFreeMemory, IKDibFromBitmap, IKGetErrorStatus, IKSetProgressDelay,
- *   IKResize, IKConvertColor, IKSharp.
+ *   IKResize, IKConvertColor, IKSharp, IKOrient.
  * On any thread but the GUI thread they never create a widget or dispatch events: the progress
  * texts are then ignored and no progress window appears. Only the GUI thread may call
  * IKSetToClipBrd (it fails with IK_ERR_THREAD elsewhere) and IKImageOut with a widget's painter
@@ -118,11 +118,22 @@ enum {
 #define IK_JPEG_422 1 /* chroma halved across */
 #define IK_JPEG_444 2 /* full chroma */
 
+/* Exif orientation (tag 0x0112): how the stored picture must be turned to stand upright. */
+#define IK_ORIENT_NORMAL 1
+#define IK_ORIENT_MIRROR 2 /* mirrored left to right */
+#define IK_ORIENT_ROTATE_180 3
+#define IK_ORIENT_FLIP 4       /* mirrored top to bottom */
+#define IK_ORIENT_TRANSPOSE 5  /* mirrored along the top-left to bottom-right diagonal */
+#define IK_ORIENT_ROTATE_90 6  /* turn 90 degrees clockwise to view */
+#define IK_ORIENT_TRANSVERSE 7 /* mirrored along the top-right to bottom-left diagonal */
+#define IK_ORIENT_ROTATE_270 8 /* turn 90 degrees anticlockwise to view */
+
 /* ---- File-type record (IKFileType): 1,060 bytes, little-endian fields ---- */
 #define IK_FILETYPE_SIZE 1060
 #define IK_FT_WIDTH 12       /* int32 */
 #define IK_FT_HEIGHT 16      /* int32 */
 #define IK_FT_BITCOUNT 20    /* int16: bits per pixel of the file, 0 when unknown */
+#define IK_FT_ORIENTATION 24 /* int16: Exif orientation of a JPEG file, 1..8; 1 when absent */
 #define IK_FT_TYPE 28        /* int16: type code below */
 #define IK_FT_INTERLACE 30   /* int16: non-zero for interlaced GIF/PNG and progressive JPEG */
 #define IK_FT_PANES 32       /* int16: pages of a TIFF, frames of a GIF, 1 otherwise */
@@ -179,6 +190,7 @@ enum {
 #define IK_EX_SHUTTER 14564     /* int32 numerator, int32 denominator (APEX) */
 #define IK_EX_FOCAL 14620       /* uint32 numerator, uint32 denominator */
 #define IK_EX_FNUMBER 14628     /* uint32 numerator, uint32 denominator */
+#define IK_EX_ORIENTATION 14700 /* int16: Exif orientation 1..8; 1 when absent or out of range */
 
 /* ---- libik6com ---- */
 /* The status of the calling thread's last call: its code (IK_ERR_NONE, an IK_ERR_ code, or a note
@@ -236,6 +248,9 @@ IKHANDLE IKConvertColor(IKHANDLE image, int bits, int palette, int dither, int t
 IKHANDLE IKSharp(IKIMAGEREF ref, int two, const IKPOINT* corners, int count, int zero, int option,
                  int strength, int zero2, const char* caption, const char* message,
                  const char* button);
+/* A new image: the given one turned upright according to an Exif orientation (IK_ORIENT_, 1..8).
+ * Orientations 5 to 8 swap width and height. The depth and palette are kept. */
+IKHANDLE IKOrient(IKHANDLE image, int orientation);
 
 #ifdef __cplusplus
 }
