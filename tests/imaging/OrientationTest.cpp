@@ -2,6 +2,8 @@
 // IKOrient, on files that exiftool marks with each of the eight orientations.
 #include "ImagingSupport.h"
 
+#include "imaging/ImageKit.h"
+
 using namespace testimg;
 
 namespace {
@@ -118,6 +120,11 @@ TEST_F(Orientation, EachOfTheEightIsReportedAndTurnedUpright) {
         const QString theirs = Dir().filePath(QStringLiteral("auto%1.png").arg(c.n));
         ASSERT_TRUE(RunTool("convert", {path, "-auto-orient", theirs}));
         EXPECT_LE(MaxDiff(img, Loaded(theirs).Rgb()), 2);
+        // The program's wrapper does the same.
+        CImageKit kit;
+        ASSERT_TRUE(kit.Load(path, false));
+        ASSERT_TRUE(kit.Orient(c.n));
+        EXPECT_EQ(kit.GetSize(), viewed);
     }
 }
 
