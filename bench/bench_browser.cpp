@@ -4,8 +4,8 @@
 //                                entry the listing holds before any picture is loaded, then
 //                                times a refresh with nothing changed and one after four in
 //                                five files were moved away (they are moved back afterwards)
-//   bench_browser idle DIR       lists DIR and loads every thumbnail through the idle loader:
-//                                prints thumbnails per second
+//   bench_browser idle DIR       lists DIR and makes every thumbnail (the grid's workers, the
+//                                shared cache as it is): prints thumbnails per second
 #include "app/MainFrame.h"
 #include "app/QuillaApp.h"
 #include "app/QuillaDoc.h"
@@ -88,12 +88,12 @@ int main(int argc, char** argv) {
             QDir().rename(aside.filePath(name), dir + QLatin1Char('/') + name);
         return 0;
     }
-    view->FillList();
     const auto start = std::chrono::steady_clock::now();
-    int loaded = 0;
-    while (view->LoadNextPicture())
-        ++loaded;
+    view->FillList();
+    while (view->IsLoading())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
     const double ms = Ms(start);
+    const int loaded = int(view->Tiles().size());
     int failed = 0;
     for (const auto& t : view->Tiles())
         failed += t->m_bFailed ? 1 : 0;

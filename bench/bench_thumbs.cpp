@@ -1,13 +1,16 @@
-// Fits image files into a thumbnail box the way the thumbnail view makes its pictures, and prints
-// the milliseconds per image.
+// Makes the thumbnails of image files one after the other, exactly as the grid's workers make them
+// (the shared thumbnail cache off, so every file is decoded), and prints the milliseconds per
+// image.
 //   bench_thumbs BOX FILE...
-#include "imaging/Fit.h"
 #include "imaging/ImageKit.h"
 #include "imaging/ImageLibrary.h"
+#include "thumbs/ThumbnailCache.h"
+#include "thumbs/ThumbnailLoader.h"
 
 #include <QGuiApplication>
 #include <chrono>
 #include <cstdio>
+#include <thread>
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -17,27 +20,30 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     LoadImageLibrary();
+    ThumbnailCache::SetEnabled(false);
     const int side = std::atoi(argv[1]);
-    const QSize box(side, side);
     int failed = 0;
     QSize last;
-    const auto start = std::chrono::steady_clock::now();
-    for (int i = 2; i < argc; ++i) {
-        CImageKit kit;
-        QSize original;
-        if (!kit.LoadForThumbnail(QString::fromLocal8Bit(argv[i]), box, &original)) {
-            ++failed;
-            continue;
+    double ms = 0;
+    // On one worker thread, as the grid runs them.
+    std::thread worker([&] {
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 2; i < argc; ++i) {
+            const ThumbnailJob job{uint64_t(i), QString::fromLocal8Bit(argv[i]), QSize(side, side),
+                                   false};
+            const ThumbnailResult r = CThumbnailLoader::Make(job);
+            if (!r.image) {
+                ++failed;
+                continue;
+            }
+            CImageKit kit;
+            kit.Attach(r.image);
+            last = kit.GetSize();
         }
-        if (kit.GetBitCount() < 16)
-            kit.ConvertColor(32, IK_PALETTE_OPTIMAL, IK_DITHER_ON, false);
-        const QSize fitted = FittedSize(original, box);
-        if (fitted != kit.GetSize())
-            kit.Resize(fitted.width(), fitted.height(), false);
-        last = kit.GetSize();
-    }
-    const double ms =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                 .count();
+    });
+    worker.join();
     const int n = argc - 2;
     std::printf("%.2f\n", ms / n);
     std::fprintf(stderr, "%d files, %d failed, last thumbnail %dx%d\n", n, failed, last.width(),

@@ -3,6 +3,7 @@
 #include "app/MainFrame.h"
 #include "app/QuillaApp.h"
 #include "platform/Desktop.h"
+#include "thumbs/ThumbnailView.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -99,4 +100,11 @@ void AppTest::Spin(int ms) {
     const QDeadlineTimer deadline(ms);
     while (!deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+bool WaitForPictures(CThumbnailView* view, int ms) {
+    const QDeadlineTimer deadline(ms);
+    while (view->IsLoading() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return !view->IsLoading();
 }

@@ -14,6 +14,10 @@
 
 class CMainFrame;
 class CQuillaApp;
+class CThumbnailView;
+
+// Runs the event loop until the grid has made every picture it wants (false on time-out).
+bool WaitForPictures(CThumbnailView* view, int ms = 30000);
 
 // Readable failure messages for Qt's strings.
 QT_BEGIN_NAMESPACE

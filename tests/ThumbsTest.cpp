@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMutex>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
@@ -136,7 +137,7 @@ class EmptyOfImages : public Thumbs {
 TEST_F(EmptyOfImages, NoTilesAndFocusZero) {
     EXPECT_TRUE(View()->Tiles().empty());
     EXPECT_EQ(View()->GetFocusIndex(), 0);
-    EXPECT_FALSE(View()->LoadNextPicture());
+    EXPECT_FALSE(View()->IsLoading());
 }
 
 class Sorting : public Thumbs {
@@ -210,8 +211,7 @@ class Refresh : public Thumbs {
 };
 
 TEST_F(Refresh, KeepsPicturesAddsInSortedPlaceAndRemovesVanished) {
-    while (View()->LoadNextPicture()) {
-    }
+    ASSERT_TRUE(WaitForPictures(View()));
     const IKHANDLE a = View()->Tiles()[0]->m_wndImage.m_image.GetHandle();
     ASSERT_NE(a, 0u);
     Image("b.png", 40, 30);
@@ -364,43 +364,45 @@ class Loading : public Thumbs {
 
 TEST_F(Loading, IdleLoaderGoesInDisplayOrderAndMovesPastFailures) {
     // A fresh listing, nothing painted and no event handled: every load is the idle loader's.
-    ASSERT_TRUE(Run(ID_VIEW_REFRESH));
+    // A fresh listing: the workers take the entries in display order.
+    ASSERT_TRUE(WaitForPictures(View()));
+    View()->Loader().SetThreadCount(1);
     std::vector<QString> order;
-    while (View()->LoadNextPicture()) {
-        for (const auto& t : View()->Tiles())
-            if ((t->m_wndImage.m_image.GetHandle() || t->m_bFailed) &&
-                std::find(order.begin(), order.end(), t->m_strName) == order.end())
-                order.push_back(t->m_strName);
-    }
+    QMutex mutex;
+    CThumbnailLoader::SetJobHook([&](const ThumbnailJob& job) {
+        QMutexLocker lock(&mutex);
+        order.push_back(job.path.mid(job.path.lastIndexOf('/') + 1));
+    });
+    ASSERT_TRUE(Run(ID_VIEW_REFRESH));
+    ASSERT_TRUE(WaitForPictures(View()));
+    CThumbnailLoader::SetJobHook({});
     EXPECT_EQ(order, (std::vector<QString>{"a.png", "b.png", "c.png", "d.gif", "e.bmp", "f.png"}));
     EXPECT_TRUE(View()->Tiles()[1]->m_bFailed);
-    EXPECT_FALSE(View()->LoadNextPicture()); // the program may become idle
+    EXPECT_FALSE(View()->IsLoading()); // the program may become idle
     // Fitting: 640 × 480 into 76 × 76 is 76 × 57; 16 × 16 stays; an 8-bit BMP becomes 32-bit.
     EXPECT_EQ(View()->Tiles()[0]->m_wndImage.m_image.GetSize(), QSize(76, 57));
     EXPECT_EQ(View()->Tiles()[2]->m_wndImage.m_image.GetSize(), QSize(16, 16));
     EXPECT_EQ(View()->Tiles()[4]->m_wndImage.m_image.GetBitCount(), 32);
-    // The application's idle processing does the same work and then stops.
-    ASSERT_TRUE(Run(ID_VIEW_REFRESH));
+    // Nothing asks for idle time afterwards.
     App()->IdleHook().Wake();
-    Spin(300);
-    EXPECT_NE(View()->Tiles()[5]->m_wndImage.m_image.GetHandle(), 0u);
+    Spin(100);
     EXPECT_FALSE(App()->IdleHook().IsActive());
 }
 
-TEST_F(Loading, PaintedTilesLoadFirstAndFineModeReloadsEverything) {
+TEST_F(Loading, PaintingNeverDecodesAndFineModeReloadsEverything) {
     View()->resize(View()->CellSize().width() * 2 + 30, View()->CellSize().height() + 10);
     Frame()->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Frame()));
     ASSERT_TRUE(Run(ID_VIEW_REFRESH));
-    View()->viewport()->repaint(); // painted before any idle call
-    // The tiles on screen have their pictures; those below do not yet.
+    // A paint right after the listing shows the frames only: the pictures come from the workers.
+    View()->viewport()->repaint();
+    EXPECT_EQ(View()->Tiles()[0]->m_wndImage.m_image.GetHandle(), 0u);
+    ASSERT_TRUE(WaitForPictures(View()));
     EXPECT_NE(View()->Tiles()[0]->m_wndImage.m_image.GetHandle(), 0u);
-    EXPECT_EQ(View()->Tiles()[5]->m_wndImage.m_image.GetHandle(), 0u);
     ASSERT_TRUE(Run(ID_VIEW_PUREMODE));
     EXPECT_TRUE(CThumbnailView::FineMode());
     EXPECT_EQ(View()->Tiles()[0]->m_wndImage.m_image.GetHandle(), 0u);
-    while (View()->LoadNextPicture()) {
-    }
+    ASSERT_TRUE(WaitForPictures(View()));
     EXPECT_EQ(View()->Tiles()[0]->m_wndImage.m_image.GetBitCount(), 32);
     EXPECT_EQ(View()->Tiles()[2]->m_wndImage.m_image.GetBitCount(), 32);
     ASSERT_TRUE(Run(ID_VIEW_PUREMODE));
@@ -408,8 +410,7 @@ TEST_F(Loading, PaintedTilesLoadFirstAndFineModeReloadsEverything) {
 
 TEST_F(Loading, SizeOneSixtyByOneTwentyFitsByOrientation) {
     ASSERT_TRUE(Run(ID_SIZE_160x120));
-    while (View()->LoadNextPicture()) {
-    }
+    ASSERT_TRUE(WaitForPictures(View()));
     EXPECT_EQ(View()->Tiles()[0]->m_wndImage.ClientSize(), QSize(156, 116));
     EXPECT_EQ(View()->Tiles()[5]->m_wndImage.m_image.GetSize(), QSize(156, 152));
     EXPECT_EQ(View()->Tiles()[0]->m_wndImage.m_image.GetSize(), QSize(156, 117));
@@ -553,8 +554,7 @@ TEST_F(Grid, CustomSizeDialogRefusesBadNumbersAndFontIsSaved) {
 }
 
 TEST_F(Loading, RenamedFolderMovesEveryPathAndKeepsNamesAndPictures) {
-    while (View()->LoadNextPicture()) {
-    }
+    ASSERT_TRUE(WaitForPictures(View()));
     const IKHANDLE first = View()->Tiles()[0]->m_wndImage.m_image.GetHandle();
     QTemporaryDir parent;
     const QString renamed = QDir(parent.path()).filePath("改名後");
@@ -624,8 +624,7 @@ TEST_F(WithFifo, AFifoNamedLikeAPictureChangesNothing) {
     Frame()->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Frame()));
     View()->viewport()->repaint();
-    while (View()->LoadNextPicture()) {
-    }
+    ASSERT_TRUE(WaitForPictures(View()));
     EXPECT_NE(View()->Tiles()[0]->m_wndImage.m_image.GetHandle(), 0u);
     ASSERT_TRUE(Run(ID_VIEW_REFRESH));
     EXPECT_EQ(Names(View()), QStringList{"b.png"});

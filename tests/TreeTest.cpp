@@ -420,8 +420,7 @@ TEST_F(StartInCurrent, CreateRenameAndDeleteFolders) {
 
     // Rename the folder shown: the listing keeps its entries and pictures, in the new folder.
     Select(W("Alpha"));
-    while (Grid()->LoadNextPicture()) {
-    }
+    ASSERT_TRUE(WaitForPictures(Grid()));
     const IKHANDLE picture = Grid()->Tiles()[0]->m_wndImage.m_image.GetHandle();
     CInputDlg::s_answer = [](CInputDlg& dlg) {
         EXPECT_EQ(dlg.m_strText, QStringLiteral("Alpha"));
@@ -630,7 +629,7 @@ TEST_F(Sjis, NamesThatAreNotUtf8AreShownReadablyEnteredAndLoaded) {
     const CImageTile& tile = *Grid()->Tiles()[0];
     EXPECT_EQ(tile.m_strCaption, QStringLiteral("写真.png"));
     EXPECT_EQ(FileNames::ToNative(tile.m_strName), QByteArray("\x8e\xca\x90\x5e.png"));
-    EXPECT_TRUE(Grid()->LoadNextPicture());
+    ASSERT_TRUE(WaitForPictures(Grid()));
     EXPECT_EQ(tile.m_wndImage.m_image.GetSize(), QSize(30, 20));
     // Found again by its path, as the tree selects it after a command.
     EXPECT_EQ(T().Locate(Doc()->Folder()), photos);

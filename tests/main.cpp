@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
     qputenv("XDG_DATA_HOME", home.path().toUtf8());
+    qputenv("XDG_CACHE_HOME", home.path().toUtf8());
     ::testing::InitGoogleTest(&argc, argv);
     CQuillaApp app(argc, argv);
     return RUN_ALL_TESTS();

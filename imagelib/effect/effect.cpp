@@ -22,6 +22,75 @@ using ik::As32;
 using ik::BackToDepth;
 using ik::Image;
 
+namespace {
+
+// Pictures larger than this are shrunk by the band below instead of through a whole 32-bit copy
+// (which would cost four bytes a pixel of the picture, on top of the picture itself).
+constexpr int64_t kWholeCopyPixels = 16 * 1024 * 1024;
+
+// Shrinks by averaging the area each new pixel covers (whole source pixels), reading the source
+// one row at a time: the memory used is the result's and a row's.
+QImage ShrinkByArea(const Image& src, int w, int h, ik::Progress& progress) {
+    const QImage& img = src.img;
+    const int sw = img.width(), sh = img.height();
+    const bool alpha = img.hasAlphaChannel();
+    QImage out(w, h, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (out.isNull())
+        return out;
+    const QVector<QRgb> table = img.colorTable();
+    std::vector<uint64_t> sum(static_cast<size_t>(w) * 4);
+    std::vector<uint32_t> count(static_cast<size_t>(w));
+    std::vector<int> colStart(static_cast<size_t>(w) + 1);
+    for (int x = 0; x <= w; ++x)
+        colStart[size_t(x)] = int(int64_t(x) * sw / w);
+    for (int y = 0; y < h; ++y) {
+        const int y0 = int(int64_t(y) * sh / h),
+                  y1 = std::max(y0 + 1, int(int64_t(y + 1) * sh / h));
+        std::fill(sum.begin(), sum.end(), 0);
+        std::fill(count.begin(), count.end(), 0);
+        for (int sy = y0; sy < y1; ++sy) {
+            const uchar* line = img.constScanLine(sy);
+            QImage converted;
+            if (img.format() != QImage::Format_Indexed8 && img.format() != QImage::Format_RGB888 &&
+                img.format() != QImage::Format_RGB32 && img.format() != QImage::Format_ARGB32) {
+                converted = img.copy(0, sy, sw, 1).convertToFormat(QImage::Format_ARGB32);
+                line = converted.constScanLine(0);
+            }
+            const QImage::Format f = converted.isNull() ? img.format() : converted.format();
+            for (int x = 0; x < w; ++x) {
+                const int x1 = std::max(colStart[size_t(x)] + 1, colStart[size_t(x) + 1]);
+                uint64_t* acc = &sum[size_t(x) * 4];
+                for (int sx = colStart[size_t(x)]; sx < x1 && sx < sw; ++sx) {
+                    QRgb p;
+                    if (f == QImage::Format_Indexed8)
+                        p = line[sx] < table.size() ? table[line[sx]] : qRgb(0, 0, 0);
+                    else if (f == QImage::Format_RGB888)
+                        p = qRgb(line[sx * 3], line[sx * 3 + 1], line[sx * 3 + 2]);
+                    else
+                        p = reinterpret_cast<const QRgb*>(line)[sx];
+                    acc[0] += qRed(p);
+                    acc[1] += qGreen(p);
+                    acc[2] += qBlue(p);
+                    acc[3] += qAlpha(p);
+                    ++count[size_t(x)];
+                }
+            }
+        }
+        QRgb* dst = reinterpret_cast<QRgb*>(out.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            const uint64_t n = std::max<uint32_t>(1, count[size_t(x)]);
+            const uint64_t* acc = &sum[size_t(x) * 4];
+            dst[x] = qRgba(int((acc[0] + n / 2) / n), int((acc[1] + n / 2) / n),
+                           int((acc[2] + n / 2) / n), alpha ? int((acc[3] + n / 2) / n) : 255);
+        }
+        if (!progress.Step(y + 1, h))
+            return QImage();
+    }
+    return out;
+}
+
+} // namespace
+
 extern "C" {
 
 IKIMAGEREF IKResize(IKIMAGEREF ref, int width, int height, int, int, const char* caption,
@@ -40,9 +109,13 @@ IKIMAGEREF IKResize(IKIMAGEREF ref, int width, int height, int, int, const char*
     ik::Progress progress(caption, message, button);
     if (!progress.Step(0, 2))
         return none;
-    // Qt's smooth scaling averages the covered area when shrinking and interpolates when growing.
+    // Qt's smooth scaling averages the covered area when shrinking and interpolates when growing;
+    // a very large picture is shrunk band by band instead.
+    const int64_t pixels = int64_t(src->img.width()) * src->img.height();
     QImage scaled =
-        As32(*src).scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        pixels > kWholeCopyPixels && width <= src->img.width() && height <= src->img.height()
+            ? ShrinkByArea(*src, width, height, progress)
+            : As32(*src).scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     if (scaled.isNull() || !progress.Step(1, 2)) {
         call.Done(false, IK_ERR_MEMORY, "out of memory");
         return none;

@@ -2,9 +2,9 @@
 
 #include "core/Image.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,11 +16,14 @@ AtomicFile::AtomicFile(const char* path) {
         Fail(IK_ERR_ARGUMENT, "no path");
         return;
     }
-    QString target = QString::fromUtf8(path);
-    const QFileInfo info(target);
-    if (info.isSymLink() && info.exists())
-        target = info.canonicalFilePath();
-    m_final = QFile::encodeName(target);
+    // The path's bytes are used as they are: a name need not be UTF-8.
+    m_final = QByteArray(path);
+    struct stat link {};
+    if (::lstat(m_final.constData(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        char resolved[PATH_MAX];
+        if (::realpath(m_final.constData(), resolved))
+            m_final = QByteArray(resolved);
+    }
     struct stat st {};
     if (::stat(m_final.constData(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) { // a folder is never replaced by a file
@@ -33,9 +36,11 @@ AtomicFile::AtomicFile(const char* path) {
         ::umask(mask);
         m_mode = 0666 & ~mask;
     }
-    const QFileInfo fi(target);
-    m_temp = QFile::encodeName(fi.absolutePath() + QStringLiteral("/.") + fi.fileName() +
-                               QStringLiteral(".XXXXXX"));
+    const qsizetype slash = m_final.lastIndexOf('/');
+    const QByteArray dir = slash < 0    ? QByteArray(".")
+                           : slash == 0 ? QByteArray("/")
+                                        : m_final.left(slash);
+    m_temp = dir + (dir.endsWith('/') ? "." : "/.") + m_final.mid(slash + 1) + ".XXXXXX";
     m_fd = ::mkstemp(m_temp.data());
     if (m_fd < 0) {
         Fail(IK_ERR_WRITE, QByteArray("cannot create the file: ") + std::strerror(errno));
@@ -75,17 +80,17 @@ bool AtomicFile::Commit() {
         return false;
     bool ok = true;
     if (m_stream) {
-        ok = std::fflush(m_stream) == 0 && ::fsync(fileno(m_stream)) == 0;
+        ok = std::fflush(m_stream) == 0 && (!m_durable || ::fsync(fileno(m_stream)) == 0);
         ok = std::fclose(m_stream) == 0 && ok;
         m_stream = nullptr;
     } else if (m_fd >= 0) {
-        ok = ::fsync(m_fd) == 0;
+        ok = !m_durable || ::fsync(m_fd) == 0;
         ok = ::close(m_fd) == 0 && ok;
         m_fd = -1;
     } else {
         // The library that took the descriptor has closed it; flush through a new one.
         const int fd = ::open(m_temp.constData(), O_RDONLY | O_CLOEXEC);
-        ok = fd >= 0 && ::fsync(fd) == 0;
+        ok = fd >= 0 && (!m_durable || ::fsync(fd) == 0);
         if (fd >= 0)
             ::close(fd);
     }

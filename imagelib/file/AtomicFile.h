@@ -20,6 +20,11 @@ public:
     std::FILE* Stream();
     // Hands the descriptor to a library that closes it itself.
     int TakeFd();
+    // The new file's permissions (by default those of the file it replaces, or the umask's).
+    void SetMode(unsigned mode) { m_mode = mode; }
+    // Without durability the data is not forced to disk before the rename (for caches, whose
+    // entries are checked when read).
+    void SetDurable(bool durable) { m_durable = durable; }
     // Flushes the data to disk and renames the file over the destination.
     bool Commit();
 
@@ -27,7 +32,7 @@ private:
     QByteArray m_final, m_temp;
     int m_fd = -1;
     std::FILE* m_stream = nullptr;
-    bool m_fdTaken = false, m_committed = false;
+    bool m_fdTaken = false, m_committed = false, m_durable = true;
     unsigned m_mode = 0644;
 };
 

@@ -414,6 +414,7 @@ struct PngOut {
     std::vector<png_bytep> rows;
     std::vector<png_color> palette;
     std::vector<png_byte> alpha;
+    std::vector<png_text> texts; // written before the picture
 };
 
 void OnPngWriteError(png_structp png, png_const_charp message) {
@@ -472,6 +473,8 @@ bool RunPngOut(png_structp png, png_infop info, PngOut* job) {
         colour.blue = png_uint_16(job->blue);
         png_set_tRNS(png, info, nullptr, 0, &colour);
     }
+    if (!job->texts.empty())
+        png_set_text(png, info, job->texts.data(), int(job->texts.size()));
     png_write_info(png, info);
     if (indexed && job->bitDepth < 8)
         png_set_packing(png);
@@ -485,11 +488,22 @@ bool RunPngOut(png_structp png, png_infop info, PngOut* job) {
     return true;
 }
 
+// Text keys, and how the file is written: for the shared thumbnail cache (keys, mode 0600, no
+// waiting for the disk) or, with none of them, as any saved picture.
+struct PngExtras {
+    const std::vector<std::pair<QByteArray, QByteArray>>* keys = nullptr;
+    int mode = -1;
+    bool durable = true;
+};
+
 bool SavePng(const char* path, const Image& src, int interlaced, int transparent, int red,
-             int green, int blue, Progress& progress) {
+             int green, int blue, Progress& progress, const PngExtras& extras = PngExtras()) {
     // Palette images keep their depth; 16-, 24- and 32-bit images are written as 24-bit RGB.
     const QImage img = src.bpp <= 8 ? src.img : AsRgb888(src);
     AtomicFile file(path);
+    if (extras.mode >= 0)
+        file.SetMode(unsigned(extras.mode));
+    file.SetDurable(extras.durable);
     std::FILE* f = file.Stream();
     if (!f)
         return false;
@@ -506,7 +520,17 @@ bool SavePng(const char* path, const Image& src, int interlaced, int transparent
                0,
                {},
                {},
+               {},
                {}};
+    if (extras.keys)
+        for (const auto& [k, v] : *extras.keys) {
+            png_text t{};
+            t.compression = PNG_TEXT_COMPRESSION_NONE;
+            t.key = const_cast<char*>(k.constData());
+            t.text = const_cast<char*>(v.constData());
+            t.text_length = size_t(v.size());
+            job.texts.push_back(t);
+        }
     png_structp png =
         png_create_write_struct(PNG_LIBPNG_VER_STRING, &job, OnPngWriteError, OnPngWriteWarning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
@@ -682,6 +706,28 @@ int IKPngFileSave(const char* path, IKHANDLE image, int interlaced, int transpar
     return Saved(call, im,
                  im && ik::SavePng(path, *im, interlaced, transparent, red & 0xFF, green & 0xFF,
                                    blue & 0xFF, progress));
+}
+
+int IKPngFileSaveText(const char* path, IKHANDLE image, int count, const char* const* keys,
+                      const char* const* values, int mode) {
+    Call call;
+    const Image* im = Get(image);
+    if (count < 0 || (count > 0 && (!keys || !values)))
+        return call.Done(false, IK_ERR_ARGUMENT, "no keys");
+    std::vector<std::pair<QByteArray, QByteArray>> pairs;
+    for (int i = 0; i < count; ++i) {
+        const QByteArray key(keys[i] ? keys[i] : "");
+        // PNG keywords are 1 to 79 Latin-1 characters.
+        if (key.isEmpty() || key.size() > 79)
+            return call.Done(false, IK_ERR_ARGUMENT, "a text key of the wrong length");
+        pairs.emplace_back(key, QByteArray(values[i] ? values[i] : ""));
+    }
+    Progress progress(nullptr, nullptr, nullptr);
+    PngExtras extras;
+    extras.keys = &pairs;
+    extras.mode = mode >= 0 ? (mode & 07777) : -1;
+    extras.durable = false;
+    return Saved(call, im, im && SavePng(path, *im, 0, 0, 0, 0, 0, progress, extras));
 }
 
 } // extern "C"

@@ -236,6 +236,15 @@ int IKPngFileSave(const char* path, IKHANDLE image, int interlaced, int transpar
                   int green, int blue, int extra, int a, const char* caption, const char* message,
                   const char* button);
 
+/* The shared thumbnail cache's files: a PNG with text keys (tEXt chunks written before the
+ * picture), written atomically with the given permissions (or the usual ones when mode is -1)
+ * and without waiting for the disk, and the keys read back from a PNG's headers into buffer as
+ * "key\0value\0...", ended by an empty key. IKPngTextRead returns the bytes used, 0 on failure
+ * (a file that is no PNG, a buffer too small). */
+int IKPngFileSaveText(const char* path, IKHANDLE image, int count, const char* const* keys,
+                      const char* const* values, int mode);
+int IKPngTextRead(const char* path, char* buffer, int size);
+
 /* ---- libik6print ---- */
 /* Draws the image into dest of a QPainter*, scaled to the rectangle. mode 0 and 1 draw alike. */
 int IKImageOut(void* qpainter, IKHANDLE image, const IKRECT* dest, int mode, int a, int b);

@@ -85,21 +85,12 @@ bool CQuillaApp::InitInstance() {
 }
 
 bool CQuillaApp::OnIdle(long lCount) {
-    // The framework's part: command-update handling of the bars while the count is 0.
-    bool r = false;
-    if (lCount <= 0) {
-        if (m_pMainWnd)
-            m_pMainWnd->OnIdleUpdateCmdUI();
-        r = true;
-    }
-    // The idle loader: one thumbnail per call.
-    if (!m_pMainWnd)
-        return r;
-    CQuillaDoc* doc = m_pMainWnd->GetActiveDocument();
-    CThumbnailView* view = doc ? doc->GetThumbnailView() : nullptr;
-    if (!view)
-        return r;
-    return view->LoadNextPicture() || r;
+    // The framework's part: command-update handling of the bars while the count is 0. The
+    // thumbnails are made by the grid's workers, which need no idle time.
+    if (lCount > 0 || !m_pMainWnd)
+        return false;
+    m_pMainWnd->OnIdleUpdateCmdUI();
+    return false;
 }
 
 void CQuillaApp::ExitMainFrame() {

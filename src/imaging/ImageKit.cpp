@@ -8,6 +8,7 @@
 
 #include <QPainter>
 #include <cstring>
+#include <utility>
 
 using ImageLib::Button;
 using ImageLib::Caption;
@@ -117,9 +118,26 @@ bool CImageKit::LoadScaled(const QString& path, QSize minSize, QSize* original) 
     return false;
 }
 
-bool CImageKit::LoadForThumbnail(const QString& path, QSize box, QSize* original) {
+namespace {
+
+int OrientationIn(const char* record) {
+    int16_t o = 0;
+    std::memcpy(&o, record + IK_FT_ORIENTATION, 2);
+    return o >= IK_ORIENT_NORMAL && o <= IK_ORIENT_ROTATE_270 ? o : IK_ORIENT_NORMAL;
+}
+
+bool SwapsSides(int orientation) {
+    return orientation >= IK_ORIENT_TRANSPOSE;
+}
+
+} // namespace
+
+bool CImageKit::LoadForThumbnail(const QString& path, QSize box, QSize* original, bool* fromExif) {
     char rec[IK_FILETYPE_SIZE] = {};
     const int type = GetFileTypeCode(path, rec);
+    const int orientation = type != 0 ? OrientationIn(rec) : IK_ORIENT_NORMAL;
+    if (fromExif)
+        *fromExif = false;
     if (type == IK_TYPE_JPEG_EXIF) {
         if (auto fn = Entries().IKJpegExifInfo) {
             std::vector<char> exif(IK_EXIF_SIZE, 0);
@@ -127,9 +145,12 @@ bool CImageKit::LoadForThumbnail(const QString& path, QSize box, QSize* original
                 IKHANDLE thumb = 0;
                 std::memcpy(&thumb, exif.data() + IK_EX_THUMBNAIL, sizeof thumb);
                 Attach(thumb);
-                if (thumb) {
+                // The embedded thumbnail is stored as the picture is: turned upright alike.
+                if (thumb && Orient(orientation)) {
                     if (original)
                         *original = GetSize();
+                    if (fromExif)
+                        *fromExif = true;
                     return true;
                 }
             }
@@ -140,9 +161,112 @@ bool CImageKit::LoadForThumbnail(const QString& path, QSize box, QSize* original
         int32_t w = 0, h = 0;
         std::memcpy(&w, rec + IK_FT_WIDTH, 4);
         std::memcpy(&h, rec + IK_FT_HEIGHT, 4);
-        target = FittedSize(QSize(w, h), box);
+        // The box applies to the picture as it will stand; the decoder sees it as stored.
+        const QSize stored(w, h);
+        const QSize upright = SwapsSides(orientation) ? stored.transposed() : stored;
+        target = FittedSize(upright, box);
+        if (SwapsSides(orientation))
+            target.transpose();
     }
-    return LoadScaled(path, target, original);
+    QSize size;
+    if (!LoadScaled(path, target, &size))
+        return false;
+    if (!Orient(orientation)) {
+        Free();
+        return false;
+    }
+    if (original)
+        *original = SwapsSides(orientation) ? size.transposed() : size;
+    return true;
+}
+
+bool CImageKit::LoadUpright(const QString& path, bool show) {
+    if (!Load(path, show))
+        return false;
+    const int orientation = OrientationOf(path);
+    if (orientation != IK_ORIENT_NORMAL && !IsEmpty())
+        Orient(orientation);
+    return true;
+}
+
+void CImageKit::Release(IKHANDLE image) {
+    if (!image)
+        return;
+    if (auto fn = Entries().IKFreeMemory)
+        fn(image);
+}
+
+IKHANDLE CImageKit::Detach() {
+    return std::exchange(m_hImage, 0);
+}
+
+int64_t CImageKit::ByteCount() const {
+    auto fn = Entries().IKGetImageType;
+    char rec[IK_IMAGETYPE_SIZE] = {};
+    if (!m_hImage || !fn || !fn(m_hImage, rec))
+        return 0;
+    int32_t stride = 0, h = 0;
+    std::memcpy(&stride, rec + IK_IT_STRIDE, 4);
+    std::memcpy(&h, rec + IK_IT_HEIGHT, 4);
+    return int64_t(stride) * h;
+}
+
+bool CImageKit::TrySharpen(int strength, int left, int top, int right, int bottom) {
+    const IKPOINT corners[4] = {{left, top}, {right, top}, {right, bottom}, {left, bottom}};
+    auto fn = Entries().IKSharp;
+    const IKHANDLE h = fn ? fn(IKIMAGEREF{m_hImage, 0}, IK_AREA_POLYGON, corners, 4, 0,
+                               IK_SHARP_DEFAULT, strength, 0, "", "", "")
+                          : 0;
+    if (!h)
+        return false;
+    Attach(h);
+    return true;
+}
+
+bool CImageKit::LoadPngWithText(const QString& path,
+                                std::vector<std::pair<QByteArray, QByteArray>>* text) {
+    Free();
+    auto read = Entries().IKPngTextRead;
+    auto load = Entries().IKFileLoad;
+    if (!read || !load)
+        return false;
+    const QByteArray native = Utf8(path);
+    std::vector<char> buf(64 * 1024);
+    const int n = read(native.constData(), buf.data(), int(buf.size()));
+    if (n <= 0)
+        return false;
+    if (text) {
+        text->clear();
+        for (int i = 0; i < n && buf[size_t(i)];) {
+            const QByteArray key(buf.data() + i);
+            i += int(key.size()) + 1;
+            const QByteArray value(buf.data() + i);
+            i += int(value.size()) + 1;
+            text->emplace_back(key, value);
+        }
+    }
+    m_hImage = load(native.constData(), 0, 0, 0, 0, "", "", "");
+    return m_hImage != 0;
+}
+
+bool CImageKit::SavePngWithText(const QString& path,
+                                const std::vector<std::pair<QByteArray, QByteArray>>& text,
+                                int mode) const {
+    auto fn = Entries().IKPngFileSaveText;
+    if (!fn || !m_hImage)
+        return false;
+    std::vector<const char*> keys, values;
+    for (const auto& [k, v] : text) {
+        keys.push_back(k.constData());
+        values.push_back(v.constData());
+    }
+    return fn(Utf8(path).constData(), m_hImage, int(text.size()), keys.data(), values.data(),
+              mode) != 0;
+}
+
+int OrientationOf(const QString& path) {
+    char rec[IK_FILETYPE_SIZE] = {};
+    return GetFileTypeCode(path, rec) != 0 ? OrientationIn(rec) : IK_ORIENT_NORMAL;
 }
 
 bool CImageKit::LoadByPlugin(const QString& path) {

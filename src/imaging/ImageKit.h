@@ -4,8 +4,11 @@
 
 #include "ik6.h"
 
+#include <QByteArray>
 #include <QSize>
 #include <QString>
+#include <utility>
+#include <vector>
 
 class QPainter;
 class QWidget;
@@ -35,7 +38,19 @@ public:
     // thumbnail when it has one, else the file decoded no larger than the fitted size needs.
     // *original receives the size of the picture as LoadThumbnail would have loaded it, from
     // which the caller computes the fitted size.
-    bool LoadForThumbnail(const QString& path, QSize box, QSize* original);
+    // The picture is turned upright by the file's Exif orientation (the embedded thumbnail too):
+    // *original is the upright size, and box applies to the upright picture. *fromExif tells
+    // whether the embedded thumbnail was taken.
+    bool LoadForThumbnail(const QString& path, QSize box, QSize* original,
+                          bool* fromExif = nullptr);
+    // Load, then turned upright by the file's Exif orientation (for showing the picture).
+    bool LoadUpright(const QString& path, bool show);
+    // A PNG file with its text keys (the shared thumbnail cache's entries), and writing one
+    // (atomically, with the given permissions, without waiting for the disk).
+    bool LoadPngWithText(const QString& path, std::vector<std::pair<QByteArray, QByteArray>>* text);
+    bool SavePngWithText(const QString& path,
+                         const std::vector<std::pair<QByteArray, QByteArray>>& text,
+                         int mode) const;
 
     bool SaveBmp(const QString& path, bool show);
     bool SaveJpeg(const QString& path, int quality, int progressive, int subsampling, bool show);
@@ -65,8 +80,18 @@ public:
     bool Orient(int orientation);
     bool CopyToClipboard(QWidget* owner);
 
+    // Sharpens like Sharpen, without progress and without a message: false on failure, for the
+    // caller to report (workers show nothing).
+    bool TrySharpen(int strength, int left, int top, int right, int bottom);
+    // The memory the image's pixels hold.
+    int64_t ByteCount() const;
+
     // Takes ownership of a handle (the previous image is released).
     void Attach(IKHANDLE image);
+    // Gives the handle away; the object is empty afterwards.
+    IKHANDLE Detach();
+    // Releases a handle that no object owns.
+    static void Release(IKHANDLE image);
 
 private:
     IKHANDLE m_hImage = 0;
@@ -78,6 +103,8 @@ bool IsImageFile(const QString& path);
 // The library's type code of the file when its extension is one of the eight, else 0. The record
 // (IK_FILETYPE_SIZE bytes) is filled when given.
 int GetFileTypeCode(const QString& path, void* record = nullptr);
+// The file's Exif orientation (IK_ORIENT_NORMAL when it has none or is no JPEG).
+int OrientationOf(const QString& path);
 // 0 BMP, 1 GIF, 2 JPEG, 3 TIFF, 4 PCX, 5 PNG by extension; 255 for another; -1 without a dot.
 int GetSaveType(const QString& path);
 // The side that keeps the aspect ratio, in fixed-point integer arithmetic.

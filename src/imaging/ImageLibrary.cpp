@@ -32,8 +32,9 @@ std::vector<const char*> FileModuleNames() {
     }
     for (const char* n : {"IKFTPGetFile", "IKFTPPutFile", "IKFTPDeleteFile", "IKFTPRenameFile",
                           "IKHTTPGetFile", "IKHTTPPutFile",
-                          // Reduced-scale loading for thumbnails, an addition of this library.
-                          "IKFileLoadScaled"})
+                          // Additions of this library: reduced-scale loading for thumbnails and
+                          // the thumbnail cache's PNG files with text keys.
+                          "IKFileLoadScaled", "IKPngFileSaveText", "IKPngTextRead"})
         names.push_back(n);
     return names;
 }

@@ -42,7 +42,9 @@ void SetProgressTexts(bool show);
     X(IKResize)                                                                                    \
     X(IKConvertColor)                                                                              \
     X(IKSharp)                                                                                     \
-    X(IKOrient)
+    X(IKOrient)                                                                                    \
+    X(IKPngFileSaveText)                                                                           \
+    X(IKPngTextRead)
 
 namespace ImageLib {
 

@@ -36,6 +36,9 @@ inline constexpr IntSetting SortAscend{"View", "SortAscend", 1};
 inline constexpr IntSetting SplPos{"View", "SplPos", 0}; // read only
 inline constexpr IntSetting Colum{"View", "Colum", 260}; // read only
 inline constexpr IntSetting Row{"View", "Row", 260};     // read only
+// The memory decoded thumbnails may hold, in megabytes; pictures farthest from the visible rows
+// are dropped beyond it and made again when they come back into view. Only read.
+inline constexpr IntSetting ThumbnailMemory{"View", "ThumbnailMemory", 256};
 
 // "Font": the thumbnails' file-name font
 inline constexpr StrSetting FontFaceName{"Font", "FaceName", u"ＭＳ Ｐゴシック"};

@@ -118,7 +118,7 @@ void CPreviewDlg::OnInitDialog() {
 
 void CPreviewDlg::ShowImage(const QString& path) {
     CWaitCursor wait;
-    m_image.Load(path, false);
+    m_image.LoadUpright(path, false);
     // A file that cannot be loaded leaves the window as it is.
     if (m_image.IsEmpty())
         return;

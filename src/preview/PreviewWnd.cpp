@@ -1,34 +1,49 @@
 #include "preview/PreviewWnd.h"
 
 #include "imaging/Fit.h"
+#include "platform/MsgBox.h"
 
 #include <QPainter>
 
-bool CPreviewWnd::s_bFineMode = false;
+std::atomic<bool> CPreviewWnd::s_bFineMode = false;
+
+bool CPreviewWnd::Fit(CImageKit& picture, QSize original, QSize client, bool fine, bool palette) {
+    // The available area: a client edge below 1 counts as 1.
+    const int aw = std::max(1, client.width()), ah = std::max(1, client.height());
+    palette = palette || picture.GetBitCount() < 16;
+    // A palette picture is shrunk first and converted after: converting it at its full size
+    // would cost four bytes a pixel for nothing.
+    if (fine && !palette)
+        picture.ConvertColor(32, IK_PALETTE_OPTIMAL, IK_DITHER_ON, false);
+    bool sharpened = true;
+    if (original.width() > aw || original.height() > ah) {
+        const QSize fitted = FittedSize(original, QSize(aw, ah));
+        if (fitted != picture.GetSize())
+            picture.Resize(fitted.width(), fitted.height(), false);
+        if (palette && picture.GetBitCount() < 32)
+            picture.ConvertColor(32, IK_PALETTE_OPTIMAL, IK_DITHER_ON, false);
+        if (fine)
+            sharpened = picture.TrySharpen(10, 0, 0, fitted.width(), fitted.height());
+    } else {
+        // A reduced decode of a picture that fits: bring it to its own size.
+        if (picture.GetSize() != original)
+            picture.Resize(original.width(), original.height(), false);
+        if (palette && picture.GetBitCount() < 32)
+            picture.ConvertColor(32, IK_PALETTE_OPTIMAL, IK_DITHER_ON, false);
+    }
+    return sharpened;
+}
 
 IKHANDLE CPreviewWnd::LoadFitted(const QString& path) {
-    // The available area: a client edge below 1 counts as 1.
-    const int aw = std::max(1, m_rcWindow.width() - 2);
-    const int ah = std::max(1, m_rcWindow.height() - 2);
-    // The Exif thumbnail when there is one, else the file decoded no larger than needed; the
-    // fitting below is computed on the size the picture has.
+    // The Exif thumbnail when there is one, else the file decoded no larger than needed, turned
+    // upright; the fitting below is computed on the size the picture has.
     QSize original;
-    if (!m_image.LoadForThumbnail(path, QSize(aw, ah), &original) || m_image.IsEmpty()) {
+    if (!m_image.LoadForThumbnail(path, ClientSize(), &original) || m_image.IsEmpty()) {
         m_image.Free();
         return 0;
     }
-    if (s_bFineMode || m_image.GetBitCount() < 16)
-        m_image.ConvertColor(32, IK_PALETTE_OPTIMAL, IK_DITHER_ON, false);
-    if (original.width() > aw || original.height() > ah) {
-        const QSize fitted = FittedSize(original, QSize(aw, ah));
-        if (fitted != m_image.GetSize())
-            m_image.Resize(fitted.width(), fitted.height(), false);
-        if (s_bFineMode)
-            m_image.Sharpen(10, 0, 0, fitted.width(), fitted.height(), IK_SHARP_DEFAULT, false);
-    } else if (m_image.GetSize() != original) {
-        // A reduced decode of a picture that fits: bring it to its own size.
-        m_image.Resize(original.width(), original.height(), false);
-    }
+    if (!Fit(m_image, original, ClientSize(), s_bFineMode))
+        QuillaMessageBox(nullptr, QStringLiteral("処理が失敗しました"), MB_OK);
     return m_image.GetHandle();
 }
 

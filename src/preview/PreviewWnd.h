@@ -7,6 +7,7 @@
 
 #include <QRect>
 #include <QString>
+#include <atomic>
 
 class QPainter;
 
@@ -20,10 +21,21 @@ public:
     // The client area's size (the window less its 1-pixel border).
     QSize ClientSize() const { return QSize(m_rcWindow.width() - 2, m_rcWindow.height() - 2); }
 
+    // Converts and shrinks a loaded picture for a client area: to 32 bits in fine mode or when it
+    // has fewer than 16 bits, shrunk by the integer percent ratio of its longer side when it is
+    // larger than the area (the arithmetic works on `original`, the picture's own size, even when
+    // the picture at hand is a reduced copy), sharpened when shrunk in fine mode. Safe on any
+    // thread; shows nothing. Returns false when the sharpening failed (the picture then stays
+    // unsharpened), for the caller to report.
+    // `palette` tells that the file's picture had fewer than 16 bits when the picture at hand is a
+    // copy of it at another depth.
+    static bool Fit(CImageKit& picture, QSize original, QSize client, bool fine,
+                    bool palette = false);
+
     CImageKit m_image;
     QString m_strPath;
     int m_nFlag = 1;
     QRect m_rcWindow; // in the tile's client coordinates, border included
 
-    static bool s_bFineMode;
+    static std::atomic<bool> s_bFineMode;
 };

@@ -30,6 +30,18 @@ public:
     bool m_bFailed = false;  // its picture could not be loaded; not tried again until relisted
     int16_t m_t = 0;         // the caption font's text height when the tile was created
     bool m_bCreated = false; // placed in the grid (a "window" exists)
+
+    // The thumbnail engine's bookkeeping (user-interface thread only).
+    uint64_t m_id = 0;       // the loader's name for this tile's picture
+    size_t m_nIndex = 0;     // the position in display order
+    bool m_bLoading = false; // a worker is making its picture
+    bool m_bEvicted = false; // its picture was dropped to keep within the memory budget
+    uint64_t m_nPainted = 0; // when it last asked for its picture by being painted
+    int64_t m_nBytes = 0;    // the memory its picture holds
+
+    bool HasPicture() const { return !m_wndImage.m_image.IsEmpty(); }
+    // Waiting for a picture: none yet, none on the way, and not known to fail.
+    bool WantsPicture() const { return !HasPicture() && !m_bFailed && !m_bLoading; }
 };
 
 using TileList = std::vector<std::unique_ptr<CImageTile>>;

@@ -4,6 +4,7 @@
 #include "platform/Desktop.h"
 #include "platform/DirList.h"
 #include "platform/FileNames.h"
+#include "platform/MsgBox.h"
 #include "platform/PaneSite.h"
 #include "platform/Settings.h"
 #include "res/Menus.h"
@@ -54,6 +55,10 @@ CThumbnailView::CThumbnailView(QWidget* parent) : QAbstractScrollArea(parent) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
+    m_nBudget = int64_t(std::max(1, Settings::Get(Settings::ThumbnailMemory))) * 1024 * 1024;
+    m_loader = std::make_unique<CThumbnailLoader>([this] { return NextJob(); });
+    connect(m_loader.get(), &CThumbnailLoader::Loaded, this, &CThumbnailView::OnLoaded);
+
     MapCommandRange(ID_SIZE_FIRST, ID_SIZE_LAST, [this](unsigned nID) {
         const QSize s = SizeOfCommand(nID);
         SetThumbnailSize(s.width(), s.height());
@@ -81,6 +86,8 @@ CThumbnailView::CThumbnailView(QWidget* parent) : QAbstractScrollArea(parent) {
 }
 
 CThumbnailView::~CThumbnailView() {
+    // The workers finish (and their pictures are dropped) before the tiles go.
+    m_loader.reset();
     DestroyTiles();
 }
 
@@ -112,8 +119,20 @@ void CThumbnailView::OnUpdate(CView* pSender, long lHint, void* pHint) {
 }
 
 void CThumbnailView::DestroyTiles() {
+    ResetLoading();
     m_tiles.clear();
-    m_nIdleCursor = 0;
+}
+
+void CThumbnailView::ResetLoading() {
+    if (m_loader)
+        m_loader->Cancel();
+    for (const auto& t : m_tiles)
+        t->m_bLoading = false;
+    m_byId.clear();
+    m_painted.clear();
+    m_loaded.clear();
+    m_nPictureBytes = 0;
+    m_nOrderCursor = 0;
 }
 
 QString CThumbnailView::CurrentDirWithSlash() const {
@@ -126,6 +145,8 @@ QString CThumbnailView::CurrentDirWithSlash() const {
 std::unique_ptr<CImageTile> CThumbnailView::NewTile(const QString& dir, const QString& name,
                                                     uint64_t size, int64_t mtime) {
     auto tile = std::make_unique<CImageTile>();
+    tile->m_id = m_nNextId++;
+    m_byId.emplace(tile->m_id, tile.get());
     tile->SetPath(dir + name);
     tile->m_nSize = uint32_t(size);
     tile->m_time = mtime;
@@ -159,6 +180,7 @@ void CThumbnailView::FillList() {
         CreateTileWindow(*t);
     UpdateScrollLayout();
     viewport()->update();
+    m_loader->Pump();
 }
 
 void CThumbnailView::RefreshList() {
@@ -192,9 +214,14 @@ void CThumbnailView::RefreshList() {
         });
     // The entries the new listing no longer holds are gone: removed in one pass.
     size_t kept = 0;
-    for (size_t i = 0; i < m_tiles.size(); ++i)
-        if (listed[i])
+    for (size_t i = 0; i < m_tiles.size(); ++i) {
+        if (listed[i]) {
             m_tiles[kept++] = std::move(m_tiles[i]);
+        } else {
+            m_byId.erase(m_tiles[i]->m_id);
+            m_nPictureBytes -= m_tiles[i]->m_nBytes;
+        }
+    }
     m_tiles.resize(kept);
     for (auto& t : added)
         m_tiles.push_back(std::move(t));
@@ -205,11 +232,22 @@ void CThumbnailView::RefreshList() {
     PlaceTiles();
     UpdateScrollLayout();
     viewport()->update();
+    m_loader->Pump();
 }
 
 void CThumbnailView::SortList() {
     SortTiles(m_tiles, m_nSortMode, m_bSortAscend != 0);
-    m_nIdleCursor = 0;
+    Reindex();
+}
+
+void CThumbnailView::Reindex() {
+    m_loaded.clear();
+    for (size_t i = 0; i < m_tiles.size(); ++i) {
+        m_tiles[i]->m_nIndex = i;
+        if (m_tiles[i]->HasPicture())
+            m_loaded.insert(i);
+    }
+    m_nOrderCursor = 0;
 }
 
 void CThumbnailView::PlaceTiles() {
@@ -329,39 +367,136 @@ int CThumbnailView::GetSelectedIndices(std::vector<int>& indices) const {
     return int(indices.size());
 }
 
-bool CThumbnailView::LoadNextPicture() {
-    for (size_t i = m_nIdleCursor; i < m_tiles.size(); ++i) {
-        CImageTile* t = m_tiles[i].get();
-        if (t->m_wndImage.m_image.GetHandle() != 0 || t->m_bFailed)
-            continue;
-        // A file that cannot be decoded is remembered, so that loading moves on.
-        if (!t->m_wndImage.LoadFitted(t->m_wndImage.m_strPath))
-            t->m_bFailed = true;
-        m_nIdleCursor = i + 1;
-        InvalidateTile(int(i));
-        return true;
+bool CThumbnailView::IsLoading() const {
+    return m_loader->IsBusy() || NextJobPending();
+}
+
+bool CThumbnailView::NextJobPending() const {
+    for (auto it = m_painted.rbegin(); it != m_painted.rend(); ++it) {
+        auto found = m_byId.find(it->first);
+        if (found != m_byId.end() && found->second->m_nPainted == it->second &&
+            found->second->WantsPicture())
+            return true;
     }
-    m_nIdleCursor = m_tiles.size();
+    if (m_nPictureBytes >= m_nBudget)
+        return false;
+    for (size_t i = m_nOrderCursor; i < m_tiles.size(); ++i)
+        if (m_tiles[i]->WantsPicture() && !m_tiles[i]->m_bEvicted)
+            return true;
     return false;
+}
+
+std::optional<ThumbnailJob> CThumbnailView::NextJob() {
+    CImageTile* tile = nullptr;
+    // Tiles painted without their picture come first, the most recently painted first.
+    while (!tile && !m_painted.empty()) {
+        const auto [id, count] = m_painted.back();
+        m_painted.pop_back();
+        auto found = m_byId.find(id);
+        if (found != m_byId.end() && found->second->m_nPainted == count &&
+            found->second->WantsPicture())
+            tile = found->second;
+    }
+    // Then the rest in display order, while the memory budget has room; pictures dropped for
+    // the budget come back only when they are painted again.
+    if (!tile && m_nPictureBytes < m_nBudget) {
+        for (; m_nOrderCursor < m_tiles.size() && !tile; ++m_nOrderCursor) {
+            CImageTile* t = m_tiles[m_nOrderCursor].get();
+            if (t->WantsPicture() && !t->m_bEvicted)
+                tile = t;
+        }
+    }
+    if (!tile)
+        return std::nullopt;
+    tile->m_bLoading = true;
+    return ThumbnailJob{tile->m_id, tile->m_wndImage.m_strPath, tile->m_wndImage.ClientSize(),
+                        FineMode()};
+}
+
+void CThumbnailView::OnLoaded(const ThumbnailResult& result) {
+    auto found = m_byId.find(result.id);
+    if (found == m_byId.end()) {
+        CImageKit::Release(result.image); // its tile went meanwhile
+        return;
+    }
+    CImageTile* tile = found->second;
+    tile->m_bLoading = false;
+    if (!result.image) {
+        // Remembered, so that the program becomes idle once every tile is loaded or failed.
+        tile->m_bFailed = true;
+    } else {
+        tile->m_wndImage.m_image.Attach(result.image);
+        tile->m_nBytes = tile->m_wndImage.m_image.ByteCount();
+        tile->m_bEvicted = false;
+        m_nPictureBytes += tile->m_nBytes;
+        m_loaded.insert(tile->m_nIndex);
+        KeepWithinBudget();
+    }
+    InvalidateTile(int(tile->m_nIndex));
+    if (result.sharpenFailed)
+        QuillaMessageBox(this, QStringLiteral("処理が失敗しました"), MB_OK);
+}
+
+std::pair<size_t, size_t> CThumbnailView::VisibleRange() const {
+    const int h = std::max(1, m_sizeCell.height());
+    const size_t cols = size_t(std::max(1, m_nColumns));
+    const size_t first = size_t(std::max(0, verticalScrollBar()->value() / h)) * cols;
+    const size_t last =
+        size_t(std::max(0, (verticalScrollBar()->value() + viewport()->height()) / h) + 1) * cols;
+    return {first, last - 1};
+}
+
+void CThumbnailView::KeepWithinBudget() {
+    const auto [first, last] = VisibleRange();
+    while (m_nPictureBytes > m_nBudget && !m_loaded.empty()) {
+        // The loaded tile farthest from the visible rows, above or below them.
+        const size_t low = *m_loaded.begin(), high = *m_loaded.rbegin();
+        const size_t above = low < first ? first - low : 0;
+        const size_t below = high > last ? high - last : 0;
+        if (above == 0 && below == 0)
+            break; // only what is on screen is left
+        const size_t i = above >= below ? low : high;
+        CImageTile& t = *m_tiles[i];
+        m_nPictureBytes -= t.m_nBytes;
+        t.m_nBytes = 0;
+        t.m_wndImage.m_image.Free();
+        t.m_bEvicted = true;
+        m_loaded.erase(i);
+    }
 }
 
 void CThumbnailView::paintEvent(QPaintEvent* event) {
     QPainter p(viewport());
     if (m_tiles.empty() || m_sizeCell.height() <= 0)
         return;
+    const size_t queued = m_painted.size();
     const QRect area =
         event->rect().translated(horizontalScrollBar()->value(), verticalScrollBar()->value());
     const int firstRow = std::max(0, area.top() / m_sizeCell.height());
     const int lastRow = area.bottom() / m_sizeCell.height();
-    for (int row = firstRow; row <= lastRow; ++row) {
+    const int64_t n = int64_t(m_tiles.size());
+    for (int row = firstRow; row <= lastRow && int64_t(row) * m_nColumns < n; ++row) {
         for (int col = 0; col < m_nColumns; ++col) {
             const int64_t i = int64_t(row) * m_nColumns + col;
-            if (i >= int64_t(m_tiles.size()))
-                return;
+            if (i >= n)
+                break;
             if (GetCellRect(int(i)).intersects(area))
                 PaintTile(p, int(i));
         }
     }
+    AskForPainted(queued);
+}
+
+void CThumbnailView::AskForPainted(size_t queuedBefore) {
+    if (m_painted.size() == queuedBefore)
+        return;
+    // The tiles of one paint come in display order; a later paint goes before them all.
+    std::reverse(m_painted.begin() + qsizetype(queuedBefore), m_painted.end());
+    constexpr size_t kMaxRemembered = 4096;
+    if (m_painted.size() > kMaxRemembered)
+        m_painted.erase(m_painted.begin(),
+                        m_painted.begin() + qsizetype(m_painted.size() - kMaxRemembered));
+    m_loader->Pump();
 }
 
 void CThumbnailView::PaintTile(QPainter& p, int i) {
@@ -396,9 +531,10 @@ void CThumbnailView::PaintTile(QPainter& p, int i) {
     CPreviewWnd& wnd = tile->m_wndImage;
     p.setPen(kFrame);
     p.drawRect(wnd.m_rcWindow.adjusted(0, 0, -1, -1)); // the picture window's border
-    if (wnd.m_image.GetHandle() == 0 && !tile->m_bFailed) {
-        if (!wnd.LoadFitted(wnd.m_strPath))
-            tile->m_bFailed = true;
+    // Painting never decodes: a tile without its picture asks for it and shows its frame.
+    if (tile->WantsPicture()) {
+        tile->m_nPainted = ++m_nPaintCount;
+        m_painted.emplace_back(tile->m_id, tile->m_nPainted);
     }
     wnd.DrawCentered(&p, wnd.m_rcWindow.topLeft() + QPoint(1, 1));
 

@@ -5,11 +5,14 @@
 #include "platform/DocView.h"
 #include "preview/PreviewDlg.h"
 #include "thumbs/ImageTile.h"
+#include "thumbs/ThumbnailLoader.h"
 
 #include <QAbstractScrollArea>
 #include <QFont>
 #include <QSize>
 #include <memory>
+#include <set>
+#include <unordered_map>
 #include <vector>
 
 class QMenu;
@@ -48,9 +51,13 @@ public:
     // The entry under a point of the viewport, or the entry count for empty space.
     int TileAt(QPoint viewportPos) const;
 
-    // Loads the picture of the first entry in display order that has none (and did not fail
-    // before); returns false when there is none left.
-    bool LoadNextPicture();
+    // True while pictures are being made (or the grid has more to ask for).
+    bool IsLoading() const;
+    CThumbnailLoader& Loader() { return *m_loader; }
+    // The memory decoded pictures may hold ("View"/"ThumbnailMemory", in MB); tests set bytes.
+    void SetMemoryBudget(int64_t bytes) { m_nBudget = bytes; }
+    int64_t MemoryBudget() const { return m_nBudget; }
+    int64_t PictureBytes() const { return m_nPictureBytes; }
     // Shows the focus entry in the preview (the open command).
     void OpenFocusInPreview();
     CPreviewDlg& Preview() { return m_preview; }
@@ -101,6 +108,19 @@ private:
     void ForwardToTree(unsigned nID);
     QString CurrentDirWithSlash() const;
     QString Folder() const;
+    // The thumbnail engine: the next picture to make, in the order of work; a picture made.
+    std::optional<ThumbnailJob> NextJob();
+    void OnLoaded(const ThumbnailResult& result);
+    // A new listing: pictures on their way no longer apply.
+    void ResetLoading();
+    // After the order or the set of tiles changed: positions, the loaded set and the cursor.
+    void Reindex();
+    // Drops the pictures farthest from the visible rows until the budget holds them.
+    void KeepWithinBudget();
+    bool NextJobPending() const;
+    // After a paint: the tiles it found without picture go to the front of the work.
+    void AskForPainted(size_t queuedBefore);
+    std::pair<size_t, size_t> VisibleRange() const;
 
     TileList m_tiles;
     CPreviewDlg m_preview;
@@ -112,6 +132,15 @@ private:
     int m_nFocus = 0;
     QFont m_font;
     int m_t = 13;
-    size_t m_nIdleCursor = 0; // every entry before it has a picture or failed
+    // The thumbnail engine's state.
+    std::unique_ptr<CThumbnailLoader> m_loader;
+    std::unordered_map<uint64_t, CImageTile*> m_byId;
+    uint64_t m_nNextId = 1;
+    std::vector<std::pair<uint64_t, uint64_t>> m_painted; // (tile id, paint count), newest last
+    uint64_t m_nPaintCount = 0;
+    size_t m_nOrderCursor = 0; // every entry before it has been asked for in display order
+    std::set<size_t> m_loaded; // positions of the tiles holding a picture
+    int64_t m_nPictureBytes = 0;
+    int64_t m_nBudget = 0;
     std::unique_ptr<QMenu> m_popup;
 };

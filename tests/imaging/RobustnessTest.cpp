@@ -4,6 +4,7 @@
 #include "ImagingSupport.h"
 
 #include "imaging/ImageKit.h"
+#include "preview/PreviewWnd.h"
 
 #include <QElapsedTimer>
 #include <random>
@@ -516,4 +517,32 @@ TEST(HostileFiles, TiffPagesAreCountedAlongABoundedChain) {
     QByteArray loop = t.left(12 + 2 + 9 * 12);
     AppendLE32(loop, 12);
     EXPECT_EQ(TypeOf(WriteBytes(dir.path(), "loop.tif", loop)).panes, 1);
+}
+
+TEST_F(Robustness, AHugePalettePictureIsFittedBeforeItIsConverted) {
+    // 35 bytes: a 14000 × 14000 screen of two colours with a 1 × 1 frame; the rest is background.
+    QByteArray gif("GIF89a");
+    AppendLE16(gif, 14000);
+    AppendLE16(gif, 14000);
+    gif += QByteArray("\x80\x00\x00"
+                      "\xff\x00\x00"
+                      "\x00\x00\xff",
+                      9);
+    gif += QByteArray("\x2c\x00\x00\x00\x00\x01\x00\x01\x00\x00", 10);
+    gif += QByteArray("\x02\x02\x44\x01\x00\x3b", 6);
+    const QString path = WriteBytes(Dir(), "wide.gif", gif);
+    ASSERT_EQ(TypeOf(path).width, 14000);
+    // The thumbnail of it: the picture itself (one byte a pixel) is the most it may cost; a
+    // 32-bit copy at full size would add four bytes a pixel.
+    const ChildRun run = RunInChild([&] {
+        CImageKit kit;
+        QSize original;
+        if (!kit.LoadForThumbnail(path, QSize(128, 128), &original))
+            return 1;
+        CPreviewWnd::Fit(kit, original, QSize(76, 76), false);
+        return kit.GetSize() == QSize(76, 76) && kit.GetBitCount() == 32 ? 0 : 2;
+    });
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.result, 0);
+    EXPECT_LT(run.peakGrowthMb, 400) << "MB";
 }

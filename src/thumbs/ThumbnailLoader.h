@@ -1,0 +1,73 @@
+// The thumbnail engine: pictures are made on a pool of worker threads (one per core), never on the
+// user-interface thread. The loader does not choose what to make: whenever a worker is free it
+// asks its owner (the grid) for the next job, so the owner's order of work always applies and
+// nothing stale waits in a queue. Each job reads the shared thumbnail cache or decodes the file,
+// fits the picture to its box and hands it back on the user-interface thread.
+#pragma once
+
+#include "ik6.h"
+
+#include <QObject>
+#include <QSize>
+#include <QString>
+#include <QThreadPool>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+
+struct ThumbnailJob {
+    uint64_t id = 0; // the owner's name for the picture
+    QString path;
+    QSize box;         // the picture window's client area
+    bool fine = false; // fine mode: 32 bits and sharpened
+};
+
+// What a job made. The image belongs to whoever receives it.
+struct ThumbnailResult {
+    uint64_t id = 0;
+    IKHANDLE image = 0; // 0 when the file could not be read
+    QSize original;     // the picture's own size, turned upright
+    bool sharpenFailed = false;
+    bool fromCache = false;
+};
+
+class CThumbnailLoader : public QObject {
+    Q_OBJECT
+public:
+    using NextJobFn = std::function<std::optional<ThumbnailJob>()>;
+    explicit CThumbnailLoader(NextJobFn nextJob, QObject* parent = nullptr);
+    // Waits for the jobs at work and throws their pictures away.
+    ~CThumbnailLoader() override;
+
+    // Starts jobs while workers are free and the owner has work.
+    void Pump();
+    // Pictures of the jobs started so far will not be delivered (the listing changed).
+    void Cancel();
+    // True while a job is at work.
+    bool IsBusy() const { return m_running > 0; }
+    int ThreadCount() const { return m_pool.maxThreadCount(); }
+    void SetThreadCount(int n) { m_pool.setMaxThreadCount(std::max(1, n)); }
+
+    // Makes one thumbnail on the calling thread: the cache when it holds a valid entry, else the
+    // file itself (whose cache entry is written then). What every job runs.
+    static ThumbnailResult Make(const ThumbnailJob& job);
+
+    // Tests: called on the worker at the start of every job.
+    static void SetJobHook(std::function<void(const ThumbnailJob&)> hook);
+
+signals:
+    // On the user-interface thread, for jobs not cancelled. The receiver owns result.image.
+    void Loaded(const ThumbnailResult& result);
+
+private:
+    void Deliver(ThumbnailResult result, uint64_t generation);
+
+    NextJobFn m_nextJob;
+    QThreadPool m_pool;
+    int m_running = 0; // jobs started and not yet delivered (user-interface thread only)
+    std::shared_ptr<std::atomic<uint64_t>> m_generation;
+    bool m_bPumping = false;
+};
+
+Q_DECLARE_METATYPE(ThumbnailResult)
