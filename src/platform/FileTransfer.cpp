@@ -195,12 +195,15 @@ void CFileTransfer::SetCurrent(const QByteArray& path) {
 
 void CFileTransfer::Work() {
     m_buffer.resize(2 * kBuffer);
-    if (::stat(m_dest.constData(), &m_destStat) != 0 || !S_ISDIR(m_destStat.st_mode)) {
-        const int err = errno ? errno : ENOTDIR;
+    const int statResult = ::stat(m_dest.constData(), &m_destStat);
+    if (statResult != 0 || !S_ISDIR(m_destStat.st_mode)) {
+        const int err = statResult != 0 ? errno : ENOTDIR;
         for (Result& r : m_results) {
             r.outcome = Outcome::Failed;
             r.reason =
-                QStringLiteral("移動先のフォルダを開けません（%1）").arg(Files::ErrorText(err));
+                QStringLiteral("%1先のフォルダを開けません（%2）")
+                    .arg(m_mode == Mode::Move ? QStringLiteral("移動") : QStringLiteral("コピー"),
+                         Files::ErrorText(err));
         }
     } else {
         Measure();
