@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     clock.start();
     const int result = Shell::SHFileOperation(op);
     const double secs = double(clock.nsecsElapsed()) / 1e9;
-    std::printf("%s %.0f MB in %.2f s: %.0f MB/s (result %d)\n", argv[1], double(bytes) / 1e6,
-                secs, double(bytes) / 1e6 / secs, result);
+    std::printf("%s %.0f MB in %.2f s: %.0f MB/s (result %d)\n", argv[1], double(bytes) / 1e6, secs,
+                double(bytes) / 1e6 / secs, result);
     return result;
 }
