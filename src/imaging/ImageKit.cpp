@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 using ImageLib::Button;
 using ImageLib::Caption;
@@ -490,4 +491,53 @@ int CalcHeightForWidth(int width, int height, int newWidth) {
         return 0;
     const int ratio = int(int64_t(height) * 10000 / width);
     return int(int64_t(newWidth) * ratio / 10000);
+}
+
+namespace {
+template <class T> T FieldAt(const char* record, int offset) {
+    T v;
+    std::memcpy(&v, record + offset, sizeof v);
+    return v;
+}
+} // namespace
+
+bool GetImageFileInfo(const QString& path, ImageFileInfo& info) {
+    auto fn = Entries().IKFileType;
+    std::vector<char> rec(IK_FILETYPE_SIZE, 0);
+    if (!fn || !fn(Utf8(path).constData(), 0, rec.data()))
+        return false;
+    info.type = FieldAt<int16_t>(rec.data(), IK_FT_TYPE);
+    info.interlaced = FieldAt<int16_t>(rec.data(), IK_FT_INTERLACE) != 0;
+    info.width = FieldAt<int32_t>(rec.data(), IK_FT_WIDTH);
+    info.height = FieldAt<int32_t>(rec.data(), IK_FT_HEIGHT);
+    info.panes = FieldAt<int16_t>(rec.data(), IK_FT_PANES);
+    info.fileSize = FieldAt<uint32_t>(rec.data(), IK_FT_FILESIZE);
+    rec.back() = '\0';
+    info.comment = QString::fromUtf8(rec.data() + IK_FT_COMMENT);
+    return true;
+}
+
+bool GetExifShootingInfo(const QString& path, ExifShootingInfo& info) {
+    auto fn = Entries().IKJpegExifInfo;
+    std::vector<char> rec(IK_EXIF_SIZE, 0);
+    if (!fn || !fn(Utf8(path).constData(), rec.data()))
+        return false;
+    // The embedded thumbnail is of no use here.
+    if (auto release = Entries().IKFreeMemory)
+        release(FieldAt<IKHANDLE>(rec.data(), IK_EX_THUMBNAIL));
+    auto text = [&](int offset, int size) {
+        return QString::fromUtf8(rec.data() + offset, qstrnlen(rec.data() + offset, size));
+    };
+    info.maker = text(IK_EX_MAKER, 1024);
+    info.model = text(IK_EX_MODEL, 1024);
+    info.dateTime = text(IK_EX_DATETIME, 52);
+    info.exposureNum = FieldAt<uint32_t>(rec.data(), IK_EX_EXPOSURE);
+    info.exposureDen = FieldAt<uint32_t>(rec.data(), IK_EX_EXPOSURE + 4);
+    info.shutterNum = FieldAt<int32_t>(rec.data(), IK_EX_SHUTTER);
+    info.shutterDen = FieldAt<int32_t>(rec.data(), IK_EX_SHUTTER + 4);
+    info.focalNum = FieldAt<uint32_t>(rec.data(), IK_EX_FOCAL);
+    info.focalDen = FieldAt<uint32_t>(rec.data(), IK_EX_FOCAL + 4);
+    info.fNumberNum = FieldAt<uint32_t>(rec.data(), IK_EX_FNUMBER);
+    info.fNumberDen = FieldAt<uint32_t>(rec.data(), IK_EX_FNUMBER + 4);
+    return true;
 }

@@ -9,6 +9,7 @@
 #include <QString>
 #include <utility>
 #include <vector>
+#include <cstdint>
 
 class QPainter;
 class QWidget;
@@ -110,3 +111,29 @@ int GetSaveType(const QString& path);
 // The side that keeps the aspect ratio, in fixed-point integer arithmetic.
 int CalcWidthForHeight(int width, int height, int newHeight);
 int CalcHeightForWidth(int width, int height, int newWidth);
+
+// What the library tells of an image file, read by its content whatever the extension.
+struct ImageFileInfo {
+    int type = 0; // the library's type code (IK_TYPE_…)
+    bool interlaced = false;
+    int width = 0;
+    int height = 0;
+    int panes = 0;
+    uint32_t fileSize = 0; // the low 32 bits
+    QString comment;
+};
+// False when the library does not recognise the file.
+bool GetImageFileInfo(const QString& path, ImageFileInfo& info);
+
+// The shooting data of an Exif JPEG file; a rational is 0/0 when the file does not give it.
+struct ExifShootingInfo {
+    QString maker;
+    QString model;
+    QString dateTime;
+    uint32_t exposureNum = 0, exposureDen = 0;
+    int32_t shutterNum = 0, shutterDen = 0; // APEX value
+    uint32_t focalNum = 0, focalDen = 0;
+    uint32_t fNumberNum = 0, fNumberDen = 0;
+};
+// False when the file's Exif block cannot be read. The embedded thumbnail is not kept.
+bool GetExifShootingInfo(const QString& path, ExifShootingInfo& info);

@@ -1,8 +1,10 @@
 // Plain questions and changes about single files, by their exact names (see FileNames).
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace Files {
@@ -22,5 +24,18 @@ bool Exists(const QString& path);
 bool MakeFolders(const QString& path, int mode);
 // Removes one file (not a folder); true when it is gone.
 bool RemoveFile(const QString& path);
+
+// The reason an error number stands for, as the user is told it.
+QString ErrorText(int errnum);
+
+// Renames without ever replacing an existing entry of the new name, also on file systems that
+// cannot do that in one step. Returns 0, or the error number (EEXIST when the name is taken).
+int RenameNoReplace(const QByteArray& from, const QByteArray& to);
+// Removes a file, a link or a whole folder (links are removed, never followed). True when
+// nothing of it is left.
+bool RemoveTree(const QByteArray& path);
+// Calls fn with the path, relative to the folder, of every entry below it that is not a folder
+// (files, links, others), folders entered depth first; links to folders are not entered.
+void ForEachBelow(const QByteArray& folder, const std::function<void(const QByteArray&)>& fn);
 
 } // namespace Files

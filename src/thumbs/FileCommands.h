@@ -1,0 +1,21 @@
+// File commands of the thumbnail view that need a dialog or the imaging library: renaming one
+// file and making a picture the desktop background.
+#pragma once
+
+#include <QString>
+#include <optional>
+
+class QWidget;
+
+// The rename command: CRenameDlg with the file's name (up to its last ".") and extension (from
+// it on); an extension typed without its dot gets one, a name unchanged to the byte does
+// nothing, and the file is renamed in its folder without ever replacing another. Returns the new
+// full path when the file was renamed; nothing when cancelled, unchanged, refused (an empty name,
+// "/" in it) or failed, and nothing is shown then.
+std::optional<QString> RenameFileWithDialog(QWidget* owner, const QString& fullPath);
+
+// The wallpaper command: asks "壁紙にしますか？"; a BMP file becomes the background itself, any
+// other picture is written as "Norvo Quilla.bmp" in Quilla's data folder first. Returns true when
+// the desktop took it; a picture that cannot be read or written, or a desktop that refuses, is
+// reported in a message box.
+bool SetWallpaperFromFile(QWidget* owner, const QString& path);

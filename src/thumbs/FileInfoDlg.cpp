@@ -1,0 +1,292 @@
+#include "thumbs/FileInfoDlg.h"
+
+#include "imaging/ImageKit.h"
+#include "platform/FileNames.h"
+#include "platform/Files.h"
+#include "platform/MsgBox.h"
+
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <cmath>
+#include <limits>
+
+std::function<int(CFileInfoDlg&)> CFileInfoDlg::s_answer;
+std::function<int(CExifFileInfoDlg&)> CExifFileInfoDlg::s_answer;
+
+namespace {
+
+// The controls, by the numbers of the dialog templates.
+enum : int {
+    IDC_FILENAME = 1000,
+    IDC_FILESIZE = 1001,
+    IDC_WIDTH = 1002,
+    IDC_FILETYPE = 1003,
+    IDC_PANES = 1004,
+    IDC_COMMENT = 1005,
+    IDC_HEIGHT = 1006,
+    IDC_MODEL = 110,
+    IDC_DATETIME = 111,
+    IDC_MAKER = 203,
+    IDC_EXPOSURE = 205,
+    IDC_FOCAL = 206,
+    IDC_FNUMBER = 207,
+    IDC_SHUTTER = 208,
+};
+constexpr int kFontPoints = 9;
+constexpr int kNumberFieldWidth = 90;
+constexpr int kTextFieldWidth = 260;
+constexpr uint64_t kRecordSizeLimit = 0xFFFFFFFFu;
+
+QLineEdit* NewField(QWidget* parent, int id, bool number) {
+    auto* e = new QLineEdit(parent);
+    e->setObjectName(QString::number(id));
+    if (number) {
+        e->setAlignment(Qt::AlignRight);
+        e->setMaximumWidth(kNumberFieldWidth);
+    }
+    return e;
+}
+
+QLabel* NewLabel(const QString& text) {
+    return new QLabel(text);
+}
+
+// A length of time from one second on, in seconds to a tenth.
+QString Seconds(double s) {
+    if (!std::isfinite(s))
+        return QString();
+    return QString::asprintf("%g", std::round(s * 10) / 10);
+}
+
+// The dialog's common part, with the pane row or the shooting data.
+void BuildDialog(QDialog* dlg, bool exif) {
+    dlg->setWindowTitle(QStringLiteral("プロパティ"));
+    QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
+    font.setPointSize(kFontPoints);
+    dlg->setFont(font);
+
+    auto* grid = new QGridLayout;
+    int row = 0;
+    grid->addWidget(NewLabel(QStringLiteral("ファイル名")), row, 0);
+    QLineEdit* name = NewField(dlg, IDC_FILENAME, false);
+    name->setMinimumWidth(kTextFieldWidth);
+    grid->addWidget(name, row++, 1, 1, 4);
+    grid->addWidget(NewLabel(QStringLiteral("画像サイズ　幅")), row, 0);
+    grid->addWidget(NewField(dlg, IDC_WIDTH, true), row, 1);
+    grid->addWidget(NewLabel(QStringLiteral("高さ")), row, 2, Qt::AlignRight);
+    grid->addWidget(NewField(dlg, IDC_HEIGHT, true), row++, 3);
+    grid->addWidget(NewLabel(QStringLiteral("ファイルサイズ")), row, 0);
+    grid->addWidget(NewField(dlg, IDC_FILESIZE, true), row, 1);
+    grid->addWidget(NewLabel(QStringLiteral("バイト")), row++, 2);
+    grid->addWidget(NewLabel(QStringLiteral("ファイルタイプ")), row, 0);
+    grid->addWidget(NewField(dlg, IDC_FILETYPE, false), row++, 1, 1, 4);
+    if (!exif) {
+        grid->addWidget(NewLabel(QStringLiteral("ペイン数")), row, 0);
+        grid->addWidget(NewField(dlg, IDC_PANES, true), row++, 1);
+    }
+    grid->addWidget(NewLabel(QStringLiteral("コメント")), row, 0);
+    grid->addWidget(NewField(dlg, IDC_COMMENT, false), row++, 1, 1, 4);
+    grid->setColumnStretch(4, 1);
+
+    auto* layout = new QVBoxLayout(dlg);
+    layout->addLayout(grid);
+    if (exif) {
+        auto* group = new QGroupBox(QStringLiteral("撮影情報"), dlg);
+        auto* g = new QGridLayout(group);
+        struct Row {
+            const char* label;
+            int id;
+            const char* unit;
+        };
+        static const Row rows[] = {
+            {"機種名:", IDC_MODEL, nullptr},       {"メーカ名:", IDC_MAKER, nullptr},
+            {"撮影日時:", IDC_DATETIME, nullptr},  {"露出時間:", IDC_EXPOSURE, "秒"},
+            {"焦点距離:", IDC_FOCAL, "mm"},        {"F値:", IDC_FNUMBER, nullptr},
+            {"シャッター速度:", IDC_SHUTTER, "秒"}};
+        int r = 0;
+        for (const Row& x : rows) {
+            g->addWidget(NewLabel(QString::fromUtf8(x.label)), r, 0);
+            const bool shortField = x.id != IDC_MODEL && x.id != IDC_MAKER && x.id != IDC_DATETIME;
+            QLineEdit* e = NewField(dlg, x.id, false);
+            if (shortField)
+                e->setMaximumWidth(kNumberFieldWidth);
+            g->addWidget(e, r, 1, 1, shortField ? 1 : 2);
+            if (x.unit)
+                g->addWidget(NewLabel(QString::fromUtf8(x.unit)), r, 2);
+            ++r;
+        }
+        g->setColumnStretch(2, 1);
+        layout->addWidget(group);
+    }
+    auto* buttons = new QDialogButtonBox(dlg);
+    QPushButton* close = buttons->addButton(QStringLiteral("閉じる"), QDialogButtonBox::AcceptRole);
+    close->setDefault(true);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dlg, &QDialog::accept);
+    layout->addWidget(buttons);
+}
+
+} // namespace
+
+CFileInfoDlg::CFileInfoDlg(QWidget* parent) : CFileInfoDlg(parent, false) {}
+
+CFileInfoDlg::CFileInfoDlg(QWidget* parent, bool exif) : QDialog(parent) {
+    BuildDialog(this, exif);
+}
+
+QLineEdit* CFileInfoDlg::Field(int id) const {
+    return findChild<QLineEdit*>(QString::number(id));
+}
+
+void CFileInfoDlg::LoadFields() {
+    Field(IDC_FILENAME)->setText(m_strFileName);
+    Field(IDC_COMMENT)->setText(m_strComment);
+    Field(IDC_FILESIZE)->setText(QString::number(m_nFileSize));
+    Field(IDC_FILETYPE)->setText(m_strFileType);
+    if (QLineEdit* panes = Field(IDC_PANES))
+        panes->setText(QString::number(m_nPanes));
+    Field(IDC_HEIGHT)->setText(QString::number(m_nHeight));
+    Field(IDC_WIDTH)->setText(QString::number(m_nWidth));
+    for (QLineEdit* e : findChildren<QLineEdit*>())
+        e->setCursorPosition(0);
+}
+
+int CFileInfoDlg::exec() {
+    LoadFields();
+    if (s_answer)
+        return s_answer(*this);
+    return QDialog::exec();
+}
+
+CExifFileInfoDlg::CExifFileInfoDlg(QWidget* parent) : CFileInfoDlg(parent, true) {}
+
+void CExifFileInfoDlg::LoadFields() {
+    CFileInfoDlg::LoadFields();
+    Field(IDC_MODEL)->setText(m_strModel);
+    Field(IDC_MAKER)->setText(m_strMaker);
+    Field(IDC_DATETIME)->setText(m_strDateTime);
+    Field(IDC_EXPOSURE)->setText(m_strExposure);
+    Field(IDC_FOCAL)->setText(m_strFocalLength);
+    Field(IDC_FNUMBER)->setText(m_strFNumber);
+    Field(IDC_SHUTTER)->setText(m_strShutterSpeed);
+    for (QLineEdit* e : findChildren<QLineEdit*>())
+        e->setCursorPosition(0);
+}
+
+int CExifFileInfoDlg::exec() {
+    LoadFields();
+    if (s_answer)
+        return s_answer(*this);
+    return QDialog::exec();
+}
+
+QString FileTypeName(int code, bool interlaced) {
+    static const char* const names[] = {"",
+                                        "BMP/DIB",
+                                        "BMP/DIB(RLE4)",
+                                        "BMP/DIB(RLE8)",
+                                        "JPEG",
+                                        "プログレッシブJPEG",
+                                        "GIF(87a)",
+                                        "GIF(89a)",
+                                        "TIFF(非圧縮)",
+                                        "TIFF(CCITTRLE)",
+                                        "TIFF(GROUP3-1D)",
+                                        "TIFF(GROUP3-2D)",
+                                        "TIFF(GROUP4)",
+                                        "TIFF(PACKBITS)",
+                                        "TIFF(LZW)",
+                                        "PNG",
+                                        "Flashpix(非圧縮)",
+                                        "Flashpix(SingleColor)",
+                                        "Flashpix(JPEG)",
+                                        "PCX",
+                                        "WMF",
+                                        "EMF",
+                                        "DXF",
+                                        "JPEG(EXIF)",
+                                        "TIFF(その他)"};
+    QString name;
+    if (code >= 0 && code < int(std::size(names)))
+        name = QString::fromUtf8(names[code]);
+    if (interlaced)
+        name += QStringLiteral(" ｲﾝﾀﾚｰｽ");
+    return name;
+}
+
+QString ExposureText(uint32_t num, uint32_t den) {
+    if (den == 0 || num == 0)
+        return QString();
+    const double value = double(num) / double(den);
+    // From one second on the time itself: "1/n" would round 2 s to "1/1".
+    if (value >= 1)
+        return Seconds(value);
+    return QStringLiteral("1/%1").arg(qint64(std::floor(double(den) / double(num) + 0.5)));
+}
+
+QString RationalText(uint32_t num, uint32_t den) {
+    if (den == 0)
+        return QString();
+    return QString::asprintf("%g", double(num) / double(den));
+}
+
+QString ShutterSpeedText(int32_t num, int32_t den) {
+    if (den == 0)
+        return QString();
+    const double t = double(num) / double(den);
+    // An APEX value of 0 or less is one second or more: 2^-t seconds.
+    if (t <= 0)
+        return Seconds(std::pow(2.0, -t));
+    const double n = std::floor(std::pow(2.0, t) + 0.1);
+    if (!std::isfinite(n) || n > double(std::numeric_limits<qint64>::max()))
+        return QString();
+    return QStringLiteral("1/%1").arg(qint64(n));
+}
+
+void ShowImageInformation(QWidget* owner, const QString& path, const QString& name) {
+    ImageFileInfo info;
+    if (!GetImageFileInfo(path, info)) {
+        QuillaMessageBox(owner, QStringLiteral("ファイル情報が取得できません"), MB_OK);
+        return;
+    }
+    // The record holds 32 bits of the size; a larger file's size is taken from the file itself.
+    uint64_t size = info.fileSize;
+    if (const auto st = Files::Stat(path); st && uint64_t(st->size) > kRecordSizeLimit)
+        size = uint64_t(st->size);
+    const QString shownName = FileNames::Display(
+        name.isEmpty() ? path.mid(path.lastIndexOf(QLatin1Char('/')) + 1) : name);
+    auto fill = [&](CFileInfoDlg& dlg) {
+        dlg.m_strFileName = shownName;
+        dlg.m_strComment = info.comment;
+        dlg.m_nFileSize = size;
+        dlg.m_strFileType = FileTypeName(info.type, info.interlaced);
+        dlg.m_nHeight = unsigned(info.height);
+        dlg.m_nWidth = unsigned(info.width);
+    };
+    if (info.type != IK_TYPE_JPEG_EXIF) {
+        CFileInfoDlg dlg(owner);
+        fill(dlg);
+        dlg.m_nPanes = unsigned(info.panes);
+        dlg.exec();
+        return;
+    }
+    CExifFileInfoDlg dlg(owner);
+    fill(dlg);
+    ExifShootingInfo exif;
+    if (!GetExifShootingInfo(path, exif)) {
+        QuillaMessageBox(owner, QStringLiteral("ファイル情報が取得できません"), MB_OK);
+        return;
+    }
+    dlg.m_strMaker = exif.maker;
+    dlg.m_strModel = exif.model;
+    dlg.m_strDateTime = exif.dateTime;
+    dlg.m_strExposure = ExposureText(exif.exposureNum, exif.exposureDen);
+    dlg.m_strFocalLength = RationalText(exif.focalNum, exif.focalDen);
+    dlg.m_strFNumber = RationalText(exif.fNumberNum, exif.fNumberDen);
+    dlg.m_strShutterSpeed = ShutterSpeedText(exif.shutterNum, exif.shutterDen);
+    dlg.exec();
+}
