@@ -7,9 +7,9 @@
 #include <QByteArray>
 #include <QSize>
 #include <QString>
+#include <cstdint>
 #include <utility>
 #include <vector>
-#include <cstdint>
 
 class QPainter;
 class QWidget;

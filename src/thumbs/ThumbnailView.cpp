@@ -1,18 +1,26 @@
 #include "thumbs/ThumbnailView.h"
 
 #include "imaging/ImageKit.h"
+#include "platform/Clipboard.h"
 #include "platform/Desktop.h"
 #include "platform/DirList.h"
 #include "platform/FileNames.h"
 #include "platform/MsgBox.h"
 #include "platform/PaneSite.h"
 #include "platform/Settings.h"
+#include "platform/Shell.h"
 #include "res/Menus.h"
 #include "res/resource.h"
+#include "thumbs/FileCommands.h"
+#include "thumbs/FileInfoDlg.h"
 #include "thumbs/Layout.h"
+#include "thumbs/ThumbnailCache.h"
 #include "thumbs/ThumbnailSizeDlg.h"
+#include "tree/Dialogs.h"
 
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QFontDialog>
 #include <QHash>
@@ -83,9 +91,46 @@ CThumbnailView::CThumbnailView(QWidget* parent) : QAbstractScrollArea(parent) {
     });
     for (unsigned id : {ID_DRIVE_CHANGE, ID_FOLDER_UP, ID_FOLDER_CREATE})
         MapCommandRange(id, id, [this](unsigned nID) { ForwardToTree(nID); });
+
+    // The file commands.
+    MapCommand(ID_FILE_PROPERTIES, [this] {
+        if (const CImageTile* t = FocusTile())
+            Shell::ShowProperties(t->m_wndImage.m_strPath, this);
+    });
+    MapCommand(ID_FILE_COPYTO, [this] { CopyOrMoveTo(Shell::FO_COPY); });
+    MapCommand(ID_FILE_MOVETO, [this] { CopyOrMoveTo(Shell::FO_MOVE); });
+    MapCommand(ID_FILE_DELETE, [this] { OnDelete(); });
+    MapCommand(ID_FILE_RENAME, [this] { OnRename(); });
+    MapCommand(ID_COPY_FILENAME, [this] { CopyNamesAsText(false); });
+    MapCommand(ID_COPY_FULLPATH, [this] { CopyNamesAsText(true); });
+    MapCommand(ID_WALLPAPER, [this] {
+        if (const CImageTile* t = FocusTile())
+            SetWallpaperFromFile(this, t->m_wndImage.m_strPath);
+    });
+    MapCommand(ID_IMAGE_INFO, [this] {
+        if (const CImageTile* t = FocusTile())
+            ShowImageInformation(this, t->m_wndImage.m_strPath, t->m_strName);
+    });
+    MapCommand(ID_EDIT_CUT, [this] { OnCut(); });
+    MapCommand(ID_EDIT_COPY,
+               [this] { Clipboard::PutFiles(SelectedPaths(), Clipboard::DROPEFFECT_COPY); });
+    MapCommand(ID_EDIT_PASTE, [this] { OnPaste(); });
+    for (unsigned id : {ID_EDIT_CUT, ID_EDIT_COPY})
+        MapUpdate(id, [this](CCmdUI* ui) { ui->Enable(!SelectedPaths().isEmpty()); });
+    MapUpdate(ID_EDIT_PASTE, [](CCmdUI* ui) { ui->Enable(Clipboard::OffersFiles()); });
+
+    // Renames, moves and deletions carry the shared thumbnail cache's entries along.
+    m_oldChangeHook = Shell::SetChangeHook([](const QString& from, const QString& to) {
+        if (to.isEmpty())
+            ThumbnailCache::Removed(from);
+        else
+            ThumbnailCache::Moved(from, to);
+    });
+    viewport()->setAcceptDrops(true);
 }
 
 CThumbnailView::~CThumbnailView() {
+    Shell::SetChangeHook(std::move(m_oldChangeHook));
     // The workers finish (and their pictures are dropped) before the tiles go.
     m_loader.reset();
     DestroyTiles();
@@ -777,4 +822,165 @@ void CThumbnailView::ForwardToTree(unsigned nID) {
     tree->SendCommand(nID);
     if (nID == ID_FOLDER_CREATE)
         tree->Widget()->setFocus(Qt::OtherFocusReason);
+}
+
+// ---- file commands -----------------------------------------------------------------------------
+
+const CImageTile* CThumbnailView::FocusTile() const {
+    if (m_nFocus < 0 || m_nFocus >= int(m_tiles.size()))
+        return nullptr;
+    return m_tiles[size_t(m_nFocus)].get();
+}
+
+QStringList CThumbnailView::SelectedPaths() const {
+    QStringList out;
+    for (const auto& t : m_tiles)
+        if (t->m_bSelected)
+            out << t->m_wndImage.m_strPath;
+    return out;
+}
+
+QString CThumbnailView::RememberAnchor() const {
+    // The entry to come back to after the folder's contents change: the one after the last
+    // selected entry, or when that is the last, the nearest entry before it not selected.
+    const int n = int(m_tiles.size());
+    int last = -1;
+    for (int i = n - 1; i >= 0 && last < 0; --i)
+        if (m_tiles[size_t(i)]->m_bSelected)
+            last = i;
+    if (last <= 0)
+        return QString();
+    if (last < n - 1)
+        return m_tiles[size_t(last) + 1]->m_wndImage.m_strPath;
+    for (int i = last - 1; i >= 0; --i)
+        if (!m_tiles[size_t(i)]->m_bSelected)
+            return m_tiles[size_t(i)]->m_wndImage.m_strPath;
+    return m_tiles[0]->m_wndImage.m_strPath;
+}
+
+void CThumbnailView::ScrollToAnchor(const QString& anchor) {
+    QScrollBar* vs = verticalScrollBar();
+    // When the whole grid fits, or the anchor is gone, the view stays at the top.
+    if (anchor.isEmpty() || vs->maximum() <= 0)
+        return;
+    for (size_t i = 0; i < m_tiles.size(); ++i)
+        if (m_tiles[i]->m_wndImage.m_strPath == anchor) {
+            vs->setValue(GetCellRect(int(i)).top()); // clamped to the scroll range
+            return;
+        }
+}
+
+void CThumbnailView::AfterContentsChanged(const QString& anchor) {
+    RefreshList();
+    ScrollToAnchor(anchor);
+}
+
+void CThumbnailView::CopyOrMoveTo(unsigned func) {
+    const QStringList paths = SelectedPaths();
+    if (paths.isEmpty()) {
+        QuillaMessageBox(this, QStringLiteral("ファイルを選択してください"));
+        return;
+    }
+    const QString anchor = RememberAnchor();
+    CFolderPicker picker;
+    picker.m_strTitle = func == Shell::FO_COPY ? QStringLiteral("コピー先を指定してください")
+                                               : QStringLiteral("移動先を指定してください");
+    picker.m_bStartAtCurrentDir = true;
+    if (picker.Run(this) != 1)
+        return;
+    Shell::FileOp op;
+    op.owner = this;
+    op.func = func;
+    op.from = paths;
+    op.to = picker.m_strPath;
+    op.flags = Shell::FOF_ALLOWUNDO | Shell::FOF_RENAMEONCOLLISION;
+    Shell::SHFileOperation(op);
+    AfterContentsChanged(anchor);
+}
+
+void CThumbnailView::OnDelete() {
+    const QStringList paths = SelectedPaths();
+    if (paths.isEmpty()) {
+        QuillaMessageBox(this, QStringLiteral("ファイルを選択してください"));
+        return;
+    }
+    const QString anchor = RememberAnchor();
+    Shell::FileOp op;
+    op.owner = this;
+    op.func = Shell::FO_DELETE;
+    op.from = paths;
+    op.flags = Shell::FOF_ALLOWUNDO;
+    // The result is not looked at: the refresh shows what is left.
+    Shell::SHFileOperation(op);
+    AfterContentsChanged(anchor);
+}
+
+void CThumbnailView::OnRename() {
+    const CImageTile* focus = FocusTile();
+    if (!focus)
+        return;
+    const int index = m_nFocus;
+    if (const std::optional<QString> renamed =
+            RenameFileWithDialog(this, focus->m_wndImage.m_strPath)) {
+        // The entry takes the new name and keeps its picture.
+        if (index < int(m_tiles.size())) {
+            m_tiles[size_t(index)]->SetPath(*renamed);
+            InvalidateTile(index);
+        }
+    }
+}
+
+void CThumbnailView::CopyNamesAsText(bool fullPaths) {
+    QStringList items;
+    for (const auto& t : m_tiles)
+        if (t->m_bSelected)
+            items << FileNames::Display(fullPaths ? t->m_wndImage.m_strPath : t->m_strName);
+    if (items.isEmpty())
+        return; // the clipboard keeps what it holds
+    Clipboard::PutText(Clipboard::JoinLines(items));
+}
+
+void CThumbnailView::OnCut() {
+    const QStringList paths = SelectedPaths();
+    if (paths.isEmpty())
+        return;
+    const QString anchor = RememberAnchor();
+    Clipboard::PutFiles(paths, Clipboard::DROPEFFECT_MOVE);
+    AfterContentsChanged(anchor);
+}
+
+void CThumbnailView::OnPaste() {
+    const QString anchor = RememberAnchor();
+    Clipboard::Paste(Folder(), this);
+    AfterContentsChanged(anchor);
+}
+
+void CThumbnailView::dragEnterEvent(QDragEnterEvent* event) {
+    if (Clipboard::MimeOffersFiles(event->mimeData()) && !Folder().isEmpty()) {
+        // A drop always copies, whatever the source prefers.
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+        return;
+    }
+    event->ignore();
+}
+
+void CThumbnailView::dragMoveEvent(QDragMoveEvent* event) {
+    if (Clipboard::MimeOffersFiles(event->mimeData()) && !Folder().isEmpty()) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+        return;
+    }
+    event->ignore();
+}
+
+void CThumbnailView::dropEvent(QDropEvent* event) {
+    if (!Clipboard::MimeOffersFiles(event->mimeData()) || Folder().isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    Clipboard::Drop(event->mimeData(), Folder(), this);
+    RefreshList();
 }

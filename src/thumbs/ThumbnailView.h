@@ -10,6 +10,7 @@
 #include <QAbstractScrollArea>
 #include <QFont>
 #include <QSize>
+#include <QStringList>
 #include <memory>
 #include <set>
 #include <unordered_map>
@@ -79,8 +80,18 @@ public:
     std::function<bool(QFont&)> m_fontChooser;
     std::function<bool(int&, int&)> m_sizeChooser;
 
+    // The entry to scroll back to after a command that changes the folder's contents ("" for
+    // none), and scrolling back to it after the refresh.
+    QString RememberAnchor() const;
+    void ScrollToAnchor(const QString& anchor);
+    // The full paths of the selected entries, in display order.
+    QStringList SelectedPaths() const;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -121,6 +132,15 @@ private:
     // After a paint: the tiles it found without picture go to the front of the work.
     void AskForPainted(size_t queuedBefore);
     std::pair<size_t, size_t> VisibleRange() const;
+    // The file commands.
+    const CImageTile* FocusTile() const;
+    void AfterContentsChanged(const QString& anchor);
+    void CopyOrMoveTo(unsigned func);
+    void OnDelete();
+    void OnRename();
+    void CopyNamesAsText(bool fullPaths);
+    void OnCut();
+    void OnPaste();
 
     TileList m_tiles;
     CPreviewDlg m_preview;
@@ -142,5 +162,6 @@ private:
     std::set<size_t> m_loaded; // positions of the tiles holding a picture
     int64_t m_nPictureBytes = 0;
     int64_t m_nBudget = 0;
+    std::function<void(const QString&, const QString&)> m_oldChangeHook;
     std::unique_ptr<QMenu> m_popup;
 };
