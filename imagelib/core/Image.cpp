@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QProgressDialog>
 #include <QStringDecoder>
+#include <QThread>
 #include <mutex>
 #include <unordered_map>
 
@@ -160,8 +161,10 @@ Progress::Progress(const char* caption, const char* message, const char* button)
     : m_caption(QString::fromUtf8(caption ? caption : "")),
       m_message(QString::fromUtf8(message ? message : "")),
       m_button(QString::fromUtf8(button ? button : "")) {
+    // Windows belong to the user-interface thread: an operation on another thread shows none.
     m_enabled = !(m_caption.isEmpty() && m_message.isEmpty() && m_button.isEmpty()) &&
-                qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+                qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr &&
+                QThread::currentThread() == QCoreApplication::instance()->thread();
     m_timer.start();
 }
 

@@ -4,10 +4,25 @@
 #include <QFileInfo>
 #include <cerrno>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace ik {
+
+namespace {
+
+// The process's file-creation mask. umask can only be read by setting it, so two threads reading
+// it at once could each see the other's temporary 0 and leave it behind: one reader at a time.
+mode_t CurrentUmask() {
+    static std::mutex mutex;
+    const std::lock_guard<std::mutex> lock(mutex);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+} // namespace
 
 AtomicFile::AtomicFile(const char* path) {
     if (!path || !*path)
@@ -23,9 +38,7 @@ AtomicFile::AtomicFile(const char* path) {
             return; // a folder is never replaced by a file
         m_mode = st.st_mode & 07777;
     } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        m_mode = 0666 & ~mask;
+        m_mode = 0666 & ~CurrentUmask();
     }
     const QFileInfo fi(target);
     m_temp = QFile::encodeName(fi.absolutePath() + QStringLiteral("/.") + fi.fileName() +

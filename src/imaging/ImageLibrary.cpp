@@ -153,7 +153,9 @@ std::unordered_map<std::string, void*>& Index() {
     return index;
 }
 
-char g_caption[60], g_message[60], g_button[60];
+// Each thread has its own texts: a conversion on a worker thread passes empty ones while the
+// user-interface thread may show the library's progress window.
+thread_local char g_caption[60], g_message[60], g_button[60];
 
 void CopyText(char* dst, const char* text) {
     std::strncpy(dst, text, 59);

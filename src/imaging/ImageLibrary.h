@@ -13,6 +13,7 @@ void LoadImageLibrary();
 void LoadImageLibraryFrom(const QString& folder);
 
 // Makes the three progress texts "処理中", "処理中です...", "中止" when show is set, else empty.
+// The texts belong to the calling thread.
 void SetProgressTexts(bool show);
 
 namespace ImageLib {
