@@ -1,5 +1,6 @@
 #include "thumbs/ThumbnailView.h"
 
+#include "convert/ConvertBatch.h"
 #include "imaging/ImageKit.h"
 #include "platform/Desktop.h"
 #include "platform/DirList.h"
@@ -68,6 +69,7 @@ CThumbnailView::CThumbnailView(QWidget* parent) : QAbstractScrollArea(parent) {
     MapCommand(ID_VIEW_REFRESH, [this] { FillList(); });
     MapCommand(ID_FILE_OPEN_IMAGE, [this] { OpenFocusInPreview(); });
     MapCommand(ID_FILE_OPEN_APP, [this] { OpenWithApplication(); });
+    MapCommand(ID_TOOL_CONVERT, [this] { OnConvert(); });
     // The tree renamed the current folder: every entry now lies in the current directory.
     MapCommand(ID_FOLDER_RENAMED, [this] {
         const QString dir = CurrentDirWithSlash();
@@ -546,6 +548,52 @@ void CThumbnailView::OpenWithApplication() {
     if (m_nFocus < 0 || m_nFocus >= int(m_tiles.size()))
         return;
     Desktop::OpenFile(m_tiles[size_t(m_nFocus)]->m_wndImage.m_strPath);
+}
+
+QString CThumbnailView::RememberAnchor() const {
+    // The entry after the last selected one; when that is the last entry, the nearest unselected
+    // entry before the selected run at the end (or the first entry).
+    int last = -1;
+    for (int i = int(m_tiles.size()) - 1; i >= 0 && last < 0; --i)
+        if (m_tiles[size_t(i)]->m_bSelected)
+            last = i;
+    if (last <= 0)
+        return QString();
+    int anchor = last + 1;
+    if (last == int(m_tiles.size()) - 1) {
+        anchor = last;
+        while (anchor > 0 && m_tiles[size_t(anchor)]->m_bSelected)
+            --anchor;
+    }
+    return m_tiles[size_t(anchor)]->m_wndImage.m_strPath;
+}
+
+void CThumbnailView::ScrollToAnchor(const QString& path) {
+    const Layout::ScrollSizes v = Layout::VerticalSizes(int(m_tiles.size()), m_nColumns,
+                                                        m_sizeCell.height(), viewport()->height());
+    if (v.totalHeight <= viewport()->height())
+        return;
+    for (size_t i = 0; i < m_tiles.size(); ++i) {
+        if (m_tiles[i]->m_wndImage.m_strPath == path) {
+            horizontalScrollBar()->setValue(0);
+            verticalScrollBar()->setValue(GetCellRect(int(i)).top());
+            return;
+        }
+    }
+}
+
+void CThumbnailView::OnConvert() {
+    const QString anchor = RememberAnchor();
+    std::vector<ConvertBatch::Source> selection;
+    for (const auto& t : m_tiles)
+        if (t->m_bSelected)
+            selection.push_back({t->m_wndImage.m_strPath, t->m_strName});
+    if (ConvertBatch::Run(this, FileNames::CurrentDir(), selection) ==
+        ConvertBatch::Outcome::Refresh) {
+        // The files were written into the folder shown: list it anew, as the refresh command does.
+        FillList();
+        ScrollToAnchor(anchor);
+    }
 }
 
 void CThumbnailView::SetThumbnailSize(int cx, int cy) {

@@ -48,6 +48,11 @@ public:
     // The entry under a point of the viewport, or the entry count for empty space.
     int TileAt(QPoint viewportPos) const;
 
+    // The anchor entry of a command that changes the folder's contents, held by its full path
+    // ("" for none), and scrolling back to it after the listing.
+    QString RememberAnchor() const;
+    void ScrollToAnchor(const QString& path);
+
     // Loads the picture of the first entry in display order that has none (and did not fail
     // before); returns false when there is none left.
     bool LoadNextPicture();
@@ -98,6 +103,7 @@ private:
     void OnCustomSize();
     void OnFont();
     void OpenWithApplication();
+    void OnConvert();
     void ForwardToTree(unsigned nID);
     QString CurrentDirWithSlash() const;
     QString Folder() const;
