@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QTemporaryDir>
+#include <climits>
 #include <sys/stat.h>
 #include <thread>
 
@@ -264,4 +265,53 @@ TEST_F(ConvertFile, ManyAtOnceWriteWhatOneAtATimeWritesAndKeepTheMask) {
         ASSERT_EQ(::stat(P(QString("many%1.gif").arg(i)).toUtf8().constData(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
     }
+}
+
+TEST_F(ConvertFile, PaletteReductionTakesTheNearestColourAndDitheringKeepsTheAverage) {
+    WriteGradient(P("grad.png"), 160, 120);
+    const QImage source = QImage(P("grad.png")).convertToFormat(QImage::Format_RGB32);
+    Settings::Write(Settings::ColorDither, 0);
+    ASSERT_EQ(Conv("grad.png", "plain.bmp", Convert::Bmp, 4), Result::Ok);
+    Settings::Write(Settings::ColorDither, 1);
+    ASSERT_EQ(Conv("grad.png", "dith.bmp", Convert::Bmp, 4), Result::Ok);
+    const QImage plain(P("plain.bmp")), dith(P("dith.bmp"));
+    ASSERT_EQ(plain.format(), QImage::Format_Indexed8);
+    ASSERT_EQ(plain.size(), source.size());
+    const QVector<QRgb> table = plain.colorTable();
+    ASSERT_LE(table.size(), 16);
+    const auto dist = [](QRgb a, QRgb b) {
+        const int r = qRed(a) - qRed(b), g = qGreen(a) - qGreen(b), bl = qBlue(a) - qBlue(b);
+        return r * r + g * g + bl * bl;
+    };
+    // Without dithering every pixel takes its nearest palette colour.
+    int worse = 0;
+    for (int y = 0; y < source.height(); ++y)
+        for (int x = 0; x < source.width(); ++x) {
+            const QRgb s = source.pixel(x, y);
+            int best = INT_MAX;
+            for (QRgb c : table)
+                best = std::min(best, dist(s, c));
+            worse += dist(s, plain.pixel(x, y)) != best;
+        }
+    EXPECT_EQ(worse, 0);
+    // With dithering the average colour of each 8 × 8 block stays close to the source's.
+    const auto blockError = [&](const QImage& img) {
+        double sum = 0;
+        int blocks = 0;
+        for (int by = 0; by + 8 <= source.height(); by += 8)
+            for (int bx = 0; bx + 8 <= source.width(); bx += 8, ++blocks) {
+                double d[3] = {0, 0, 0};
+                for (int y = by; y < by + 8; ++y)
+                    for (int x = bx; x < bx + 8; ++x) {
+                        const QRgb s = source.pixel(x, y), o = img.pixel(x, y);
+                        d[0] += qRed(s) - qRed(o);
+                        d[1] += qGreen(s) - qGreen(o);
+                        d[2] += qBlue(s) - qBlue(o);
+                    }
+                sum += (std::abs(d[0]) + std::abs(d[1]) + std::abs(d[2])) / 64.0 / 3.0;
+            }
+        return sum / blocks;
+    };
+    EXPECT_LT(blockError(dith), 6.0);
+    EXPECT_LT(blockError(dith), blockError(plain) / 2);
 }
