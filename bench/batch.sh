@@ -8,11 +8,13 @@
 #      on "中止" and other events wait, with the conversion on a worker thread as the command runs
 #      it, and on the user-interface thread for comparison.
 #   bench/batch.sh [COUNT] [ROUNDS]      (build first: ./build.sh test)
+#   PARTS="1 3" bench/batch.sh ...      runs only those parts
 # Each timing is the best of ROUNDS runs (default 3), the contenders taking turns, so that other
 # load on the machine touches both alike.
 set -euo pipefail
 count=${1:-16}
 rounds=${2:-3}
+parts=" ${PARTS:-1 2 3} "
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$root/build/bin
 data=${QUILLA_BENCH_DATA:-/tmp/quilla-bench}/batch
@@ -56,8 +58,9 @@ psnr() { # dir ext -> mean PSNR of the results against their sources
 }
 fps() { echo "scale=2; $count * 1000 / $1" | bc; }
 
-echo "== 1. quilla-convert on two cores: $count files of 2400 x 1600 JPEG"
+[[ $parts == *" 1 "* ]] && echo "== 1. quilla-convert on two cores: $count files of 2400 x 1600 JPEG"
 for fmt in png jpeg; do
+    [[ $parts == *" 1 "* ]] || break
     j1=() j2=()
     for r in $(seq 1 "$rounds"); do
         rm -rf "$out"/*
@@ -69,8 +72,9 @@ for fmt in png jpeg; do
         "$(fps "$b")" "$(echo "scale=2; $a / $b" | bc)"
 done
 
-echo "== 2. one core each (taskset -c 0): quilla-convert -j 1 against mogrify"
+[[ $parts == *" 2 "* ]] && echo "== 2. one core each (taskset -c 0): quilla-convert -j 1 against mogrify"
 for fmt in jpeg png gif; do
+    [[ $parts == *" 2 "* ]] || break
     case $fmt in
     jpeg) q=(-f jpeg --quality 85 --subsampling 4:1:1); m=(-format jpg -quality 85 -sampling-factor 2x2); ext=jpg ;;
     png) q=(-f png); m=(-format png); ext=png ;;
@@ -90,5 +94,7 @@ for fmt in jpeg png gif; do
     echo "      output bytes: quilla $(du -sb "$out/q" | cut -f1), ImageMagick $(du -sb "$out/m" | cut -f1)"
 done
 
-echo "== 3. the progress window while a 3000 x 2000 PNG is saved"
-"$bin/bench_convert_ui" "$data/big.jpg" "$out/ui" 2>/dev/null
+if [[ $parts == *" 3 "* ]]; then
+    echo "== 3. the progress window while a 3000 x 2000 PNG is saved"
+    "$bin/bench_convert_ui" "$data/big.jpg" "$out/ui" 2>/dev/null
+fi

@@ -6,7 +6,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-CStatusDlg::CStatusDlg() : QDialog(nullptr) {
+CStatusDlg::CStatusDlg()
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowCloseButtonHint) {
     setWindowTitle(QStringLiteral("Pictoquill"));
     setModal(false);
     m_message = new QLabel;
