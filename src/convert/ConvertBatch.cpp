@@ -34,7 +34,8 @@ struct FileResult {
 // Converts one file. The worker passes no progress texts, so the library never opens a window
 // off this thread; this thread handles input and painting until the worker is done.
 FileResult ConvertOne(const Convert::Request& request) {
-    const Convert::Options options;
+    // The options are read here, as the file's conversion starts, so the worker reads no settings.
+    const Convert::Options options = Convert::Options().Resolved();
     if (options.Display() != 0)
         return {Convert::ConvertFile(request, options, true), false};
     QFutureWatcher<Convert::Result> watcher;

@@ -178,9 +178,12 @@ int main(int argc, char** argv) {
                     continue;
                 }
                 const Convert::Result r = Convert::ConvertFile(job.request, options, false);
-                reporter.Done(job, r == Convert::Result::Ok
-                                       ? QString()
-                                       : QString::fromLatin1(Convert::ResultText(r)));
+                QString failure;
+                if (r == Convert::Result::SaveFailed)
+                    failure = QStringLiteral("cannot write %1").arg(job.request.destination);
+                else if (r != Convert::Result::Ok)
+                    failure = QString::fromLatin1(Convert::ResultText(r));
+                reporter.Done(job, failure);
             }
         }
     };

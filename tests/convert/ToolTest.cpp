@@ -185,6 +185,14 @@ TEST_F(Tool, FailuresAreReportedAndTheOthersConverted) {
     EXPECT_TRUE(text.contains("2 of 3 files could not be converted"));
     // No progress bar when standard error is not a terminal.
     EXPECT_FALSE(text.contains('\r'));
+    // A destination that cannot be written (a folder of that name) is reported with its name.
+    WriteGradient(P("b.png"), 20, 20);
+    ASSERT_TRUE(QDir().mkdir(P("o/b.bmp")));
+    EXPECT_EQ(Launch({"-f", "bmp", "-o", P("o"), P("b.png")}, &err), 1);
+    EXPECT_TRUE(QString::fromUtf8(err).contains("cannot write " + P("o/b.bmp"))) << err.constData();
+    // An output folder that cannot be made ends the run before any file.
+    EXPECT_EQ(Launch({"-f", "bmp", "-o", P("a.png"), P("b.png")}, &err), 2);
+    EXPECT_TRUE(err.contains("cannot create the output folder"));
     // A usage error is 2; --help documents every option and exits 0.
     EXPECT_EQ(Launch({"-f", "png"}), 2);
     QByteArray out;
