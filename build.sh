@@ -54,13 +54,13 @@ test)
     build -DQUILLA_BUILD_TESTS=ON
     status=0
     (cd build && ctest -j"$(nproc)" --output-on-failure --timeout 300) || status=1
-    # The decoders once more under AddressSanitizer and UBSan.
+    # The decoders and the (threaded) batch conversion once more under AddressSanitizer and UBSan.
     cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUILLA_SANITIZE=ON -DQUILLA_WERROR=ON \
         >/dev/null
-    cmake --build build-asan -j"$(nproc)" --target imaging_tests
+    cmake --build build-asan -j"$(nproc)" --target imaging_tests convert_tests quilla-convert
     (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        ctest -L imaging -j"$(nproc)" --output-on-failure --timeout 600) || status=1
+        ctest -L 'imaging|convert' -j"$(nproc)" --output-on-failure --timeout 1200) || status=1
     exit $status
     ;;
 *)
