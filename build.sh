@@ -57,10 +57,11 @@ test)
     # Every test once more under AddressSanitizer and UBSan, leaks included.
     cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUILLA_SANITIZE=ON -DQUILLA_WERROR=ON \
         -DQUILLA_BUILD_TESTS=ON >/dev/null
-    cmake --build build-asan -j"$(nproc)" --target imaging_tests quilla_tests
+    cmake --build build-asan -j"$(nproc)" --target imaging_tests quilla_tests convert_tests \
+        quilla-convert
     (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        ctest -j"$(nproc)" --output-on-failure --timeout 600) || status=1
+        ctest -j"$(nproc)" --output-on-failure --timeout 1200) || status=1
     exit $status
     ;;
 *)

@@ -4,12 +4,39 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace ik {
+
+namespace {
+
+// The process's file-creation mask. The kernel tells it in /proc/self/status; elsewhere umask can
+// only be read by setting it, so two threads reading it at once could each see the other's
+// temporary 0 and leave it behind: one reader at a time, and as short as can be.
+mode_t CurrentUmask() {
+    if (std::FILE* f = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        unsigned mask = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, f))
+            found = std::sscanf(line, "Umask: %o", &mask) == 1;
+        std::fclose(f);
+        if (found)
+            return mode_t(mask);
+    }
+    static std::mutex mutex;
+    const std::lock_guard<std::mutex> lock(mutex);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+} // namespace
 
 AtomicFile::AtomicFile(const char* path) {
     if (!path || !*path) {
@@ -32,9 +59,7 @@ AtomicFile::AtomicFile(const char* path) {
         }
         m_mode = st.st_mode & 07777;
     } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        m_mode = 0666 & ~mask;
+        m_mode = 0666 & ~CurrentUmask();
     }
     const qsizetype slash = m_final.lastIndexOf('/');
     const QByteArray dir = slash < 0    ? QByteArray(".")

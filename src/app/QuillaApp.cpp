@@ -7,6 +7,7 @@
 #include "imaging/ImageLibrary.h"
 #include "imaging/SusieHost.h"
 #include "platform/Fonts.h"
+#include "platform/HelpRequest.h"
 #include "platform/Settings.h"
 #include "res/Icons.h"
 #include "res/Strings.h"
@@ -47,9 +48,12 @@ CQuillaApp::CQuillaApp(int& argc, char** argv)
     MapCommand(ID_HELP_USING, [this] { WinHelp(0, HELP_HELPONHELP); });
     MapCommand(ID_HELP, [this] { WinHelp(0x20000 + IDR_MAINFRAME, HELP_CONTEXT); });
     MapCommand(ID_CONTEXT_HELP, [this] { WinHelp(0x20000 + IDR_MAINFRAME, HELP_CONTEXT); });
+    // Dialogs below the application (the option pages) reach the help routine through this.
+    HelpRequest::SetHandler([this](unsigned long dwData, unsigned nCmd) { WinHelp(dwData, nCmd); });
 }
 
 CQuillaApp::~CQuillaApp() {
+    HelpRequest::SetHandler({});
     ExitMainFrame();
 }
 

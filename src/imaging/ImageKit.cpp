@@ -8,6 +8,7 @@
 
 #include <QPainter>
 #include <cstring>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -274,8 +275,13 @@ bool CImageKit::LoadByPlugin(const QString& path) {
     if (SusieHost::FormatCount() < 1)
         return false;
     QImage picture;
-    if (SusieHost::Decode(path, picture) != 0)
-        return false;
+    {
+        // Plug-ins are not written for threads: one decode at a time, whichever thread asks.
+        static std::mutex mutex;
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (SusieHost::Decode(path, picture) != 0)
+            return false;
+    }
     Free();
     // A picture the library cannot take still counts as loaded; the object then holds no image.
     if (auto fn = Entries().IKDibFromBitmap)

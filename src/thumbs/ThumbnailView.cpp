@@ -1,5 +1,6 @@
 #include "thumbs/ThumbnailView.h"
 
+#include "convert/ConvertBatch.h"
 #include "imaging/ImageKit.h"
 #include "platform/Clipboard.h"
 #include "platform/Desktop.h"
@@ -81,6 +82,7 @@ CThumbnailView::CThumbnailView(QWidget* parent) : QAbstractScrollArea(parent) {
     MapCommand(ID_VIEW_REFRESH, [this] { FillList(); });
     MapCommand(ID_FILE_OPEN_IMAGE, [this] { OpenFocusInPreview(); });
     MapCommand(ID_FILE_OPEN_APP, [this] { OpenWithApplication(); });
+    MapCommand(ID_TOOL_CONVERT, [this] { OnConvert(); });
     // The tree renamed the current folder: every entry now lies in the current directory.
     MapCommand(ID_FOLDER_RENAMED, [this] {
         const QString dir = CurrentDirWithSlash();
@@ -727,6 +729,20 @@ void CThumbnailView::OpenWithApplication() {
     if (m_nFocus < 0 || m_nFocus >= int(m_tiles.size()))
         return;
     Desktop::OpenFile(m_tiles[size_t(m_nFocus)]->m_wndImage.m_strPath);
+}
+
+void CThumbnailView::OnConvert() {
+    const QString anchor = RememberAnchor();
+    std::vector<ConvertBatch::Source> selection;
+    for (const auto& t : m_tiles)
+        if (t->m_bSelected)
+            selection.push_back({t->m_wndImage.m_strPath, t->m_strName});
+    if (ConvertBatch::Run(this, FileNames::CurrentDir(), selection) ==
+        ConvertBatch::Outcome::Refresh) {
+        // The files were written into the folder shown: list it anew, as the refresh command does.
+        FillList();
+        ScrollToAnchor(anchor);
+    }
 }
 
 void CThumbnailView::SetThumbnailSize(int cx, int cy) {

@@ -116,6 +116,7 @@ private:
     void OnCustomSize();
     void OnFont();
     void OpenWithApplication();
+    void OnConvert();
     void ForwardToTree(unsigned nID);
     QString CurrentDirWithSlash() const;
     QString Folder() const;
