@@ -205,10 +205,17 @@ int CSPIControl::LoadFolder(const QString& folder) {
     QString dir = folder;
     if (dir.size() > 1 && !dir.endsWith(QLatin1Char('/')))
         dir += QLatin1Char('/');
-    const QString searched = dir.isEmpty() ? QStringLiteral(".") : dir;
+    // Every plug-in is loaded by its full path: a bare name would be searched for on the
+    // loader's own path instead of in the folder.
+    if (dir.isEmpty() || QDir::isRelativePath(dir)) {
+        QString current = FileNames::CurrentDir();
+        if (!current.endsWith(QLatin1Char('/')))
+            current += QLatin1Char('/');
+        dir = current + dir;
+    }
     QStringList found;
     DirList::ForEachFile(
-        searched,
+        dir,
         [](const QString& name) {
             return name.endsWith(QLatin1String(".spi"), Qt::CaseInsensitive);
         },
