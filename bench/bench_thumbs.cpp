@@ -1,9 +1,11 @@
 // Fits image files into a thumbnail box the way the thumbnail view makes its pictures, and prints
 // the milliseconds per image.
 //   bench_thumbs BOX FILE...
+// With QUILLA_PLUGINS=FOLDER the import plug-ins of that folder are loaded first.
 #include "imaging/Fit.h"
 #include "imaging/ImageKit.h"
 #include "imaging/ImageLibrary.h"
+#include "imaging/SusieHost.h"
 
 #include <QGuiApplication>
 #include <chrono>
@@ -17,6 +19,8 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     LoadImageLibrary();
+    if (!qEnvironmentVariableIsEmpty("QUILLA_PLUGINS"))
+        SusieHost::LoadFolder(qEnvironmentVariable("QUILLA_PLUGINS"));
     const int side = std::atoi(argv[1]);
     const QSize box(side, side);
     int failed = 0;
