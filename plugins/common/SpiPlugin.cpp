@@ -1,5 +1,6 @@
 #include "SpiPlugin.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -13,8 +14,11 @@ bool SizeAllowed(int64_t width, int64_t height) {
 int PluginInfo(const char* const* texts, int count, int infono, char* buf, int buflen) {
     if (infono < 0 || infono >= count || !buf || buflen <= 0)
         return 0;
-    std::snprintf(buf, size_t(buflen), "%s", texts[infono]);
-    return int(std::strlen(buf));
+    // Asked for every file a folder lists: a plain copy, cut to the buffer.
+    const size_t n = std::min(std::strlen(texts[infono]), size_t(buflen) - 1);
+    std::memcpy(buf, texts[infono], n);
+    buf[n] = '\0';
+    return int(n);
 }
 
 const uint8_t* Head(uintptr_t dw) {

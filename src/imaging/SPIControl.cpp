@@ -178,8 +178,9 @@ QString CSPICore::Info(int infono, int buflen, int* result) const {
 int CSPICore::CountFormats() const {
     if (!m_bEnable || !m_pGetPluginInfo)
         return 0;
-    // Only the return values matter; the texts land in a buffer that is thrown away.
-    std::array<char, kTextBuffer + 1> buf{};
+    // Only the return values matter; the texts land in a buffer that is thrown away (and need
+    // not be cleared first).
+    std::array<char, kTextBuffer + 1> buf;
     int n = 0;
     while (n < kSpiMaxFormats && m_pGetPluginInfo(2 * n + 3, buf.data(), kTextBuffer) > 0) {
         m_pGetPluginInfo(2 * n + 2, buf.data(), kTextBuffer);
