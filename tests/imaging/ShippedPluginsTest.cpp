@@ -175,6 +175,30 @@ TEST_F(Shipped, HeicAndAvifMatchImageMagick) {
     EXPECT_LE(qAlpha(alpha.pixel(0, 10)), 2);
 }
 
+TEST_F(Shipped, HeicRotationIsApplied) {
+    REQUIRE_TOOL("heif-enc");
+    REQUIRE_TOOL("convert");
+    // A red block in the top left corner of a white 60 × 40 picture.
+    ASSERT_TRUE(RunTool("convert", {"-size", "60x40", "xc:white", "-fill", "red", "-draw",
+                                    "rectangle 0,0 19,9", "-depth", "8", "PNG24:" + P("r.png")}));
+    ASSERT_TRUE(RunTool("heif-enc", {"-q", "95", P("r.png"), "-o", P("r.heic")}));
+    // heif-enc writes no rotation; its pixel-information property of the same item becomes a
+    // rotation by a quarter turn anticlockwise (an irot box, the rest of its bytes ignored).
+    QByteArray heic = ReadBytes(P("r.heic"));
+    const qsizetype pixi = heic.indexOf("pixi");
+    ASSERT_GT(pixi, 0);
+    heic.replace(pixi, 4, "irot");
+    heic[pixi + 4] = 1;
+    WriteBytes(Dir(), "rot.heic", heic);
+    QImage rot = Decode(P("rot.heic"));
+    ASSERT_EQ(rot.size(), QSize(40, 60));
+    // The block is now in the bottom left corner.
+    EXPECT_GT(qRed(rot.pixel(5, 55)), 200);
+    EXPECT_LT(qGreen(rot.pixel(5, 55)), 60);
+    EXPECT_GT(qGreen(rot.pixel(35, 5)), 200);
+    EXPECT_LE(MaxDiff(Argb(rot), Magick(P("rot.heic"))), 3);
+}
+
 TEST_F(Shipped, JpegXlMatchesDjxlAndAppliesOrientation) {
     REQUIRE_TOOL("cjxl");
     REQUIRE_TOOL("djxl");
