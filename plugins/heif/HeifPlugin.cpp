@@ -63,6 +63,13 @@ int Open(const spi::Input& in, Context& c) {
     const int ispe_h = heif_image_handle_get_ispe_height(handle);
     if (!spi::SizeAllowed(c.width, c.height) || (ispe_w > 0 && !spi::SizeAllowed(ispe_w, ispe_h)))
         return SPI_NO_MEMORY;
+    // What the decoder builds is sized by the coded data, which a broken file may let disagree
+    // with the sizes above (a grid whose output claims 63,455 × 65,511 pixels behind a 32 × 24
+    // image-size property): no side of it may exceed the largest side declared here, give or
+    // take the padding of coded pictures to whole blocks.
+    constexpr int kBlockPadding = 256;
+    const int side = std::max({c.width, c.height, ispe_w, ispe_h}) + kBlockPadding;
+    heif_context_set_maximum_image_size_limit(c.ctx.get(), side);
     return SPI_ALL_RIGHT;
 }
 

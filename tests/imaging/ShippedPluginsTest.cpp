@@ -333,4 +333,14 @@ TEST_F(Shipped, PicturesBeyondTheLimitsAreRefusedBeforeDecoding) {
     }
     ASSERT_GT(patched, 0);
     EXPECT_EQ(DecodeBytes("heif", heic), SPI_NO_MEMORY);
+
+    // HEIC: the picture is a grid of tiles whose output size, in the grid's own data, claims
+    // 63,455 × 65,511 pixels while the image-size property says 64 × 48 (found by the fuzzer:
+    // libheif would allocate 4 GB for it).
+    QByteArray grid = ReadBytes(P("a.heic"));
+    const qsizetype idat = grid.indexOf("idat");
+    ASSERT_GT(idat, 0) << "heif-enc no longer writes the picture as a grid";
+    const char claimed[] = {char(0xF7), char(0xDF), char(0xFF), char(0xE7)};
+    std::memcpy(grid.data() + idat + 8, claimed, 4);
+    EXPECT_NE(DecodeBytes("heif", grid), SPI_ALL_RIGHT);
 }
