@@ -5,6 +5,7 @@
 #   plugins/fuzz/run.sh SECONDS --merge     also adds the inputs that found new coverage to the
 #                                           corpus kept in plugins/fuzz/corpus
 #   QUILLA_FUZZ_TARGETS="webp jxl" ...      only these
+#   QUILLA_FUZZ_SEED=N                      libFuzzer's seed (0, the default, picks one)
 # A crash leaves its input in build-fuzz/artifacts/ and makes the script fail.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -25,7 +26,8 @@ for name in ${QUILLA_FUZZ_TARGETS:-webp heif jxl}; do
     if ! ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
         LSAN_OPTIONS=suppressions=$root/plugins/fuzz/lsan.supp \
         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        "$build/fuzz_$name" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2560 \
+        "$build/fuzz_$name" -max_total_time="$seconds" -seed="${QUILLA_FUZZ_SEED:-0}" \
+        -timeout=20 -rss_limit_mb=2560 \
         -malloc_limit_mb=2048 -max_len=65536 -print_final_stats=1 \
         -artifact_prefix="$build/artifacts/$name-" "$work" 2>"$build/fuzz-$name.log"; then
         echo "fuzz_$name found a fault:"
