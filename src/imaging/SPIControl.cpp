@@ -243,6 +243,7 @@ int CSPIControl::LoadFolder(const QString& folder) {
         refused = Module::CheckInChild(m_strChecker, candidates, kCheckTimeoutMs);
 
     std::unique_lock lock(m_lock);
+    std::vector<std::pair<QString, int>> added;
     const size_t before = m_plugins.size();
     m_plugins.reserve(before + size_t(candidates.size()));
     int kept = 0;
@@ -268,12 +269,15 @@ int CSPIControl::LoadFolder(const QString& folder) {
                 m_plugins[k].m_strFileName.compare(core.m_strFileName, Qt::CaseInsensitive) == 0;
         if (twice)
             continue;
-        const QString name = core.m_strFileName;
+        added.emplace_back(core.m_strFileName, int(m_plugins.size()));
         m_plugins.push_back(std::move(core));
-        OnPluginLoaded(name, m_strText, int(m_plugins.size() - 1));
         ++kept;
     }
     m_plugins.shrink_to_fit();
+    lock.unlock();
+    // The notifications come once the list is complete, so that they may ask the manager.
+    for (const auto& [name, index] : added)
+        OnPluginLoaded(name, m_strText, index);
     return kept;
 }
 

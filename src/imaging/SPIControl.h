@@ -115,7 +115,8 @@ public:
     // frees them with LocalFree; else kSpiErrBadArgument, kSpiErrRead or kSpiErrNoDecoder.
     int DecodeFile(const QString& path, HLOCAL* header, HLOCAL* bits, SPI_PICTUREINFO* info);
 
-    // Called for each plug-in kept by LoadFolder, with its file name and index. Returns 1.
+    // Called for each plug-in kept by LoadFolder, with its file name and index, once all are in
+    // the list (the manager may be asked from here). Returns 1.
     virtual int OnPluginLoaded(const QString& fileName, const QString& text, int index);
 
     // The checker program run on each plug-in before it is loaded into this process ("" loads

@@ -82,7 +82,8 @@ bool Unloaded(const QString& path) {
 class RecordingControl : public CSPIControl {
 public:
     int OnPluginLoaded(const QString& fileName, const QString& text, int index) override {
-        notified << QStringLiteral("%1:%2:%3").arg(fileName, text).arg(index);
+        // The manager may be asked from here: the list is complete.
+        notified << QStringLiteral("%1:%2:%3:%4").arg(fileName, text).arg(index).arg(GetSize());
         return CSPIControl::OnPluginLoaded(fileName, text, index);
     }
     QStringList notified;
@@ -124,8 +125,8 @@ TEST_F(SusieHostTest, KeepsOnlyImportFiltersAndSurvivesBrokenPlugins) {
     names.sort();
     EXPECT_EQ(names, QStringList({"qpic.spi", "twoformat.spi"}));
     ASSERT_EQ(spi.notified.size(), 2);
-    EXPECT_EQ(spi.notified[0], spi.FileNameAt(0) + "::0");
-    EXPECT_EQ(spi.notified[1], spi.FileNameAt(1) + "::1");
+    EXPECT_EQ(spi.notified[0], spi.FileNameAt(0) + "::0:2");
+    EXPECT_EQ(spi.notified[1], spi.FileNameAt(1) + "::1:2");
     EXPECT_TRUE(Unloaded(folder + "/archive.spi"));
     EXPECT_TRUE(Unloaded(folder + "/oddversion.spi"));
     EXPECT_TRUE(PluginLog(folder + "/qpic.spi").Loaded());
