@@ -1,7 +1,9 @@
 // The thumbnail browser under load, headless.
 //   bench_browser listing DIR    lists DIR (made beforehand) and paints the first screen: prints
 //                                the milliseconds to the first painted screen and the memory per
-//                                entry the listing holds before any picture is loaded
+//                                entry the listing holds before any picture is loaded, then
+//                                times a refresh with nothing changed and one after four in
+//                                five files were moved away (they are moved back afterwards)
 //   bench_browser idle DIR       lists DIR and loads every thumbnail through the idle loader:
 //                                prints thumbnails per second
 #include "app/MainFrame.h"
@@ -76,6 +78,20 @@ int main(int argc, char** argv) {
         const auto refresh = std::chrono::steady_clock::now();
         view->RefreshList();
         std::printf("refresh of the listing: %.0f ms\n", Ms(refresh));
+        // A refresh after a command removed most of the files: four in five entries go.
+        QTemporaryDir aside(dir + QStringLiteral("/../aside-XXXXXX"));
+        QStringList moved;
+        for (const auto& t : view->Tiles())
+            if (moved.size() < int(view->Tiles().size() * 4 / 5))
+                moved << t->m_strName;
+        for (const QString& name : moved)
+            QDir().rename(dir + QLatin1Char('/') + name, aside.filePath(name));
+        const auto removal = std::chrono::steady_clock::now();
+        view->RefreshList();
+        std::printf("refresh after %lld of the files went: %.0f ms (%zu entries left)\n",
+                    qlonglong(moved.size()), Ms(removal), view->Tiles().size());
+        for (const QString& name : moved)
+            QDir().rename(aside.filePath(name), dir + QLatin1Char('/') + name);
         return 0;
     }
     view->FillList();

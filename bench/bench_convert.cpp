@@ -31,9 +31,10 @@ int main(int argc, char** argv) {
         if (ok && format == QLatin1String("png"))
             ok = kit.SavePng(base + ".png", 0, 0, 0, 0, false);
         else if (ok && format == QLatin1String("gif"))
-            ok = kit.ConvertColor(8, 0, 1, false) && kit.SaveGif(base + ".gif", 0, 0, 0, false);
+            ok = kit.ConvertColor(8, IK_PALETTE_OPTIMAL, IK_DITHER_ON, false) &&
+                 kit.SaveGif(base + ".gif", 0, 0, 0, false);
         else if (ok)
-            ok = kit.SaveJpeg(base + ".jpg", 85, 0, 0, false);
+            ok = kit.SaveJpeg(base + ".jpg", 85, 0, IK_JPEG_411, false);
         failed += ok ? 0 : 1;
     }
     const double ms =

@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
             continue;
         }
         if (kit.GetBitCount() < 16)
-            kit.ConvertColor(32, 0, 1, false);
+            kit.ConvertColor(32, IK_PALETTE_OPTIMAL, IK_DITHER_ON, false);
         const QSize fitted = FittedSize(original, box);
         if (fitted != kit.GetSize())
             kit.Resize(fitted.width(), fitted.height(), false);

@@ -5,6 +5,7 @@
 #include "app/QuillaApp.h"
 #include "app/QuillaDoc.h"
 #include "app/config.h"
+#include "platform/Signals.h"
 #include "res/resource.h"
 #include "thumbs/ThumbnailView.h"
 #include "tree/DirView.h"
@@ -15,12 +16,14 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolBar>
+#include <csignal>
 
 namespace {
 
@@ -284,4 +287,70 @@ TEST_F(Frame_, ExitClosesTheMainWindowAndSavesTheBars) {
     EXPECT_TRUE(Frame()->Router().Execute(ID_APP_EXIT));
     EXPECT_FALSE(Frame()->isVisible());
     EXPECT_TRUE(m_settings.ReadRaw().contains("[General-Bar1]"));
+}
+
+class QuitWithPreview : public AppTest {
+protected:
+    void Prepare() override {
+        m_oldDir = QDir::currentPath();
+        QDir::setCurrent(m_dir.path());
+        QImage img(40, 30, QImage::Format_RGB32);
+        img.fill(Qt::blue);
+        ASSERT_TRUE(img.save(m_dir.filePath("a.png")));
+        m_settings.WriteRaw(
+            ("[System]\nInitMode=0\n[DirTree]\nFavoritesCount=1\nFavorites1=" + m_dir.path() + "\n")
+                .toUtf8());
+    }
+    void TearDown() override {
+        AppTest::TearDown();
+        QDir::setCurrent(m_oldDir);
+    }
+    // Runs the program's event loop until it ends by itself; false when it had to be stopped.
+    static bool RunUntilTheProgramEnds(const std::function<void()>& what) {
+        bool stopped = false;
+        QTimer::singleShot(0, what);
+        QTimer::singleShot(10000, [&] {
+            stopped = true;
+            QCoreApplication::exit(1);
+        });
+        const int rc = QCoreApplication::exec();
+        return !stopped && rc == 0;
+    }
+    QTemporaryDir m_dir;
+    QString m_oldDir;
+};
+
+TEST_F(QuitWithPreview, ClosingTheMainWindowEndsTheProgramAndWritesTheFavourites) {
+    CPreviewDlg& pv = Frame()->ThumbnailView()->Preview();
+    Frame()->ThumbnailView()->OpenFocusInPreview();
+    ASSERT_TRUE(pv.isVisible());
+    QPointer<CPreviewDlg> preview(&pv);
+    ASSERT_TRUE(RunUntilTheProgramEnds([this] { Frame()->close(); }));
+    // The preview went with the main window, which is gone with the program's end.
+    EXPECT_EQ(Frame(), nullptr);
+    EXPECT_TRUE(preview.isNull());
+    const QByteArray raw = m_settings.ReadRaw();
+    EXPECT_TRUE(raw.contains("[General-Bar1]")) << raw.constData();
+    EXPECT_TRUE(raw.contains("FavoritesCount=1")) << raw.constData();
+}
+
+TEST_F(QuitWithPreview, TheEndOfTheSessionWritesTheBarsAndTheFavouritesToo) {
+    Frame()->ThumbnailView()->OpenFocusInPreview();
+    // The session ends the program without closing its windows first.
+    ASSERT_TRUE(RunUntilTheProgramEnds([] { QCoreApplication::exit(0); }));
+    EXPECT_EQ(Frame(), nullptr);
+    const QByteArray raw = m_settings.ReadRaw();
+    EXPECT_TRUE(raw.contains("[General-Bar1]")) << raw.constData();
+    EXPECT_TRUE(raw.contains("FavoritesCount=1")) << raw.constData();
+}
+
+TEST_F(QuitWithPreview, ATerminationSignalEndsTheProgramAsQuittingDoes) {
+    // Logout and shutdown send SIGTERM: the program still writes what it writes when it closes.
+    Signals::QuitOnTermination();
+    Frame()->ThumbnailView()->OpenFocusInPreview();
+    ASSERT_TRUE(RunUntilTheProgramEnds([] { ::raise(SIGTERM); }));
+    EXPECT_EQ(Frame(), nullptr);
+    const QByteArray raw = m_settings.ReadRaw();
+    EXPECT_TRUE(raw.contains("[General-Bar1]")) << raw.constData();
+    EXPECT_TRUE(raw.contains("FavoritesCount=1")) << raw.constData();
 }

@@ -9,6 +9,29 @@
 #include <QDir>
 #include <QFile>
 #include <QSettings>
+#include <fcntl.h>
+#include <ftw.h>
+#include <unistd.h>
+
+void RemoveTreeNative(const QString& folder) {
+    ::nftw(
+        QFile::encodeName(folder).constData(),
+        [](const char* path, const struct stat*, int, FTW*) { return ::remove(path); }, 16,
+        FTW_DEPTH | FTW_PHYS);
+}
+
+QByteArray ReadNative(const QByteArray& path) {
+    const int fd = ::open(path.constData(), O_RDONLY);
+    if (fd < 0)
+        return QByteArray();
+    QByteArray out;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0)
+        out.append(buf, n);
+    ::close(fd);
+    return out;
+}
 
 TempSettings::TempSettings() {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());

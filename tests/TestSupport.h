@@ -28,6 +28,12 @@ inline void PrintTo(const QStringList& l, std::ostream* os) {
 }
 QT_END_NAMESPACE
 
+// Removes a folder with everything in it, names that are not UTF-8 included (Qt's own removal
+// cannot name those).
+void RemoveTreeNative(const QString& folder);
+// The whole content of a file named by its bytes ("" when it cannot be read).
+QByteArray ReadNative(const QByteArray& path);
+
 // Points the settings at a fresh temporary folder for the lifetime of the object.
 class TempSettings {
 public:

@@ -14,15 +14,19 @@
 #include "thumbs/ThumbnailView.h"
 #include "tree/DirView.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QFontDialog>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <utime.h>
 
@@ -580,4 +584,163 @@ TEST_F(Loading, PreviewPropertiesAndCopyCommands) {
     // The closed window keeps its picture until the next one is shown.
     EXPECT_FALSE(pv.m_image.IsEmpty());
     Shell::SetPropertiesHook(old);
+}
+
+// ---- faults met by using the browser ----------------------------------------------------------
+
+class SixPictures : public Thumbs {
+    void PrepareFolder() override {
+        for (const char* n : {"a.png", "b.png", "c.png", "d.png", "e.png", "f.png"})
+            Image(n, 8, 8);
+    }
+};
+
+TEST_F(SixPictures, AnEmptyListingStartsTheFocusAgainAndKeysStayInside) {
+    View()->SelectAt(5, false, false);
+    ASSERT_EQ(View()->GetFocusIndex(), 5);
+    // My Computer lists nothing: the focus starts at 0 like every listing.
+    CDirView* tree = Frame()->DirView();
+    tree->setCurrentItem(tree->Tree().MyComputerItem());
+    ASSERT_TRUE(View()->Tiles().empty());
+    EXPECT_EQ(View()->GetFocusIndex(), 0);
+    View()->setFocus();
+    for (int key : {Qt::Key_Left, Qt::Key_Up, Qt::Key_Right, Qt::Key_Down, Qt::Key_Return,
+                    Qt::Key_Home, Qt::Key_End, Qt::Key_PageDown})
+        QTest::keyClick(View(), Qt::Key(key));
+    EXPECT_EQ(View()->GetFocusIndex(), 0);
+    EXPECT_FALSE(View()->Preview().HasWindow());
+}
+
+class WithFifo : public Thumbs {
+    void PrepareFolder() override {
+        ASSERT_EQ(::mkfifo(QFile::encodeName(P("a.jpg")).constData(), 0644), 0);
+        Image("b.png", 8, 8);
+    }
+};
+
+TEST_F(WithFifo, AFifoNamedLikeAPictureChangesNothing) {
+    // Opening the FIFO would wait for a writer forever; it is never listed, so never opened.
+    EXPECT_EQ(Names(View()), QStringList{"b.png"});
+    Frame()->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Frame()));
+    View()->viewport()->repaint();
+    while (View()->LoadNextPicture()) {
+    }
+    EXPECT_NE(View()->Tiles()[0]->m_wndImage.m_image.GetHandle(), 0u);
+    ASSERT_TRUE(Run(ID_VIEW_REFRESH));
+    EXPECT_EQ(Names(View()), QStringList{"b.png"});
+}
+
+class JapaneseNames : public Thumbs {
+    void PrepareFolder() override {
+        for (const char16_t* n :
+             {u"愛.png", u"ｱ.png", u"b.png", u"😀.png", u"漾.png", u"阿.png", u"Ａ.png", u"あ.png"})
+            Bytes(QString::fromUtf16(n), 4);
+    }
+};
+
+TEST_F(JapaneseNames, NamesSortByTheirCodePage932Bytes) {
+    // Level-1 kanji in reading order (阿 "a" before 愛 "ai"), full-width letters before kana,
+    // half-width kana before level-2 kanji; a name code page 932 cannot hold comes last.
+    const QStringList ascending{"b.png",  "Ａ.png", "あ.png", "阿.png",
+                                "愛.png", "ｱ.png",  "漾.png", "😀.png"};
+    EXPECT_EQ(Names(View()), ascending);
+    ASSERT_TRUE(Run(ID_SORT_ASCEND));
+    QStringList descending = ascending;
+    std::reverse(descending.begin(), descending.end());
+    EXPECT_EQ(Names(View()), descending);
+    ASSERT_TRUE(Run(ID_SORT_ASCEND));
+}
+
+TEST_F(SixPictures, PageAndEndKeysScrollAndLeaveTheFocus) {
+    ASSERT_TRUE(Run(ID_SIZE_LAST));
+    View()->resize(View()->CellSize().width() + 40, View()->CellSize().height() * 2 + 10);
+    Spin();
+    View()->UpdateScrollLayout();
+    QScrollBar* vs = View()->verticalScrollBar();
+    ASSERT_GT(vs->maximum(), 0);
+    View()->SelectAt(1, false, false);
+    QTest::keyClick(View(), Qt::Key_PageDown);
+    EXPECT_EQ(vs->value(), std::min(vs->maximum(), vs->pageStep()));
+    QTest::keyClick(View(), Qt::Key_End);
+    EXPECT_EQ(vs->value(), vs->maximum());
+    QTest::keyClick(View(), Qt::Key_PageUp);
+    EXPECT_EQ(vs->value(), std::max(0, vs->maximum() - vs->pageStep()));
+    QTest::keyClick(View(), Qt::Key_Home);
+    EXPECT_EQ(vs->value(), 0);
+    EXPECT_EQ(View()->GetFocusIndex(), 1);
+    std::vector<int> sel;
+    View()->GetSelectedIndices(sel);
+    EXPECT_EQ(sel, std::vector<int>{1});
+}
+
+TEST_F(SixPictures, TheFontDialogStartsAtTheCurrentFontAndOkKeepsIt) {
+    // The real dialog: it must show the face the captions are drawn with.
+    const QString drawnWith = QFontInfo(View()->FileNameFont()).family();
+    QString shownFamily, title;
+    QTimer::singleShot(100, [&] {
+        if (auto* dlg = qobject_cast<QFontDialog*>(QApplication::activeModalWidget())) {
+            shownFamily = dlg->currentFont().family();
+            title = dlg->windowTitle();
+            dlg->accept();
+        }
+    });
+    ASSERT_TRUE(Run(ID_VIEW_FONT));
+    EXPECT_EQ(shownFamily, drawnWith);
+    EXPECT_EQ(title, QStringLiteral("フォント"));
+    // OK without a change keeps the face and the size as they were.
+    EXPECT_EQ(Settings::Get(Settings::FontFaceName), QStringLiteral("ＭＳ Ｐゴシック"));
+    EXPECT_EQ(Settings::Get(Settings::FontSize), -13);
+    EXPECT_EQ(QFontInfo(View()->FileNameFont()).family(), drawnWith);
+}
+
+TEST(Translation, QtsOwnDialogsSpeakJapanese) {
+    // The folder pickers and the font dialog are Qt's: their texts come from Qt's translation.
+    EXPECT_NE(QCoreApplication::translate("QFileDialog", "Look in:"), QStringLiteral("Look in:"));
+    EXPECT_NE(QCoreApplication::translate("QFontDialog", "&Font"), QStringLiteral("&Font"));
+    EXPECT_NE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
+}
+
+TEST_F(Loading, PreviewClosesOnEnterAndEscapeAlsoAfterItsMenuWasUsed) {
+    CPreviewDlg& pv = View()->Preview();
+    View()->SelectAt(0, false, false);
+    View()->OpenFocusInPreview();
+    ASSERT_TRUE(pv.HasWindow());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&pv));
+    QTest::keyClick(&pv, Qt::Key_Return);
+    EXPECT_FALSE(pv.HasWindow());
+    EXPECT_FALSE(pv.isVisible());
+
+    View()->OpenFocusInPreview();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&pv));
+    // The menu is opened and closed from the keyboard; the menu bar keeps the focus after it.
+    auto* bar = pv.findChild<QMenuBar*>();
+    ASSERT_NE(bar, nullptr);
+    QTest::keyClick(&pv, Qt::Key_F, Qt::AltModifier);
+    if (QWidget* popup = QApplication::activePopupWidget())
+        QTest::keyClick(popup, Qt::Key_Escape);
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &pv,
+                    Qt::Key_Escape);
+    if (pv.HasWindow()) // a menu bar in keyboard mode takes one Escape to leave it
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &pv,
+                        Qt::Key_Escape);
+    EXPECT_FALSE(pv.HasWindow());
+}
+
+TEST_F(PreviewSizing, TheFirstPreviewHasItsWholeFrameOnTheScreenAndANewCaption) {
+    CPreviewDlg& pv = View()->Preview();
+    pv.SetScreenArea(QRect(0, 0, 1280, 994));
+    pv.SetFrameMargins(QMargins(4, 24, 4, 4)); // a title bar of 24 pixels, thin borders
+    pv.Open(P("small.png"));
+    // The frame's corner is the screen's, so the client area starts below the title bar.
+    EXPECT_EQ(pv.geometry().topLeft(), QPoint(4, 24));
+    EXPECT_EQ(pv.windowTitle(), QStringLiteral("プレビュー - small.png"));
+    // Taller than the screen: the frame, not the client area, is moved up to the top.
+    pv.ShowImage(P("tall.png"));
+    EXPECT_EQ(pv.geometry().top(), 24);
+    pv.reject();
+    // Opened anew, the caption names the new file.
+    pv.Open(P("wide.png"));
+    EXPECT_EQ(pv.windowTitle(), QStringLiteral("プレビュー - wide.png"));
+    pv.reject();
 }

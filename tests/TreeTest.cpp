@@ -5,13 +5,16 @@
 #include "app/MainFrame.h"
 #include "app/QuillaApp.h"
 #include "app/QuillaDoc.h"
+#include "platform/FileNames.h"
 #include "platform/Settings.h"
+#include "platform/Volumes.h"
 #include "res/resource.h"
 #include "thumbs/ThumbnailView.h"
 #include "tree/Dialogs.h"
 #include "tree/DirView.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
@@ -19,6 +22,9 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -494,4 +500,139 @@ TEST_F(StartInCurrent, ContextMenuTakesItsStateFromTheFrame) {
     EXPECT_EQ(enabled, (std::vector<bool>{true, true, true, false, false, false}));
     // The right click selected nothing new.
     EXPECT_EQ(T().PathOf(View()->currentItem()), W("beta"));
+}
+
+TEST_F(StartInCurrent, RightButtonOnAnotherFolderSelectsNothing) {
+    Select(W("Alpha"));
+    Frame()->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Frame()));
+    QTreeWidgetItem* beta = T().Locate(W("beta"));
+    ASSERT_NE(beta, nullptr);
+    View()->scrollToItem(beta);
+    const QPoint at = View()->viewport()->mapTo(Frame(), View()->visualItemRect(beta).center());
+    QStringList shown;
+    QTimer::singleShot(200, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            for (QAction* a : menu->actions())
+                if (!a->isSeparator())
+                    shown << a->text();
+            menu->close();
+        }
+    });
+    // A real press of the right button, through the window as the mouse delivers it.
+    QTest::mousePress(Frame()->windowHandle(), Qt::RightButton, Qt::NoModifier, at);
+    QTest::mouseRelease(Frame()->windowHandle(), Qt::RightButton, Qt::NoModifier, at);
+    Spin(50);
+    EXPECT_FALSE(shown.isEmpty()); // the menu was shown
+    // The folder shown is still the one the commands act on; the grid was not listed again.
+    EXPECT_EQ(View()->currentItem(), T().Locate(W("Alpha")));
+    EXPECT_EQ(Doc()->Folder(), W("Alpha"));
+    EXPECT_EQ(GridNames(), (QStringList{"one.png", "two.png"}));
+}
+
+TEST_F(StartInCurrent, SpecialItemsAndVolumesRefuseDeleteAndRenameBeforeAnyQuestion) {
+    int inputs = 0;
+    CInputDlg::s_answer = [&](CInputDlg&) {
+        ++inputs;
+        return int(QDialog::Accepted);
+    };
+    m_boxAnswer = IDYES; // a question, were one asked, would be answered yes
+    QTreeWidgetItem* root = T().MyComputerItem()->child(0);
+    ASSERT_EQ(root->text(0), QStringLiteral("/"));
+    for (QTreeWidgetItem* item : {T().DesktopItem(), T().MyDocumentsItem(), T().MyComputerItem(),
+                                  T().FavouritesItem(), root}) {
+        View()->setCurrentItem(item);
+        m_boxes.clear();
+        ASSERT_TRUE(Run(ID_FILE_DELETE));
+        ASSERT_EQ(m_boxes.size(), 1u) << item->text(0).toStdString();
+        EXPECT_EQ(m_boxes[0].text, QStringLiteral("削除できません"));
+        m_boxes.clear();
+        ASSERT_TRUE(Run(ID_FILE_RENAME));
+        ASSERT_EQ(m_boxes.size(), 1u);
+        EXPECT_EQ(m_boxes[0].text, QStringLiteral("フォルダ名を変更できません"));
+        // The tree's items are all still there to be used.
+        EXPECT_EQ(View()->currentItem(), item);
+    }
+    EXPECT_EQ(inputs, 0);
+    EXPECT_TRUE(QFileInfo(QDir(m_home.path()).filePath("Desktop")).isDir());
+    EXPECT_TRUE(QFileInfo(QDir(m_home.path()).filePath("Documents")).isDir());
+}
+
+class DeadShare : public Tree {
+    void PrepareMore() override {
+        m_settings.WriteRaw("[System]\nInitMode=0\n");
+        QFile f(m_table.filePath("mounts"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("/dev/root / ext4 rw 0 0\nserver:/export /nonexistent/share nfs4 rw 0 0\n");
+        f.close();
+        Volumes::SetMountTable(QFile::encodeName(f.fileName()));
+    }
+    void TearDown() override {
+        Tree::TearDown();
+        Volumes::SetMountTable(QByteArray());
+    }
+    QTemporaryDir m_table;
+};
+
+TEST_F(DeadShare, NetworkVolumesAreListedWithoutBeingTouched) {
+    QTreeWidgetItem* mc = T().MyComputerItem();
+    ASSERT_EQ(Children(mc), (QStringList{"/", "/nonexistent/share"}));
+    // A share that does not answer (here: is not even there) is only promised, not read.
+    QTreeWidgetItem* share = mc->child(1);
+    ASSERT_EQ(share->childCount(), 1);
+    EXPECT_EQ(CDirTree::KindOf(share->child(0)), CDirTree::Placeholder);
+    EXPECT_EQ(Volumes::RootOf("/nonexistent/share/a/b"), QStringLiteral("/nonexistent/share"));
+    // The user opens it: it is read then (and holds nothing here).
+    share->setExpanded(true);
+    EXPECT_EQ(share->childCount(), 0);
+    // The drive dialog lists it too.
+    QStringList roots;
+    CDriveDlg::s_answer = [&](CDriveDlg& dlg) {
+        roots = dlg.m_roots;
+        return int(QDialog::Rejected);
+    };
+    ASSERT_TRUE(Run(ID_DRIVE_CHANGE));
+    EXPECT_EQ(roots, (QStringList{"/", "/nonexistent/share"}));
+}
+
+class Sjis : public Tree {
+    void PrepareMore() override {
+        m_settings.WriteRaw("[System]\nInitMode=0\n");
+        // "写真" and "写真.png" in code page 932, as an old CD or a FAT medium names them.
+        const QByteArray dir = QFile::encodeName(W()) + "/\x8e\xca\x90\x5e";
+        ASSERT_EQ(::mkdir(dir.constData(), 0755), 0);
+        QImage img(30, 20, QImage::Format_RGB32);
+        img.fill(Qt::red);
+        QByteArray png;
+        QBuffer buf(&png);
+        buf.open(QIODevice::WriteOnly);
+        img.save(&buf, "PNG");
+        const int fd =
+            ::open((dir + "/\x8e\xca\x90\x5e.png").constData(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, png.constData(), size_t(png.size())), png.size());
+        ::close(fd);
+    }
+};
+
+TEST_F(Sjis, NamesThatAreNotUtf8AreShownReadablyEnteredAndLoaded) {
+    QTreeWidgetItem* work = T().Locate(W());
+    ASSERT_NE(work, nullptr);
+    work->setExpanded(true);
+    QTreeWidgetItem* photos = nullptr;
+    for (int i = 0; i < work->childCount(); ++i)
+        if (work->child(i)->text(0) == QStringLiteral("写真"))
+            photos = work->child(i);
+    ASSERT_NE(photos, nullptr);
+    View()->setCurrentItem(photos);
+    EXPECT_EQ(FileNames::ToNative(Doc()->Folder()), QFile::encodeName(W()) + "/\x8e\xca\x90\x5e");
+    ASSERT_EQ(Grid()->Tiles().size(), 1u);
+    const CImageTile& tile = *Grid()->Tiles()[0];
+    EXPECT_EQ(tile.m_strCaption, QStringLiteral("写真.png"));
+    EXPECT_EQ(FileNames::ToNative(tile.m_strName), QByteArray("\x8e\xca\x90\x5e.png"));
+    EXPECT_TRUE(Grid()->LoadNextPicture());
+    EXPECT_EQ(tile.m_wndImage.m_image.GetSize(), QSize(30, 20));
+    // Found again by its path, as the tree selects it after a command.
+    EXPECT_EQ(T().Locate(Doc()->Folder()), photos);
+    RemoveTreeNative(W());
 }

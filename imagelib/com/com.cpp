@@ -1,10 +1,18 @@
-// libik6com: handles, image information, bitmap import and the clipboard.
+// libik6com: handles, image information, bitmap import, the clipboard and the status of a call.
 #include "core/Image.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 
 extern "C" {
+
+int IKGetErrorStatus(char* reason, int size) {
+    QByteArray text;
+    const int code = ik::Status(&text);
+    if (reason && size > 0)
+        ik::PutText(reason, 0, size, text);
+    return code;
+}
 
 int IKFreeMemory(IKHANDLE image) {
     return ik::Free(image) ? 1 : 0;
@@ -25,20 +33,31 @@ int IKGetImageType(IKHANDLE image, void* record40) {
 }
 
 IKHANDLE IKDibFromBitmap(const void* qimage, int) {
+    ik::Call call;
     if (!qimage)
-        return 0;
-    return ik::Put(ik::FromQImage(*static_cast<const QImage*>(qimage)));
+        return call.Done(IKHANDLE(0), IK_ERR_ARGUMENT, "no bitmap");
+    const QImage& img = *static_cast<const QImage*>(qimage);
+    if (img.isNull())
+        return call.Done(IKHANDLE(0), IK_ERR_ARGUMENT, "the bitmap is empty");
+    if (!ik::SizeAllowed(img.width(), img.height()))
+        return call.Done(IKHANDLE(0), IK_ERR_LIMIT,
+                         "the bitmap is larger than the library's limit");
+    return call.Done(ik::Put(ik::FromQImage(img)), IK_ERR_MEMORY, "out of memory");
 }
 
 int IKSetToClipBrd(void*, IKHANDLE image, int, const char*, const char*, const char*) {
+    ik::Call call;
     const ik::Image* im = ik::Get(image);
-    if (!im || !qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        return 0;
+    if (!im)
+        return call.Done(false, IK_ERR_ARGUMENT, "no such image");
+    // The clipboard belongs to the GUI thread.
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()) || !ik::OnGuiThread())
+        return call.Done(false, IK_ERR_THREAD, "the clipboard is only reached from the GUI thread");
     QClipboard* cb = QGuiApplication::clipboard();
     if (!cb)
-        return 0;
+        return call.Done(false, IK_ERR_THREAD, "no clipboard");
     cb->setImage(im->img);
-    return 1;
+    return call.Done(true, IK_ERR_NONE, "");
 }
 
 void IKSetProgressDelay(int milliseconds) {

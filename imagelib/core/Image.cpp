@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QProgressDialog>
 #include <QStringDecoder>
+#include <QThread>
+#include <atomic>
 #include <mutex>
 #include <unordered_map>
 
@@ -21,9 +23,60 @@ Store& TheStore() {
     return store;
 }
 
-int g_progressDelay = 400;
+std::atomic<int> g_progressDelay{400};
+
+// The status of the thread's last call, read by IKGetErrorStatus.
+struct ThreadStatus {
+    int code = IK_ERR_NONE;
+    QByteArray reason;
+    int note = IK_ERR_NONE;
+    QByteArray noteReason;
+};
+thread_local ThreadStatus t_status;
 
 } // namespace
+
+Call::Call() {
+    t_status = ThreadStatus();
+}
+
+bool Call::Done(bool ok, int code, const char* reason) {
+    ThreadStatus& s = t_status;
+    if (ok) {
+        s.code = s.note;
+        s.reason = s.noteReason;
+    } else if (s.code <= IK_ERR_NONE) {
+        s.code = code;
+        s.reason = reason;
+    }
+    s.note = IK_ERR_NONE;
+    s.noteReason.clear();
+    return ok;
+}
+
+bool Fail(int code, const QByteArray& reason) {
+    if (t_status.code <= IK_ERR_NONE) {
+        t_status.code = code;
+        t_status.reason = reason;
+    }
+    return false;
+}
+
+void Note(int code, const QByteArray& reason) {
+    t_status.note = code;
+    t_status.noteReason = reason;
+}
+
+int Status(QByteArray* reason) {
+    if (reason)
+        *reason = t_status.reason;
+    return t_status.code;
+}
+
+bool OnGuiThread() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
 
 bool SizeAllowed(int64_t width, int64_t height) {
     return width > 0 && height > 0 && width <= IK_MAX_SIDE && height <= IK_MAX_SIDE &&
@@ -160,8 +213,10 @@ Progress::Progress(const char* caption, const char* message, const char* button)
     : m_caption(QString::fromUtf8(caption ? caption : "")),
       m_message(QString::fromUtf8(message ? message : "")),
       m_button(QString::fromUtf8(button ? button : "")) {
+    // A window needs texts, a widget application, and its GUI thread: workers never get one.
     m_enabled = !(m_caption.isEmpty() && m_message.isEmpty() && m_button.isEmpty()) &&
-                qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+                qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr &&
+                OnGuiThread();
     m_timer.start();
 }
 
@@ -186,8 +241,10 @@ bool Progress::Step(int64_t done, int64_t total) {
     if (m_dialog) {
         m_dialog->setValue(total > 0 ? int(std::min<int64_t>(1000, done * 1000 / total)) : 0);
         QCoreApplication::processEvents();
-        if (m_dialog->wasCanceled())
+        if (m_dialog->wasCanceled()) {
             m_stopped = true;
+            Fail(IK_ERR_STOPPED, "stopped by the user");
+        }
     }
     return !m_stopped;
 }

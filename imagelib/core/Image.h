@@ -1,5 +1,6 @@
 // The imaging library's internals shared by its modules: the image store behind the handles,
-// size limits, the progress window, and helpers for records and texts.
+// size limits, the status of the last call, the progress window, and helpers for records and
+// texts.
 #pragma once
 
 #include "ik6.h"
@@ -28,6 +29,31 @@ struct Image {
 
 // True when an image of this size may be allocated.
 bool SizeAllowed(int64_t width, int64_t height);
+
+// The status of the calling thread's last call (IKGetErrorStatus). Each entry point that can fail
+// starts a Call; the decoders and savers below it record why they fail with Fail(), and the first
+// reason recorded is kept, being the most specific one (a decoder's "the strips cannot hold the
+// picture" rather than the entry point's "cannot decode").
+class Call {
+public:
+    Call(); // clears the thread's status
+    // Ends the call: success clears any reason recorded on the way (keeping a note, such as a
+    // truncated file); failure keeps the recorded reason, or this one when none was recorded.
+    bool Done(bool ok, int code, const char* reason);
+    IKHANDLE Done(IKHANDLE handle, int code, const char* reason) {
+        return Done(handle != 0, code, reason) ? handle : 0;
+    }
+};
+// Records why the current call fails (only the first reason counts). Returns false.
+bool Fail(int code, const QByteArray& reason);
+// Records a note about a call that succeeds (IK_STATUS_TRUNCATED).
+void Note(int code, const QByteArray& reason);
+// The thread's status: the code, and the reason through *reason when given.
+int Status(QByteArray* reason = nullptr);
+
+// True on the thread that runs the application's event loop. Only there may the library touch
+// widgets or dispatch events.
+bool OnGuiThread();
 
 // Stores the image and returns its new handle (0 when the image is null).
 IKHANDLE Put(Image image);
@@ -59,9 +85,10 @@ Image ToGreyPalette(const Image& src, int bits, bool dither, Progress& progress)
 // An optimal palette of at most 2^bits colours (libimagequant).
 Image Quantise(const Image& src, int bits, bool dither, Progress& progress);
 
-// A progress window with a stop button, shown when the texts are not empty and the operation has
-// run longer than the delay. Step() keeps the window and the user's input alive and returns false
-// once the user pressed stop.
+// A progress window with a stop button, shown when the texts are not empty, the caller is the GUI
+// thread, and the operation has run longer than the delay. Step() keeps the window and the user's
+// input alive and returns false once the user pressed stop. On any other thread it never creates
+// a window or dispatches events: it only returns true.
 class Progress {
 public:
     Progress(const char* caption, const char* message, const char* button);

@@ -1,4 +1,4 @@
-// libik6effect: resizing, colour conversion and sharpening.
+// libik6effect: resizing, colour conversion, sharpening and orientation.
 //
 // Resize keeps the depth of 16-, 24- and 32-bit images; palette images are resampled in colour
 // and come back at 24 bits (32 when their palette has transparency).
@@ -9,7 +9,11 @@
 //
 // Sharpening is an unsharp mask with a 3 × 3 neighbourhood over the bounding box of the given
 // corners; strength s adds s/20 of the detail (strength 10 adds half). The option is reserved.
+//
+// Orientation turns and mirrors the pixels exactly (no resampling), keeping the depth and palette.
 #include "core/Image.h"
+
+#include <QTransform>
 
 #include <algorithm>
 #include <cmath>
@@ -22,26 +26,38 @@ extern "C" {
 
 IKIMAGEREF IKResize(IKIMAGEREF ref, int width, int height, int, int, const char* caption,
                     const char* message, const char* button) {
+    ik::Call call;
     IKIMAGEREF none{0, 0};
     const Image* src = ik::Get(ref.image);
-    if (!src || !ik::SizeAllowed(width, height))
+    if (!src) {
+        call.Done(false, IK_ERR_ARGUMENT, "no such image");
         return none;
+    }
+    if (!ik::SizeAllowed(width, height)) {
+        call.Done(false, IK_ERR_LIMIT, "the size is not allowed");
+        return none;
+    }
     ik::Progress progress(caption, message, button);
     if (!progress.Step(0, 2))
         return none;
     // Qt's smooth scaling averages the covered area when shrinking and interpolates when growing.
     QImage scaled =
         As32(*src).scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    if (scaled.isNull() || !progress.Step(1, 2))
+    if (scaled.isNull() || !progress.Step(1, 2)) {
+        call.Done(false, IK_ERR_MEMORY, "out of memory");
         return none;
-    return IKIMAGEREF{ik::Put(BackToDepth(std::move(scaled), *src)), 0};
+    }
+    return IKIMAGEREF{
+        call.Done(ik::Put(BackToDepth(std::move(scaled), *src)), IK_ERR_MEMORY, "out of memory"),
+        0};
 }
 
 IKHANDLE IKConvertColor(IKHANDLE image, int bits, int palette, int dither, int threshold, int,
                         const char* caption, const char* message, const char* button) {
+    ik::Call call;
     const Image* src = ik::Get(image);
     if (!src)
-        return 0;
+        return call.Done(IKHANDLE(0), IK_ERR_ARGUMENT, "no such image");
     ik::Progress progress(caption, message, button);
     Image out;
     switch (bits) {
@@ -73,18 +89,21 @@ IKHANDLE IKConvertColor(IKHANDLE image, int bits, int palette, int dither, int t
         out = ik::ToOneBit(*src, dither != 0, std::clamp(threshold, 0, 255), progress);
         break;
     default:
-        return 0;
+        return call.Done(IKHANDLE(0), IK_ERR_ARGUMENT, "no such depth");
     }
     if (progress.Stopped())
-        return 0;
-    return ik::Put(std::move(out));
+        return call.Done(IKHANDLE(0), IK_ERR_STOPPED, "stopped by the user");
+    return call.Done(ik::Put(std::move(out)), IK_ERR_MEMORY, "the conversion failed");
 }
 
 IKHANDLE IKSharp(IKIMAGEREF ref, int, const IKPOINT* corners, int count, int, int, int strength,
                  int, const char* caption, const char* message, const char* button) {
+    ik::Call call;
     const Image* src = ik::Get(ref.image);
-    if (!src || !corners || count < 1)
-        return 0;
+    if (!src)
+        return call.Done(IKHANDLE(0), IK_ERR_ARGUMENT, "no such image");
+    if (!corners || count < 1)
+        return call.Done(IKHANDLE(0), IK_ERR_ARGUMENT, "no area");
     ik::Progress progress(caption, message, button);
     QImage img = As32(*src);
     const QImage orig = img.copy();
@@ -125,9 +144,32 @@ IKHANDLE IKSharp(IKIMAGEREF ref, int, const IKPOINT* corners, int count, int, in
             d[x] = qRgba(o[0], o[1], o[2], qAlpha(p));
         }
         if (!progress.Step(y - top + 1, bottom - top))
-            return 0;
+            return call.Done(IKHANDLE(0), IK_ERR_STOPPED, "stopped by the user");
     }
-    return ik::Put(BackToDepth(std::move(img), *src));
+    return call.Done(ik::Put(BackToDepth(std::move(img), *src)), IK_ERR_MEMORY, "out of memory");
+}
+
+IKHANDLE IKOrient(IKHANDLE image, int orientation) {
+    ik::Call call;
+    const Image* src = ik::Get(image);
+    if (!src)
+        return call.Done(IKHANDLE(0), IK_ERR_ARGUMENT, "no such image");
+    if (orientation < IK_ORIENT_NORMAL || orientation > IK_ORIENT_ROTATE_270)
+        return call.Done(IKHANDLE(0), IK_ERR_ARGUMENT, "no such orientation");
+    // Each orientation as what is done to the stored picture to view it: a mirror left to right
+    // first, then a turn clockwise by a multiple of 90 degrees.
+    static const struct {
+        bool mirror;
+        int degrees;
+    } steps[9] = {{false, 0},  {false, 0},  {true, 0},  {false, 180}, {true, 180},
+                  {true, 270}, {false, 90}, {true, 90}, {false, 270}};
+    const auto& step = steps[orientation];
+    Image out;
+    out.bpp = src->bpp;
+    out.img = step.mirror ? src->img.mirrored(true, false) : src->img.copy();
+    if (step.degrees != 0 && !out.img.isNull())
+        out.img = out.img.transformed(QTransform().rotate(step.degrees));
+    return call.Done(ik::Put(std::move(out)), IK_ERR_MEMORY, "out of memory");
 }
 
 } // extern "C"

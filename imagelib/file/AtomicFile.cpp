@@ -1,5 +1,7 @@
 #include "file/AtomicFile.h"
 
+#include "core/Image.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <cerrno>
@@ -10,8 +12,10 @@
 namespace ik {
 
 AtomicFile::AtomicFile(const char* path) {
-    if (!path || !*path)
+    if (!path || !*path) {
+        Fail(IK_ERR_ARGUMENT, "no path");
         return;
+    }
     QString target = QString::fromUtf8(path);
     const QFileInfo info(target);
     if (info.isSymLink() && info.exists())
@@ -19,8 +23,10 @@ AtomicFile::AtomicFile(const char* path) {
     m_final = QFile::encodeName(target);
     struct stat st {};
     if (::stat(m_final.constData(), &st) == 0) {
-        if (S_ISDIR(st.st_mode))
-            return; // a folder is never replaced by a file
+        if (S_ISDIR(st.st_mode)) { // a folder is never replaced by a file
+            Fail(IK_ERR_WRITE, "a folder of that name is in the way");
+            return;
+        }
         m_mode = st.st_mode & 07777;
     } else {
         const mode_t mask = ::umask(0);
@@ -31,8 +37,10 @@ AtomicFile::AtomicFile(const char* path) {
     m_temp = QFile::encodeName(fi.absolutePath() + QStringLiteral("/.") + fi.fileName() +
                                QStringLiteral(".XXXXXX"));
     m_fd = ::mkstemp(m_temp.data());
-    if (m_fd < 0)
+    if (m_fd < 0) {
+        Fail(IK_ERR_WRITE, QByteArray("cannot create the file: ") + std::strerror(errno));
         m_temp.clear();
+    }
 }
 
 AtomicFile::~AtomicFile() {
@@ -81,12 +89,9 @@ bool AtomicFile::Commit() {
         if (fd >= 0)
             ::close(fd);
     }
-    if (!ok)
-        return false;
-    if (::chmod(m_temp.constData(), m_mode) != 0)
-        return false;
-    if (::rename(m_temp.constData(), m_final.constData()) != 0)
-        return false;
+    if (!ok || ::chmod(m_temp.constData(), m_mode) != 0 ||
+        ::rename(m_temp.constData(), m_final.constData()) != 0)
+        return Fail(IK_ERR_WRITE, QByteArray("cannot write the file: ") + std::strerror(errno));
     m_committed = true;
     return true;
 }

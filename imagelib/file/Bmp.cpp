@@ -73,13 +73,13 @@ bool DecodeRle(const uchar* p, const uchar* end, int bits, QImage& img, bool top
 
 Image DecodeBmp(const uchar* data, size_t size, Progress* progress) {
     if (size < 26 || data[0] != 'B' || data[1] != 'M')
-        return Image();
+        return Refuse(IK_ERR_DATA, "BMP: not a BMP file");
     const uchar* end = data + size;
     const uint32_t offBits = LE32(data + 10);
     const uint32_t hsize = LE32(data + 14);
     const uchar* hdr = data + 14;
     if (hsize < 12 || hsize > size - 14)
-        return Image();
+        return Refuse(IK_ERR_DATA, "BMP: damaged header");
     int64_t w, h;
     int bpp;
     uint32_t compression = 0, used = 0;
@@ -102,7 +102,7 @@ Image DecodeBmp(const uchar* data, size_t size, Progress* progress) {
             const uchar* m = hdr + 40;
             const int n = compression == 6 || hsize >= 56 ? 4 : 3;
             if (hsize < 52 && m + 4 * n > end)
-                return Image();
+                return Refuse(IK_ERR_DATA, "BMP: the colour masks are missing");
             for (int i = 0; i < n && m + 4 * i + 4 <= end; ++i)
                 masks[i] = LE32(m + 4 * i);
         }
@@ -111,11 +111,11 @@ Image DecodeBmp(const uchar* data, size_t size, Progress* progress) {
     if (topDown)
         h = -h;
     if (!SizeAllowed(w, h))
-        return Image();
+        return Refuse(IK_ERR_LIMIT, "BMP: the picture is larger than the library's limit");
     const bool rle = compression == 1 || compression == 2;
     if ((compression == 1 && bpp != 8) || (compression == 2 && bpp != 4) ||
         (compression > 3 && compression != 6))
-        return Image();
+        return Refuse(IK_ERR_FORMAT, "BMP: unsupported compression");
 
     // The palette follows the header (and the masks of a version-3 bit-field header).
     const uchar* pal = hdr + hsize;
@@ -127,33 +127,32 @@ Image DecodeBmp(const uchar* data, size_t size, Progress* progress) {
         const int fits = int(std::max<int64_t>(0, (end - pal) / palEntry));
         n = std::min(n, fits);
         if (n == 0)
-            return Image();
+            return Refuse(IK_ERR_DATA, "BMP: the palette is missing");
         table.resize(n);
         for (int i = 0; i < n; ++i)
             table[i] = qRgb(pal[i * palEntry + 2], pal[i * palEntry + 1], pal[i * palEntry]);
     }
     if (offBits >= size)
-        return Image();
+        return Refuse(IK_ERR_DATA, "BMP: the file ends before its picture data");
     const uchar* bits = data + offBits;
+    const int64_t stride = ((w * bpp + 31) / 32) * 4;
+    if (!rle && int64_t(size - offBits) < stride * h)
+        return Refuse(IK_ERR_DATA, "BMP: the file ends before its picture does");
 
     Image out;
     if (bpp <= 8) {
         out.img = QImage(int(w), int(h), QImage::Format_Indexed8);
         if (out.img.isNull())
-            return Image();
+            return Refuse(IK_ERR_MEMORY, "BMP: out of memory");
         out.img.setColorTable(table);
         out.bpp = bpp == 1 ? 1 : bpp <= 4 ? 4 : 8;
         if (rle) {
             out.img.fill(0u);
             if (!DecodeRle(bits, end, bpp, out.img, topDown))
-                return Image();
+                return Refuse(IK_ERR_DATA, "BMP: the run-length data is damaged or ends early");
             return out;
         }
     }
-    const int64_t stride = ((w * bpp + 31) / 32) * 4;
-    if (int64_t(size - offBits) < stride * h)
-        return Image(); // truncated pixel data
-
     const Field fr(masks[0]), fg(masks[1]), fb(masks[2]), fa(masks[3]);
     QImage::Format f16 = QImage::Format_RGB555;
     bool generic = false;
@@ -180,10 +179,10 @@ Image DecodeBmp(const uchar* data, size_t size, Progress* progress) {
         out.img = QImage(int(w), int(h), masks[3] ? QImage::Format_ARGB32 : QImage::Format_RGB32);
         out.bpp = 32;
     } else if (bpp > 8) {
-        return Image();
+        return Refuse(IK_ERR_FORMAT, "BMP: unsupported depth");
     }
     if (out.img.isNull())
-        return Image();
+        return Refuse(IK_ERR_MEMORY, "BMP: out of memory");
 
     bool anyAlpha = false;
     for (int64_t row = 0; row < h; ++row) {

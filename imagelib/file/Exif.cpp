@@ -67,32 +67,61 @@ bool Rational(ExifData* ed, ExifTag tag, uint32_t& num, uint32_t& den) {
     return false;
 }
 
+// The orientation in IFD0, 1 when absent or not one of the eight.
+int OrientationOf(ExifData* ed) {
+    ExifEntry* e = exif_content_get_entry(ed->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION);
+    if (!e || !e->data || e->format != EXIF_FORMAT_SHORT || e->components < 1 || e->size < 2)
+        return IK_ORIENT_NORMAL;
+    const int v = exif_get_short(e->data, exif_data_get_byte_order(ed));
+    return v >= IK_ORIENT_NORMAL && v <= IK_ORIENT_ROTATE_270 ? v : IK_ORIENT_NORMAL;
+}
+
+// Parsed Exif data, released with the object.
+struct ExifHolder {
+    ExifData* ed;
+    explicit ExifHolder(const QByteArray& segment) : ed(exif_data_new()) {
+        if (!ed)
+            return;
+        // Read the data as it is: no tags added, none "corrected".
+        exif_data_unset_option(ed, EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+        exif_data_load_data(ed, reinterpret_cast<const unsigned char*>(segment.constData()),
+                            unsigned(segment.size()));
+    }
+    ~ExifHolder() {
+        if (ed)
+            exif_data_unref(ed);
+    }
+    ExifHolder(const ExifHolder&) = delete;
+    ExifHolder& operator=(const ExifHolder&) = delete;
+};
+
 } // namespace
+
+int ExifOrientation(const QByteArray& segment) {
+    const ExifHolder exif(segment);
+    return exif.ed ? OrientationOf(exif.ed) : IK_ORIENT_NORMAL;
+}
 
 } // namespace ik
 
 using namespace ik;
 
 extern "C" int IKJpegExifInfo(const char* path, void* record) {
+    Call call;
     if (!record)
-        return 0;
+        return call.Done(false, IK_ERR_ARGUMENT, "no record");
     const QByteArray seg = ExifSegment(path);
     if (seg.isEmpty())
-        return 0;
-    ExifData* ed = exif_data_new();
+        return call.Done(false, IK_ERR_FORMAT, "not a JPEG file with Exif data");
+    const ExifHolder exif(seg);
+    ExifData* ed = exif.ed;
     if (!ed)
-        return 0;
-    // Read the data as it is: no tags added, none "corrected".
-    exif_data_unset_option(ed, EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
-    exif_data_load_data(ed, reinterpret_cast<const unsigned char*>(seg.constData()),
-                        unsigned(seg.size()));
+        return call.Done(false, IK_ERR_MEMORY, "out of memory");
     bool any = false;
     for (int i = 0; i < EXIF_IFD_COUNT; ++i)
         any = any || (ed->ifd[i] && ed->ifd[i]->count > 0);
-    if (!any) {
-        exif_data_unref(ed);
-        return 0;
-    }
+    if (!any)
+        return call.Done(false, IK_ERR_DATA, "the Exif data holds no tags");
     std::memset(record, 0, IK_EXIF_SIZE);
     PutText(record, IK_EX_MAKER, 1024, Ascii(ed, EXIF_IFD_0, EXIF_TAG_MAKE));
     PutText(record, IK_EX_MODEL, 1024, Ascii(ed, EXIF_IFD_0, EXIF_TAG_MODEL));
@@ -100,6 +129,7 @@ extern "C" int IKJpegExifInfo(const char* path, void* record) {
     if (when.isEmpty())
         when = Ascii(ed, EXIF_IFD_0, EXIF_TAG_DATE_TIME);
     PutText(record, IK_EX_DATETIME, 52, when);
+    Put16(record, IK_EX_ORIENTATION, OrientationOf(ed));
 
     // Numerator and denominator of each rational field, 0 and 0 when absent.
     static const struct {
@@ -116,10 +146,14 @@ extern "C" int IKJpegExifInfo(const char* path, void* record) {
             Put32(record, r.offset + 4, d);
         }
     }
+    // The embedded thumbnail, unless it is larger than a thumbnail can be: a picture hidden there
+    // would cost as much as the picture itself, and the caller loads that instead.
     IKHANDLE thumb = 0;
-    if (ed->data && ed->size > 0)
-        thumb = Put(DecodeJpeg(ed->data, ed->size, 0, 0, nullptr, nullptr, nullptr));
+    if (ed->data && ed->size > 0) {
+        JpegRequest req;
+        req.maxSide = IK_MAX_THUMBNAIL_SIDE;
+        thumb = Put(DecodeJpeg(ed->data, ed->size, req));
+    }
     Put32(record, IK_EX_THUMBNAIL, thumb);
-    exif_data_unref(ed);
-    return 1;
+    return call.Done(true, IK_ERR_NONE, "");
 }

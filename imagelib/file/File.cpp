@@ -1,5 +1,6 @@
 #include "file/Formats.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -7,42 +8,72 @@
 
 namespace ik {
 
+namespace {
+
+constexpr size_t kFileBuffer = 64 * 1024;
+
+} // namespace
+
 File::File(const char* path) {
     if (!path)
         return;
-    m_f = std::fopen(path, "rb");
-    if (!m_f)
+    m_fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (m_fd < 0) {
+        m_error = QByteArray("cannot open the file: ") + std::strerror(errno);
         return;
+    }
     struct stat st {};
-    if (fstat(fileno(m_f), &st) != 0 || !S_ISREG(st.st_mode)) {
-        std::fclose(m_f);
-        m_f = nullptr;
+    if (fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        m_error = "not a regular file";
+        ::close(m_fd);
+        m_fd = -1;
         return;
     }
     m_size = st.st_size;
 }
 
 File::~File() {
-    if (m_f)
-        std::fclose(m_f);
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+size_t File::Pread(int64_t pos, char* buf, size_t n) const {
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t got = ::pread(m_fd, buf + done, n - done, off_t(pos + int64_t(done)));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += size_t(got);
+    }
+    return done;
 }
 
 bool File::ReadAt(int64_t pos, void* buf, size_t n) {
-    if (!m_f || pos < 0 || pos + int64_t(n) > m_size)
+    if (m_fd < 0 || pos < 0 || pos + int64_t(n) > m_size)
         return false;
-    if (fseeko(m_f, off_t(pos), SEEK_SET) != 0)
-        return false;
-    return std::fread(buf, 1, n, m_f) == n;
+    char* out = static_cast<char*>(buf);
+    if (n > kFileBuffer)
+        return Pread(pos, out, n) == n;
+    if (pos < m_bufferPos || pos + int64_t(n) > m_bufferPos + int64_t(m_bufferLen)) {
+        m_buffer.resize(kFileBuffer);
+        m_bufferPos = pos;
+        m_bufferLen = Pread(pos, m_buffer.data(), kFileBuffer);
+        if (m_bufferLen < n)
+            return false;
+    }
+    std::memcpy(out, m_buffer.data() + (pos - m_bufferPos), n);
+    return true;
 }
 
 QByteArray File::ReadAt(int64_t pos, size_t n) {
-    if (!m_f || pos < 0 || pos >= m_size)
+    if (m_fd < 0 || pos < 0 || pos >= m_size)
         return QByteArray();
     n = size_t(std::min<int64_t>(int64_t(n), m_size - pos));
     QByteArray out(qsizetype(n), Qt::Uninitialized);
-    if (fseeko(m_f, off_t(pos), SEEK_SET) != 0)
+    if (!ReadAt(pos, out.data(), n))
         return QByteArray();
-    out.resize(qsizetype(std::fread(out.data(), 1, n, m_f)));
     return out;
 }
 
@@ -87,6 +118,49 @@ void ClampIndices(Image& image) {
     }
 }
 
+int GreyIndex(QImage& img) {
+    QVector<QRgb> table = img.colorTable();
+    const qsizetype at = table.indexOf(kMissingGrey);
+    if (at >= 0)
+        return int(at);
+    if (table.size() >= 256)
+        return -1;
+    table.append(kMissingGrey);
+    img.setColorTable(table);
+    return int(table.size() - 1);
+}
+
+void FillMissing(Image& image, const QRect& area) {
+    QImage& img = image.img;
+    const QRect r = area & img.rect();
+    if (r.isEmpty())
+        return;
+    if (img.format() == QImage::Format_Indexed8) {
+        const int grey = GreyIndex(img);
+        if (grey >= 0) {
+            // The palette may have grown past its depth: say so.
+            image.bpp = std::max(image.bpp, PaletteDepth(img.colorCount()));
+            for (int y = r.top(); y <= r.bottom(); ++y)
+                std::memset(img.scanLine(y) + r.left(), grey, size_t(r.width()));
+            return;
+        }
+        const bool alpha = img.hasAlphaChannel();
+        img = img.convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB888);
+        image.bpp = alpha ? 32 : 24;
+    }
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        if (img.format() == QImage::Format_RGB888) {
+            std::memset(img.scanLine(y) + 3 * r.left(), qGray(kMissingGrey), size_t(r.width()) * 3);
+        } else if (img.depth() == 32) {
+            auto* px = reinterpret_cast<QRgb*>(img.scanLine(y)) + r.left();
+            std::fill(px, px + r.width(), kMissingGrey);
+        } else {
+            for (int x = r.left(); x <= r.right(); ++x)
+                img.setPixel(x, y, kMissingGrey);
+        }
+    }
+}
+
 QVector<QRgb> GreyTable(int n) {
     QVector<QRgb> t(n);
     for (int i = 0; i < n; ++i) {
@@ -99,21 +173,36 @@ QVector<QRgb> GreyTable(int n) {
 Image DecodeFile(const char* path, int minWidth, int minHeight, int64_t* origWidth,
                  int64_t* origHeight, Progress* progress) {
     TypeInfo info;
-    if (!Recognise(path, info))
+    if (!Recognise(path, info)) {
+        Fail(IK_ERR_FORMAT, "not an image file");
         return Image();
+    }
     if (origWidth)
         *origWidth = info.width;
     if (origHeight)
         *origHeight = info.height;
     // Refuse what cannot be held before any decoder allocates for it.
-    if (!SizeAllowed(info.width, info.height))
+    if (!SizeAllowed(info.width, info.height)) {
+        Fail(IK_ERR_LIMIT, "the picture is larger than the library's limit");
         return Image();
+    }
     Image image;
+    // The formats read from memory map the whole file.
+    const bool mapped = IsJpegType(info.type) || info.type == IK_TYPE_PCX ||
+                        (info.type >= IK_TYPE_BMP && info.type <= IK_TYPE_BMP_RLE8);
+    Mapped m(mapped ? path : nullptr);
+    if (mapped && !m.Data()) {
+        Fail(IK_ERR_OPEN, "cannot read the file");
+        return Image();
+    }
     if (IsJpegType(info.type)) {
-        Mapped m(path);
-        if (m.Data())
-            image = DecodeJpeg(m.Data(), m.Size(), minWidth, minHeight, origWidth, origHeight,
-                               progress);
+        JpegRequest req;
+        req.minWidth = minWidth;
+        req.minHeight = minHeight;
+        req.origWidth = origWidth;
+        req.origHeight = origHeight;
+        req.progress = progress;
+        image = DecodeJpeg(m.Data(), m.Size(), req);
     } else if (info.type == IK_TYPE_PNG) {
         image = DecodePng(path, progress);
     } else if (info.type == IK_TYPE_GIF87A || info.type == IK_TYPE_GIF89A) {
@@ -121,13 +210,11 @@ Image DecodeFile(const char* path, int minWidth, int minHeight, int64_t* origWid
     } else if (IsTiffType(info.type)) {
         image = DecodeTiff(path, progress);
     } else if (info.type >= IK_TYPE_BMP && info.type <= IK_TYPE_BMP_RLE8) {
-        Mapped m(path);
-        if (m.Data())
-            image = DecodeBmp(m.Data(), m.Size(), progress);
+        image = DecodeBmp(m.Data(), m.Size(), progress);
     } else if (info.type == IK_TYPE_PCX) {
-        Mapped m(path);
-        if (m.Data())
-            image = DecodePcx(m.Data(), m.Size(), progress);
+        image = DecodePcx(m.Data(), m.Size(), progress);
+    } else {
+        Fail(IK_ERR_FORMAT, "the library recognises this format but does not decode it");
     }
     if (progress && progress->Stopped())
         return Image();

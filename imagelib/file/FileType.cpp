@@ -1,7 +1,9 @@
 // Recognition of a file's format and its header fields, by content alone.
 #include "file/Formats.h"
 
-#include <tiffio.h>
+#include "file/TiffOpen.h"
+
+#include <unordered_set>
 #include <zlib.h>
 
 namespace ik {
@@ -9,6 +11,8 @@ namespace ik {
 namespace {
 
 constexpr size_t kMaxComment = 64 * 1024;
+// Recognition reads headers only: libtiff may allocate no more than this for a directory.
+constexpr tmsize_t kMaxTiffHeaderAlloc = 64 * 1024 * 1024;
 
 bool RecogniseJpeg(File& f, TypeInfo& info) {
     int64_t pos = 2;
@@ -35,10 +39,12 @@ bool RecogniseJpeg(File& f, TypeInfo& info) {
         if (len < 2)
             break;
         const int64_t body = pos + 2, bodyLen = len - 2;
-        if (marker == 0xE1 && bodyLen >= 6) {
+        if (marker == 0xE1 && bodyLen >= 6 && !exif) {
             const QByteArray id = f.ReadAt(body, 6);
-            if (id == QByteArray("Exif\0\0", 6))
+            if (id == QByteArray("Exif\0\0", 6)) {
                 exif = true;
+                info.orientation = ExifOrientation(f.ReadAt(body, size_t(bodyLen)));
+            }
         } else if (marker == 0xFE && info.comment.isEmpty()) {
             info.comment =
                 TextToUtf8(f.ReadAt(body, size_t(std::min<int64_t>(bodyLen, kMaxComment))));
@@ -61,25 +67,61 @@ bool RecogniseJpeg(File& f, TypeInfo& info) {
     return true;
 }
 
-QByteArray Inflate(const QByteArray& in, size_t maxOut) {
+// Inflates n bytes of the file from pos, streamed, to at most maxOut bytes of text.
+QByteArray InflateAt(File& f, int64_t pos, int64_t n, size_t maxOut) {
     QByteArray out;
     z_stream zs{};
     if (inflateInit(&zs) != Z_OK)
         return out;
-    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.constData()));
-    zs.avail_in = uInt(in.size());
     char buf[16384];
     int rc = Z_OK;
+    QByteArray in;
     while (rc == Z_OK && size_t(out.size()) < maxOut) {
+        if (zs.avail_in == 0) {
+            if (n <= 0)
+                break;
+            in = f.ReadAt(pos, size_t(std::min<int64_t>(n, 16384)));
+            if (in.isEmpty())
+                break;
+            pos += in.size();
+            n -= in.size();
+            zs.next_in = reinterpret_cast<Bytef*>(in.data());
+            zs.avail_in = uInt(in.size());
+        }
         zs.next_out = reinterpret_cast<Bytef*>(buf);
         zs.avail_out = sizeof buf;
         rc = inflate(&zs, Z_NO_FLUSH);
         out.append(buf, qsizetype(sizeof buf - zs.avail_out));
-        if (zs.avail_out == sizeof buf && rc == Z_OK && zs.avail_in == 0)
-            break;
     }
     inflateEnd(&zs);
     return out.left(qsizetype(maxOut));
+}
+
+// The comment of a text chunk (tEXt, zTXt or iTXt) of len bytes at pos, when its keyword is
+// "Comment"; a null array otherwise. Only the keyword is read of any other chunk, and no more
+// than the comment's limit of this one, whatever length the chunk declares.
+QByteArray PngComment(File& f, const QByteArray& type, int64_t pos, int64_t len) {
+    const QByteArray head = f.ReadAt(pos, size_t(std::min<int64_t>(len, 80)));
+    const qsizetype nul = head.indexOf('\0');
+    if (nul <= 0 || head.left(nul) != "Comment")
+        return QByteArray();
+    const int64_t body = pos + nul + 1, bodyLen = len - nul - 1;
+    if (type == "tEXt")
+        return f.ReadAt(body, size_t(std::min<int64_t>(bodyLen, kMaxComment)));
+    if (type == "zTXt") // method, then the deflated text
+        return InflateAt(f, body + 1, bodyLen - 1, kMaxComment);
+    // iTXt: flag, method, language, NUL, translated keyword, NUL, text.
+    const QByteArray rest = f.ReadAt(body, size_t(std::min<int64_t>(bodyLen, 4096)));
+    if (rest.size() < 2)
+        return QByteArray();
+    const bool compressed = rest[0] != 0;
+    qsizetype p = rest.indexOf('\0', 2);
+    p = p < 0 ? -1 : rest.indexOf('\0', p + 1);
+    if (p < 0)
+        return QByteArray();
+    const int64_t text = body + p + 1, textLen = bodyLen - p - 1;
+    return compressed ? InflateAt(f, text, textLen, kMaxComment)
+                      : f.ReadAt(text, size_t(std::min<int64_t>(textLen, kMaxComment)));
 }
 
 bool RecognisePng(File& f, TypeInfo& info) {
@@ -105,23 +147,10 @@ bool RecognisePng(File& f, TypeInfo& info) {
         const QByteArray type(reinterpret_cast<const char*>(h + 4), 4);
         if (type == "IEND")
             break;
-        if ((type == "tEXt" || type == "zTXt" || type == "iTXt") && len <= 1024 * 1024) {
-            const QByteArray data = f.ReadAt(pos + 8, len);
-            const qsizetype nul = data.indexOf('\0');
-            if (nul > 0 && data.left(nul) == "Comment") {
-                QByteArray text;
-                if (type == "tEXt") {
-                    text = data.mid(nul + 1);
-                } else if (type == "zTXt") {
-                    text = Inflate(data.mid(nul + 2), kMaxComment);
-                } else { // iTXt: flag, method, language\0, translated keyword\0, text
-                    const bool compressed = data.size() > nul + 1 && data[nul + 1] != 0;
-                    qsizetype p = data.indexOf('\0', nul + 3);
-                    p = p < 0 ? -1 : data.indexOf('\0', p + 1);
-                    if (p >= 0)
-                        text = compressed ? Inflate(data.mid(p + 1), kMaxComment) : data.mid(p + 1);
-                }
-                info.comment = TextToUtf8(text.left(qsizetype(kMaxComment)));
+        if (type == "tEXt" || type == "zTXt" || type == "iTXt") {
+            const QByteArray text = PngComment(f, type, pos + 8, len);
+            if (!text.isNull()) {
+                info.comment = TextToUtf8(text);
                 break;
             }
         }
@@ -203,20 +232,50 @@ bool RecogniseGif(File& f, TypeInfo& info, bool is89a) {
     return true;
 }
 
-void SilenceTiff() {
-    static const bool once = [] {
-        TIFFSetErrorHandler(nullptr);
-        TIFFSetWarningHandler(nullptr);
-        return true;
-    }();
-    (void)once;
+// The number of directories (pages) of a TIFF, counted along the chain of their offsets up to
+// kMaxPanes, and no further: a file of a million empty directories costs nothing more. A chain
+// that comes back on itself ends there.
+constexpr int kMaxPanes = 32767;
+
+int CountTiffPanes(File& f) {
+    uchar h[16];
+    if (!f.ReadAt(0, h, 8))
+        return 1;
+    const bool little = h[0] == 'I';
+    const auto u16 = [little](const uchar* p) { return little ? LE16(p) : BE16(p); };
+    const auto u32 = [little](const uchar* p) { return little ? LE32(p) : BE32(p); };
+    const auto u64 = [&](const uchar* p) {
+        return little ? uint64_t(LE32(p)) | uint64_t(LE32(p + 4)) << 32
+                      : uint64_t(BE32(p)) << 32 | BE32(p + 4);
+    };
+    const bool big = u16(h + 2) == 43;
+    uint64_t next = u32(h + 4);
+    if (big) {
+        if (!f.ReadAt(0, h, 16))
+            return 1;
+        next = u64(h + 8);
+    }
+    std::unordered_set<uint64_t> seen;
+    int panes = 0;
+    while (next != 0 && panes < kMaxPanes && seen.insert(next).second) {
+        uchar c[8];
+        if (!f.ReadAt(int64_t(next), c, big ? 8 : 2))
+            break;
+        ++panes;
+        const uint64_t entries = big ? u64(c) : u16(c);
+        const uint64_t at = next + (big ? 8 : 2) + entries * (big ? 20 : 12);
+        if (at > uint64_t(f.Size()) || !f.ReadAt(int64_t(at), c, big ? 8 : 4))
+            break;
+        next = big ? u64(c) : u32(c);
+    }
+    return std::max(1, panes);
 }
 
-bool RecogniseTiff(const char* path, TypeInfo& info) {
-    SilenceTiff();
-    TIFF* tif = TIFFOpen(path, "r");
+bool RecogniseTiff(File& f, const char* path, TypeInfo& info) {
+    TiffCloser tc{OpenTiff(path, "r", kMaxTiffHeaderAlloc)};
+    TIFF* tif = tc.t;
     if (!tif)
-        return false;
+        return Fail(IK_ERR_DATA, "TIFF: the file cannot be opened as TIFF");
     uint32_t w = 0, h = 0;
     uint16_t compression = COMPRESSION_NONE, bps = 1, spp = 1;
     uint32_t t4 = 0;
@@ -255,8 +314,7 @@ bool RecogniseTiff(const char* path, TypeInfo& info) {
     char* desc = nullptr;
     if (TIFFGetField(tif, TIFFTAG_IMAGEDESCRIPTION, &desc) && desc)
         info.comment = TextToUtf8(QByteArray(desc).left(qsizetype(kMaxComment)));
-    info.panes = std::max<int>(1, std::min<int>(TIFFNumberOfDirectories(tif), 32767));
-    TIFFClose(tif);
+    info.panes = CountTiffPanes(f);
     return w > 0 && h > 0;
 }
 
@@ -364,7 +422,7 @@ bool Recognise(const char* path, TypeInfo& info) {
     info = TypeInfo();
     File f(path);
     if (!f.IsOpen())
-        return false;
+        return Fail(IK_ERR_OPEN, f.Error());
     info.fileSize = f.Size();
     uchar m[44] = {};
     const QByteArray head = f.ReadAt(0, 4096);
@@ -379,7 +437,7 @@ bool Recognise(const char* path, TypeInfo& info) {
         ok = RecogniseGif(f, info, m[4] == '9');
     else if (n >= 4 && (std::memcmp(m, "II*\0", 4) == 0 || std::memcmp(m, "MM\0*", 4) == 0 ||
                         std::memcmp(m, "II+\0", 4) == 0 || std::memcmp(m, "MM\0+", 4) == 0))
-        ok = RecogniseTiff(path, info);
+        ok = RecogniseTiff(f, path, info);
     else if (n >= 18 && m[0] == 'B' && m[1] == 'M')
         ok = RecogniseBmp(f, info);
     else if (n >= 128 && m[0] == 0x0A)

@@ -10,82 +10,142 @@ namespace ik {
 
 namespace {
 
-// Progressive files with more scans than this are refused: a hostile file could otherwise make
-// the decoder spend minutes on a small image.
-constexpr int kMaxScans = 1000;
-
 struct ErrorMgr {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
     bool truncated = false;
 };
 
+// libjpeg's message for its current error or warning.
+QByteArray MessageOf(j_common_ptr cinfo) {
+    char text[JMSG_LENGTH_MAX] = {};
+    (*cinfo->err->format_message)(cinfo, text);
+    return QByteArray("JPEG: ") + text;
+}
+
 void OnError(j_common_ptr cinfo) {
+    Fail(IK_ERR_DATA, MessageOf(cinfo));
     std::longjmp(reinterpret_cast<ErrorMgr*>(cinfo->err)->jump, 1);
 }
 
 void OnMessage(j_common_ptr cinfo, int level) {
-    auto* err = reinterpret_cast<ErrorMgr*>(cinfo->err);
-    // A file that ends before its image does is a failure, not a grey-filled picture.
+    // The file ends before the picture does: libjpeg goes on with empty data, which decodes grey.
     if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF)
-        err->truncated = true;
+        reinterpret_cast<ErrorMgr*>(cinfo->err)->truncated = true;
 }
 
 struct ProgressMgr {
     jpeg_progress_mgr pub;
     Progress* progress;
+    int64_t pixels; // of the full-size picture
 };
 
 void OnProgress(j_common_ptr cinfo) {
     auto* p = reinterpret_cast<ProgressMgr*>(cinfo->progress);
+    auto* err = reinterpret_cast<ErrorMgr*>(cinfo->err);
+    // The scans were counted before decoding began; this only guards against a count that
+    // libjpeg's reading of the file would exceed.
     if (cinfo->is_decompressor) {
-        auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
-        if (d->input_scan_number > kMaxScans)
-            std::longjmp(reinterpret_cast<ErrorMgr*>(cinfo->err)->jump, 1);
+        const auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+        if (int64_t(d->input_scan_number) * p->pixels > IK_MAX_SCAN_PIXELS) {
+            Fail(IK_ERR_LIMIT, "JPEG: more scans than the decoding budget allows for its size");
+            std::longjmp(err->jump, 1);
+        }
     }
     if (p->progress && !p->progress->Step(p->pub.completed_passes * int64_t(p->pub.pass_limit) +
                                               p->pub.pass_counter,
                                           int64_t(p->pub.total_passes) * p->pub.pass_limit))
-        std::longjmp(reinterpret_cast<ErrorMgr*>(cinfo->err)->jump, 1);
+        std::longjmp(err->jump, 1);
+}
+
+// The number of scans from the first scan's data at pos to the end of the image: 1 plus the
+// start-of-scan markers that follow. Marker segments are skipped by their length, so that no byte
+// inside one is taken for a marker; in entropy-coded data 0xFF is followed by 0 or a restart.
+int64_t CountScans(const uchar* data, size_t size, size_t pos) {
+    int64_t scans = 1;
+    while (pos + 1 < size) {
+        const void* ff = std::memchr(data + pos, 0xFF, size - pos);
+        if (!ff)
+            break;
+        pos = size_t(static_cast<const uchar*>(ff) - data);
+        if (pos + 1 >= size)
+            break;
+        const uchar m = data[pos + 1];
+        if (m == 0xFF) { // fill byte
+            ++pos;
+            continue;
+        }
+        if (m == 0x00 || m == 0x01 || (m >= 0xD0 && m <= 0xD8)) { // stuffed byte, standalone
+            pos += 2;
+            continue;
+        }
+        if (m == 0xD9) // end of image
+            break;
+        if (pos + 3 >= size)
+            break;
+        if (m == 0xDA)
+            ++scans;
+        pos += 2 + size_t(data[pos + 2] << 8 | data[pos + 3]);
+    }
+    return scans;
 }
 
 struct JpegJob {
     const uchar* data;
     size_t size;
-    int minWidth, minHeight;
-    int64_t* origWidth;
-    int64_t* origHeight;
+    const JpegRequest* req;
     Image out;
     std::vector<uchar> cmykRow;
 };
 
 // The decoding itself. Every C++ object it touches lives in the caller's frame, so the jump back
 // from libjpeg's error handler skips no destructor.
-bool RunJpeg(jpeg_decompress_struct* cinfo, ErrorMgr* err, JpegJob* job) {
+bool RunJpeg(jpeg_decompress_struct* cinfo, ErrorMgr* err, ProgressMgr* prog, JpegJob* job) {
     if (setjmp(err->jump))
         return false;
+    const JpegRequest& req = *job->req;
     jpeg_mem_src(cinfo, job->data, static_cast<unsigned long>(job->size));
     if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK)
-        return false;
-    if (job->origWidth)
-        *job->origWidth = cinfo->image_width;
-    if (job->origHeight)
-        *job->origHeight = cinfo->image_height;
-    if (!SizeAllowed(cinfo->image_width, cinfo->image_height))
-        return false;
+        return Fail(IK_ERR_DATA, "JPEG: no picture in the file");
+    if (req.origWidth)
+        *req.origWidth = cinfo->image_width;
+    if (req.origHeight)
+        *req.origHeight = cinfo->image_height;
+    const int64_t w0 = cinfo->image_width, h0 = cinfo->image_height;
+    if (!SizeAllowed(w0, h0))
+        return Fail(IK_ERR_LIMIT, "JPEG: the picture is larger than the library's limit");
+    if (req.maxSide > 0 && (w0 > req.maxSide || h0 > req.maxSide))
+        return Fail(IK_ERR_LIMIT, "JPEG: the picture is larger than it may be here");
+    // jpeg_read_header stops after the first scan's header: what follows is its data.
+    const size_t scanData = job->size - cinfo->src->bytes_in_buffer;
+    if (err->truncated || scanData >= job->size)
+        return Fail(IK_ERR_DATA, "JPEG: the file ends before its picture data");
+    // Every scan of a progressive (or multi-scan) file passes over the whole picture: refuse a
+    // file whose scans would cost more than a real one ever does, before allocating for it.
+    prog->pixels = w0 * h0;
+    if (cinfo->progressive_mode || cinfo->comps_in_scan < cinfo->num_components) {
+        const int64_t scans = CountScans(job->data, job->size, scanData);
+        if (scans * prog->pixels > IK_MAX_SCAN_PIXELS)
+            return Fail(IK_ERR_LIMIT, QStringLiteral("JPEG: %1 scans of %2 × %3 pixels exceed the "
+                                                     "decoding budget")
+                                          .arg(scans)
+                                          .arg(w0)
+                                          .arg(h0)
+                                          .toUtf8());
+    }
 
     const bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
     const bool grey = cinfo->jpeg_color_space == JCS_GRAYSCALE;
     cinfo->out_color_space = grey ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_RGB;
 
     // The smallest scale whose output still covers the requested size.
-    if (job->minWidth > 0 || job->minHeight > 0) {
+    if (req.minWidth > 0 || req.minHeight > 0) {
         cinfo->scale_denom = 8;
         for (unsigned num = 1; num <= 8; ++num) {
             cinfo->scale_num = num;
             jpeg_calc_output_dimensions(cinfo);
-            if (int64_t(cinfo->output_width) >= job->minWidth &&
-                int64_t(cinfo->output_height) >= job->minHeight)
+            if (int64_t(cinfo->output_width) >= req.minWidth &&
+                int64_t(cinfo->output_height) >= req.minHeight)
                 break;
         }
     }
@@ -101,16 +161,17 @@ bool RunJpeg(jpeg_decompress_struct* cinfo, ErrorMgr* err, JpegJob* job) {
         out.bpp = 24;
     }
     if (out.img.isNull())
-        return false;
+        return Fail(IK_ERR_MEMORY, "JPEG: out of memory");
     if (cmyk)
         job->cmykRow.resize(size_t(w) * 4);
     // Adobe writes CMYK inverted; others write it plain.
     const bool inverted = cinfo->saw_Adobe_marker;
-    while (cinfo->output_scanline < cinfo->output_height && !err->truncated) {
+    // Rows past the end of a truncated file come out of libjpeg as empty blocks: mid-grey.
+    while (cinfo->output_scanline < cinfo->output_height) {
         const int y = int(cinfo->output_scanline);
         JSAMPROW row = cmyk ? job->cmykRow.data() : out.img.scanLine(y);
         if (jpeg_read_scanlines(cinfo, &row, 1) != 1)
-            return false;
+            return Fail(IK_ERR_DATA, "JPEG: the picture data cannot be read");
         if (!cmyk)
             continue;
         uchar* dst = out.img.scanLine(y);
@@ -128,29 +189,27 @@ bool RunJpeg(jpeg_decompress_struct* cinfo, ErrorMgr* err, JpegJob* job) {
             dst[x * 3 + 2] = uchar(yy * k / 255);
         }
     }
-    // A file that ends before its image does is a failure, not a grey-filled picture.
-    if (err->truncated || cinfo->output_scanline < cinfo->output_height)
-        return false;
     jpeg_finish_decompress(cinfo);
-    return !err->truncated;
+    if (err->truncated)
+        Note(IK_STATUS_TRUNCATED, "JPEG: the file ends early; the rest of the picture is grey");
+    return true;
 }
 
 } // namespace
 
-Image DecodeJpeg(const uchar* data, size_t size, int minWidth, int minHeight, int64_t* origWidth,
-                 int64_t* origHeight, Progress* progress) {
+Image DecodeJpeg(const uchar* data, size_t size, const JpegRequest& req) {
     jpeg_decompress_struct cinfo;
     ErrorMgr err;
     ProgressMgr prog{};
-    JpegJob job{data, size, minWidth, minHeight, origWidth, origHeight, Image(), {}};
+    JpegJob job{data, size, &req, Image(), {}};
     cinfo.err = jpeg_std_error(&err.pub);
     err.pub.error_exit = OnError;
     err.pub.emit_message = OnMessage;
     jpeg_create_decompress(&cinfo);
     prog.pub.progress_monitor = OnProgress;
-    prog.progress = progress;
+    prog.progress = req.progress;
     cinfo.progress = &prog.pub;
-    const bool ok = RunJpeg(&cinfo, &err, &job);
+    const bool ok = RunJpeg(&cinfo, &err, &prog, &job);
     jpeg_destroy_decompress(&cinfo);
     return ok ? std::move(job.out) : Image();
 }

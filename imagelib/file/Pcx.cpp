@@ -6,21 +6,27 @@ namespace ik {
 
 Image DecodePcx(const uchar* data, size_t size, Progress* progress) {
     if (size < 128 || data[0] != 0x0A || data[2] != 1)
-        return Image();
+        return Refuse(IK_ERR_DATA, "PCX: not a PCX file");
     const int bpp = data[3], planes = data[65];
     const int xmin = data[4] | data[5] << 8, ymin = data[6] | data[7] << 8;
     const int xmax = data[8] | data[9] << 8, ymax = data[10] | data[11] << 8;
     const int bytesPerLine = data[66] | data[67] << 8;
     if (xmax < xmin || ymax < ymin)
-        return Image();
+        return Refuse(IK_ERR_DATA, "PCX: damaged header");
     const int64_t w = xmax - xmin + 1, h = ymax - ymin + 1;
-    if (!SizeAllowed(w, h) || bytesPerLine <= 0 || int64_t(bytesPerLine) * 8 < w * bpp)
-        return Image();
+    if (!SizeAllowed(w, h))
+        return Refuse(IK_ERR_LIMIT, "PCX: the picture is larger than the library's limit");
+    if (bytesPerLine <= 0 || int64_t(bytesPerLine) * 8 < w * bpp)
+        return Refuse(IK_ERR_DATA, "PCX: damaged header");
     const bool mono = planes == 1 && bpp == 1, cga = planes == 1 && bpp == 2;
     const bool ega = (planes == 3 || planes == 4) && bpp == 1;
     const bool pal8 = planes == 1 && bpp == 8, rgb = (planes == 3 || planes == 4) && bpp == 8;
     if (!(mono || cga || ega || pal8 || rgb))
-        return Image();
+        return Refuse(IK_ERR_FORMAT, "PCX: unsupported depth");
+    // A run holds at most 63 bytes in two: a file too short for its picture is refused before
+    // the picture is allocated.
+    if (int64_t(size - 128) * 63 < int64_t(bytesPerLine) * planes * h * 2)
+        return Refuse(IK_ERR_DATA, "PCX: the file is too short for its picture");
 
     Image out;
     if (rgb) {
@@ -54,7 +60,7 @@ Image DecodePcx(const uchar* data, size_t size, Progress* progress) {
         out.img.setColorTable(table);
     }
     if (out.img.isNull())
-        return Image();
+        return Refuse(IK_ERR_MEMORY, "PCX: out of memory");
 
     const size_t lineBytes = size_t(bytesPerLine) * size_t(planes);
     std::vector<uchar> line(lineBytes);
@@ -68,11 +74,11 @@ Image DecodePcx(const uchar* data, size_t size, Progress* progress) {
         for (size_t i = 0; i < lineBytes; ++i) {
             if (run == 0) {
                 if (p >= end)
-                    return Image();
+                    return Refuse(IK_ERR_DATA, "PCX: the file ends before its picture does");
                 const int b = *p++;
                 if ((b & 0xC0) == 0xC0) {
                     if (p >= end)
-                        return Image();
+                        return Refuse(IK_ERR_DATA, "PCX: the file ends before its picture does");
                     run = b & 0x3F;
                     value = *p++;
                     if (run == 0)

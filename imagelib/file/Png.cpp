@@ -3,20 +3,27 @@
 
 #include <csetjmp>
 #include <png.h>
+#include <sys/stat.h>
 
 namespace ik {
 
 namespace {
 
+// How much picture data libpng reads at a time (its own default).
+constexpr int64_t kPiece = 8192;
+
 struct PngJob {
-    std::FILE* file;
-    Progress* progress;
+    std::FILE* file = nullptr;
+    int64_t size = 0, pos = 0; // of the file, and how far it has been read
+    Progress* progress = nullptr;
     Image out;
     std::vector<png_bytep> rows;
-    int64_t rowsDone = 0, rowsTotal = 0;
+    int64_t rowCalls = 0, rowsTotal = 0; // rows read so far, over all passes
+    bool stopped = false;
 };
 
-void OnPngError(png_structp png, png_const_charp) {
+void OnPngError(png_structp png, png_const_charp message) {
+    Fail(IK_ERR_DATA, QByteArray("PNG: ") + message);
     png_longjmp(png, 1);
 }
 void OnPngWarning(png_structp, png_const_charp) {}
@@ -24,33 +31,30 @@ void OnPngWarning(png_structp, png_const_charp) {}
 void OnRead(png_structp png, png_bytep data, size_t length) {
     auto* job = static_cast<PngJob*>(png_get_io_ptr(png));
     if (std::fread(data, 1, length, job->file) != length)
-        png_error(png, "read past the end of the file");
+        png_error(png, "the file ends early");
+    job->pos += int64_t(length);
+    // Never ask for picture data past the end of the file: a file that ends early then hands
+    // zlib every byte it has, and only the row being decoded at its end is lost.
+    png_set_compression_buffer_size(png,
+                                    size_t(std::clamp<int64_t>(job->size - job->pos, 1, kPiece)));
 }
 
-void OnRow(png_structp png, png_uint_32, int) {
-    auto* job = static_cast<PngJob*>(png_get_io_ptr(png));
-    if (!job)
-        return;
-    ++job->rowsDone;
-    if (job->progress && !job->progress->Step(job->rowsDone, job->rowsTotal))
-        png_longjmp(png, 1);
-}
-
-// Runs inside libpng's error frame: only plain data lives here.
-bool RunPng(png_structp png, png_infop info, PngJob* job) {
-    if (setjmp(png_jmpbuf(png)))
-        return false;
+// Reads the header and sets up the image. Runs inside libpng's error frame: only plain data here.
+bool SetUp(png_structp png, png_infop info, PngJob* job, int* passes) {
     png_set_user_limits(png, IK_MAX_SIDE, IK_MAX_SIDE);
     png_set_chunk_malloc_max(png, 16 * 1024 * 1024);
+    // Every ancillary chunk but tRNS is skipped unread: text, profiles, palettes of suggestions
+    // and the rest allocate what their header declares, up to 2 GB for a few bytes of file, and
+    // the picture needs none of them. (Recognition reads the comment on its own.)
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
     png_read_info(png, info);
     png_uint_32 w = 0, h = 0;
     int depth = 0, colour = 0, interlace = 0;
     png_get_IHDR(png, info, &w, &h, &depth, &colour, &interlace, nullptr, nullptr);
     if (!SizeAllowed(w, h))
-        return false;
+        return Fail(IK_ERR_LIMIT, "PNG: the picture is larger than the library's limit");
     const bool trns = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
     Image& out = job->out;
-    QImage::Format format;
     if (colour == PNG_COLOR_TYPE_PALETTE) {
         png_colorp palette = nullptr;
         int count = 0;
@@ -65,8 +69,7 @@ bool RunPng(png_structp png, png_infop info, PngJob* job) {
                              i < alphaCount ? alpha[i] : 255);
         if (depth < 8)
             png_set_packing(png);
-        format = QImage::Format_Indexed8;
-        out.img = QImage(int(w), int(h), format);
+        out.img = QImage(int(w), int(h), QImage::Format_Indexed8);
         out.img.setColorTable(table);
         out.bpp = depth == 1 ? 1 : depth <= 4 ? 4 : 8;
     } else if (colour == PNG_COLOR_TYPE_GRAY && !trns) {
@@ -99,16 +102,39 @@ bool RunPng(png_structp png, png_infop info, PngJob* job) {
         }
     }
     if (out.img.isNull())
-        return false;
-    png_set_interlace_handling(png);
+        return Fail(IK_ERR_MEMORY, "PNG: out of memory");
+    *passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     if (png_get_rowbytes(png, info) > size_t(out.img.bytesPerLine()))
-        return false;
+        return Fail(IK_ERR_DATA, "PNG: inconsistent row size");
     job->rows.resize(h);
     for (png_uint_32 y = 0; y < h; ++y)
         job->rows[y] = out.img.scanLine(int(y));
-    job->rowsTotal = int64_t(h) * (interlace ? 7 : 1);
-    png_read_image(png, job->rows.data());
+    job->rowsTotal = int64_t(h) * *passes;
+    return true;
+}
+
+// Decodes the rows. An error after some rows were read leaves those in place (the caller shows
+// them); one before any fails.
+bool RunPng(png_structp png, png_infop info, PngJob* job) {
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    int passes = 1;
+    if (!SetUp(png, info, job, &passes))
+        return false;
+    const png_uint_32 h = png_get_image_height(png, info);
+    for (int pass = 0; pass < passes; ++pass) {
+        for (png_uint_32 y = 0; y < h; ++y) {
+            // Rows are read "as displayed": each pass fills the blocks that its pixels stand
+            // for, so that a file that ends early shows its earlier passes enlarged.
+            png_read_row(png, nullptr, job->rows[y]);
+            ++job->rowCalls;
+            if (job->progress && !job->progress->Step(job->rowCalls, job->rowsTotal)) {
+                job->stopped = true;
+                return false;
+            }
+        }
+    }
     png_read_end(png, nullptr);
     return true;
 }
@@ -116,21 +142,43 @@ bool RunPng(png_structp png, png_infop info, PngJob* job) {
 } // namespace
 
 Image DecodePng(const char* path, Progress* progress) {
-    PngJob job{std::fopen(path, "rb"), progress, Image(), {}};
-    if (!job.file)
+    PngJob job;
+    job.file = std::fopen(path, "rb");
+    job.progress = progress;
+    struct stat st {};
+    if (!job.file || ::fstat(fileno(job.file), &st) != 0) {
+        if (job.file)
+            std::fclose(job.file);
+        Fail(IK_ERR_OPEN, "PNG: cannot open the file");
         return Image();
+    }
+    job.size = st.st_size;
     png_structp png =
         png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     bool ok = false;
     if (png && info) {
         png_set_read_fn(png, &job, OnRead);
-        png_set_read_status_fn(png, OnRow);
         ok = RunPng(png, info, &job);
+    } else {
+        Fail(IK_ERR_MEMORY, "PNG: out of memory");
     }
     png_destroy_read_struct(png ? &png : nullptr, info ? &info : nullptr, nullptr);
     std::fclose(job.file);
-    return ok ? std::move(job.out) : Image();
+    if (ok)
+        return std::move(job.out);
+    // A file that ends (or breaks) after some of its rows: what was read, the rest grey. During
+    // the first pass the rows from rowCalls on have nothing; after it, every row has something.
+    if (!job.stopped && job.rowCalls > 0 && !job.out.IsNull()) {
+        const int h = job.out.img.height();
+        if (job.rowCalls < job.rowsTotal) {
+            const int from = int(std::min<int64_t>(job.rowCalls, h));
+            FillMissing(job.out, QRect(0, from, job.out.img.width(), h - from));
+            Note(IK_STATUS_TRUNCATED, "PNG: the file ends early; the rest of the picture is grey");
+        }
+        return std::move(job.out);
+    }
+    return Image();
 }
 
 } // namespace ik

@@ -2,13 +2,13 @@
 // progress window once a row, and returns non-zero only when the whole file was written.
 #include "file/AtomicFile.h"
 #include "file/Formats.h"
+#include "file/TiffOpen.h"
 
 #include <climits>
 #include <csetjmp>
 #include <gif_lib.h>
 #include <jpeglib.h>
 #include <png.h>
-#include <tiffio.h>
 #include <unistd.h>
 
 namespace ik {
@@ -65,7 +65,7 @@ bool SaveBmp(const char* path, const Image& src, Progress& progress) {
     const int64_t offBits = 14 + 40 + 4 * int64_t(colours);
     const int64_t fileSize = offBits + stride * h;
     if (fileSize > 0xFFFFFFFFLL)
-        return false;
+        return Fail(IK_ERR_WRITE, "BMP: the image is too large for the format (4 GB)");
     AtomicFile file(path);
     std::FILE* f = file.Stream();
     if (!f)
@@ -134,6 +134,9 @@ struct JpegErr {
 };
 
 void OnJpegError(j_common_ptr cinfo) {
+    char text[JMSG_LENGTH_MAX] = {};
+    (*cinfo->err->format_message)(cinfo, text);
+    Fail(IK_ERR_WRITE, QByteArray("JPEG: ") + text);
     std::longjmp(reinterpret_cast<JpegErr*>(cinfo->err)->jump, 1);
 }
 
@@ -243,10 +246,10 @@ bool SaveTiff(const char* path, const Image& src, int compressionIndex, const ch
     const int fd = file.TakeFd();
     if (fd < 0)
         return false;
-    TIFF* tif = TIFFFdOpen(fd, path, "w");
+    TIFF* tif = OpenTiff(path, "w", 0, fd);
     if (!tif) {
         ::close(fd);
-        return false;
+        return Fail(IK_ERR_WRITE, "TIFF: cannot start the file");
     }
     const bool palette = img.bpp <= 8 && !scheme.fax;
     const bool alpha = img.bpp == 32 && img.img.hasAlphaChannel();
@@ -333,7 +336,7 @@ bool SaveGif(const char* path, const Image& src, int interlaced, int transparent
         return false;
     const int w = pal.img.width(), h = pal.img.height();
     if (w > 65535 || h > 65535)
-        return false;
+        return Fail(IK_ERR_WRITE, "GIF: the format holds at most 65,535 pixels a side");
     const int colours = std::max(1, pal.img.colorCount());
     int mapBits = 1;
     while ((1 << mapBits) < colours)
@@ -361,7 +364,7 @@ bool SaveGif(const char* path, const Image& src, int interlaced, int transparent
     GifFileType* gif = EGifOpenFileHandle(fd, &error);
     if (!gif) {
         ::close(fd);
-        return false;
+        return Fail(IK_ERR_WRITE, "GIF: cannot start the file");
     }
     ColorMapObject* map = GifMakeMapObject(1 << mapBits, nullptr);
     for (int i = 0; i < (1 << mapBits); ++i) {
@@ -413,7 +416,8 @@ struct PngOut {
     std::vector<png_byte> alpha;
 };
 
-void OnPngWriteError(png_structp png, png_const_charp) {
+void OnPngWriteError(png_structp png, png_const_charp message) {
+    Fail(IK_ERR_WRITE, QByteArray("PNG: ") + message);
     png_longjmp(png, 1);
 }
 void OnPngWriteWarning(png_structp, png_const_charp) {}
@@ -529,13 +533,16 @@ void PcxEncode(const uchar* s, int n, QByteArray& out) {
 bool SavePcx(const char* path, const Image& src, Progress& progress) {
     const int w = src.img.width(), h = src.img.height();
     if (w > 65535 || h > 65535)
-        return false;
+        return Fail(IK_ERR_WRITE, "PCX: the format holds at most 65,535 pixels a side");
     // 1, 4 and 8 bits keep their palette; anything deeper is written as 24 bits.
     const int bpp = src.bpp <= 8 ? src.bpp : 24;
     const int planes = bpp == 24 ? 3 : bpp == 4 ? 4 : 1;
     const int bitsPerPlane = bpp == 8 || bpp == 24 ? 8 : 1;
     int bytesPerLine = (w * bitsPerPlane + 7) / 8;
     bytesPerLine += bytesPerLine & 1;
+    // The header keeps the bytes of a row in 16 bits; a wider row cannot be read back.
+    if (bytesPerLine > 65535)
+        return Fail(IK_ERR_WRITE, "PCX: a row of more than 65,535 bytes does not fit the format");
     const QImage rgb = bpp == 24 ? AsRgb888(src) : QImage();
 
     QByteArray head(128, '\0');
@@ -610,55 +617,71 @@ using namespace ik;
 
 extern "C" {
 
+namespace {
+
+// The end of a save: the reason is the saver's, or that there is no image.
+int Saved(Call& call, const Image* im, bool ok) {
+    if (!im)
+        return call.Done(false, IK_ERR_ARGUMENT, "no such image");
+    return call.Done(ok, IK_ERR_WRITE, "the file cannot be written");
+}
+
+} // namespace
+
 int IKBmpFileSave(const char* path, IKHANDLE image, int, int, const char* caption,
                   const char* message, const char* button) {
+    Call call;
     const Image* im = Get(image);
     Progress progress(caption, message, button);
-    return im && ik::SaveBmp(path, *im, progress) ? 1 : 0;
+    return Saved(call, im, im && ik::SaveBmp(path, *im, progress));
 }
 
 int IKJpegFileSave(const char* path, IKHANDLE image, int progressive, int quality, int subsampling,
                    const char* text, int, const char* caption, const char* message,
                    const char* button) {
+    Call call;
     const Image* im = Get(image);
     Progress progress(caption, message, button);
-    return im && ik::SaveJpeg(path, *im, progressive, quality, subsampling, text, progress) ? 1 : 0;
+    return Saved(call, im,
+                 im && ik::SaveJpeg(path, *im, progressive, quality, subsampling, text, progress));
 }
 
 int IKTiffFileSave(const char* path, IKHANDLE image, int compression, int, int, const char* text,
                    int, int, const char* caption, const char* message, const char* button) {
+    Call call;
     const Image* im = Get(image);
     Progress progress(caption, message, button);
-    return im && ik::SaveTiff(path, *im, compression, text, progress) ? 1 : 0;
+    return Saved(call, im, im && ik::SaveTiff(path, *im, compression, text, progress));
 }
 
 int IKGifFileSave(const char* path, IKHANDLE image, int interlaced, int transparent, int red,
                   int green, int blue, int, int, const char* text, int, const char* caption,
                   const char* message, const char* button) {
+    Call call;
     const Image* im = Get(image);
     Progress progress(caption, message, button);
-    return im && ik::SaveGif(path, *im, interlaced, transparent, red & 0xFF, green & 0xFF,
-                             blue & 0xFF, text, progress)
-               ? 1
-               : 0;
+    return Saved(call, im,
+                 im && ik::SaveGif(path, *im, interlaced, transparent, red & 0xFF, green & 0xFF,
+                                   blue & 0xFF, text, progress));
 }
 
 int IKPcxFileSave(const char* path, IKHANDLE image, int, const char* caption, const char* message,
                   const char* button) {
+    Call call;
     const Image* im = Get(image);
     Progress progress(caption, message, button);
-    return im && ik::SavePcx(path, *im, progress) ? 1 : 0;
+    return Saved(call, im, im && ik::SavePcx(path, *im, progress));
 }
 
 int IKPngFileSave(const char* path, IKHANDLE image, int interlaced, int transparent, int red,
                   int green, int blue, int, int, const char* caption, const char* message,
                   const char* button) {
+    Call call;
     const Image* im = Get(image);
     Progress progress(caption, message, button);
-    return im && ik::SavePng(path, *im, interlaced, transparent, red & 0xFF, green & 0xFF,
-                             blue & 0xFF, progress)
-               ? 1
-               : 0;
+    return Saved(call, im,
+                 im && ik::SavePng(path, *im, interlaced, transparent, red & 0xFF, green & 0xFF,
+                                   blue & 0xFF, progress));
 }
 
 } // extern "C"

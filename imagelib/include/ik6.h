@@ -1,21 +1,50 @@
 /* Quilla's imaging library: the entry points of its four modules.
  *
- *   libik6com     handles, image information, bitmap import, clipboard
+ *   libik6com     handles, image information, bitmap import, clipboard, the status of a call
  *   libik6file    file recognition, loading, Exif information, saving
  *   libik6print   drawing into a QPainter
- *   libik6effect  resizing, colour conversion, sharpening
+ *   libik6effect  resizing, colour conversion, sharpening, orientation
  *
  * All entry points have C linkage and the platform's default calling convention. Paths are UTF-8.
  * Texts in records are NUL-terminated UTF-8, cut at a character boundary to fit their field.
  * An image is named by an opaque 32-bit handle; 0 means no image. Operations that take a caption,
  * a message and a button text show a progress window with a stop button when the three texts are
- * not empty and the operation takes long; stopping makes the operation fail.
+ * not empty, the caller is the GUI thread, and the operation takes long; stopping makes the
+ * operation fail.
  *
  * Images keep a real pixel format: 1, 4 or 8 bits with a palette, 16 bits (5-5-5; 5-6-5 BMP files
  * are kept as 5-6-5), 24 bits, or 32 bits (with alpha where the file had it).
  *
  * Limits: images larger than IK_MAX_PIXELS pixels, or wider or taller than IK_MAX_SIDE, are refused
- * by every decoder and operation before any pixel memory is allocated.
+ * by every decoder and operation before any pixel memory is allocated. A file is also refused
+ * before its pixels are allocated when it cannot hold them: a TIFF whose strips or tiles are too
+ * small for the picture, or a progressive (or multi-scan) JPEG whose scans times pixels exceed
+ * IK_MAX_SCAN_PIXELS. Ancillary chunks of PNG files other than tRNS are skipped unread by the
+ * decoder, whatever length they declare.
+ *
+ * Truncated files: a JPEG (baseline or progressive), PNG (interlaced or not) or GIF (interlaced or
+ * not) that ends early loads with what it holds: the rows it lacks are mid-grey (128, 128, 128;
+ * a CMYK JPEG's are darker), an interlaced or progressive file shows its earlier passes, and the
+ * status of the call is IK_STATUS_TRUNCATED. A file of which nothing decodes fails with
+ * IK_ERR_DATA.
+ *
+ * Status: every entry point except IKGetErrorStatus, IKGetImageType and IKFreeMemory sets the
+ * calling thread's status when it returns: IK_ERR_NONE on success (or a note such as
+ * IK_STATUS_TRUNCATED), else one of the IK_ERR_ codes with a reason in English. IKGetErrorStatus
+ * reads it. Each thread has its own status.
+ *
+ * Threads. These entry points may be called concurrently from any number of threads, as long as
+ * no two threads use the same image at the same time (reading one image from several threads at
+ * once is allowed; freeing it while another thread uses it is not):
+ *   IKFileType, IKFileLoad, IKFileLoadScaled, IKJpegExifInfo,
+ *   IKBmpFileSave, IKJpegFileSave, IKTiffFileSave, IKGifFileSave, IKPcxFileSave, IKPngFileSave
+ *       (each thread writing a different path),
+ *   IKGetImageType, IKFreeMemory, IKDibFromBitmap, IKGetErrorStatus, IKSetProgressDelay,
+ *   IKResize, IKConvertColor, IKSharp, IKOrient.
+ * On any thread but the GUI thread they never create a widget or dispatch events: the progress
+ * texts are then ignored and no progress window appears. Only the GUI thread may call
+ * IKSetToClipBrd (it fails with IK_ERR_THREAD elsewhere) and IKImageOut with a widget's painter
+ * (IKImageOut with a painter on a QImage works on any thread that owns the painter).
  */
 #ifndef QUILLA_IK6_H
 #define QUILLA_IK6_H
@@ -40,17 +69,76 @@ typedef struct {
 
 #define IK_MAX_PIXELS 200000000LL
 #define IK_MAX_SIDE 65535
+/* Scans times pixels of a progressive JPEG: a 100-megapixel camera file has about 10 scans
+ * (1e9); 4e9 leaves ample room and bounds the decoding of a hostile file to well under a second. */
+#define IK_MAX_SCAN_PIXELS 4000000000LL
+/* An Exif thumbnail wider or taller than this is not a thumbnail: it is ignored. */
+#define IK_MAX_THUMBNAIL_SIDE 1024
+
+/* ---- Status of the last call (IKGetErrorStatus) ---- */
+enum {
+    IK_STATUS_TRUNCATED = -1, /* success: the file ended early; the rows it lacked are grey */
+    IK_ERR_NONE = 0,
+    IK_ERR_ARGUMENT = 1, /* no such image, or an argument out of range */
+    IK_ERR_OPEN = 2,     /* the file cannot be opened or read */
+    IK_ERR_FORMAT = 3,   /* not a format the library reads, or a variant it does not */
+    IK_ERR_DATA = 4,     /* damaged data, or a file that ends before any of its picture */
+    IK_ERR_LIMIT = 5,    /* the file or operation would cost more than the limits allow */
+    IK_ERR_MEMORY = 6,   /* out of memory */
+    IK_ERR_STOPPED = 7,  /* the user pressed the progress window's stop button */
+    IK_ERR_WRITE = 8,    /* the file cannot be written, or the format cannot hold the image */
+    IK_ERR_THREAD = 9    /* the operation needs the GUI thread */
+};
+
+/* ---- Named arguments ---- */
+/* IKConvertColor: palette kind for 4 and 8 bits, dithering, and the black-and-white threshold. */
+#define IK_PALETTE_OPTIMAL 0 /* the best palette for the image */
+#define IK_PALETTE_GREY 1    /* grey levels */
+#define IK_DITHER_OFF 0
+#define IK_DITHER_ON 1 /* Floyd-Steinberg error diffusion */
+#define IK_THRESHOLD_MIDDLE 128
+/* IKResize: the resampling kind (the only one there is). */
+#define IK_RESIZE_SMOOTH 1
+/* IKSharp: the corners form a polygon; the option is reserved and passed as IK_SHARP_DEFAULT. */
+#define IK_AREA_POLYGON 2
+#define IK_SHARP_DEFAULT 1
+/* IKImageOut: the preview window's and the thumbnails' drawing (alike in this library). */
+#define IK_OUT_PREVIEW 0
+#define IK_OUT_THUMBNAIL 1
+/* IKTiffFileSave: compression. */
+#define IK_TIFF_NONE 0
+#define IK_TIFF_CCITTRLE 1
+#define IK_TIFF_G3_1D 2
+#define IK_TIFF_G3_2D 3
+#define IK_TIFF_G4 4
+#define IK_TIFF_PACKBITS 5
+#define IK_TIFF_LZW 6
+/* IKJpegFileSave: chroma subsampling. */
+#define IK_JPEG_411 0 /* "4:1:1": chroma halved both ways */
+#define IK_JPEG_422 1 /* chroma halved across */
+#define IK_JPEG_444 2 /* full chroma */
+
+/* Exif orientation (tag 0x0112): how the stored picture must be turned to stand upright. */
+#define IK_ORIENT_NORMAL 1
+#define IK_ORIENT_MIRROR 2 /* mirrored left to right */
+#define IK_ORIENT_ROTATE_180 3
+#define IK_ORIENT_FLIP 4       /* mirrored top to bottom */
+#define IK_ORIENT_TRANSPOSE 5  /* mirrored along the top-left to bottom-right diagonal */
+#define IK_ORIENT_ROTATE_90 6  /* turn 90 degrees clockwise to view */
+#define IK_ORIENT_TRANSVERSE 7 /* mirrored along the top-right to bottom-left diagonal */
+#define IK_ORIENT_ROTATE_270 8 /* turn 90 degrees anticlockwise to view */
 
 /* ---- File-type record (IKFileType): 1,060 bytes, little-endian fields ---- */
 #define IK_FILETYPE_SIZE 1060
-#define IK_FT_WIDTH 12     /* int32 */
-#define IK_FT_HEIGHT 16    /* int32 */
-#define IK_FT_BITCOUNT 20  /* int16: bits per pixel of the file, 0 when unknown */
-#define IK_FT_TYPE 28      /* int16: type code below */
-#define IK_FT_INTERLACE 30 /* int16: non-zero for interlaced GIF/PNG and progressive JPEG */
-#define IK_FT_PANES 32     /* int16: pages of a TIFF, frames of a GIF, 1 otherwise */
-#define IK_FT_FILESIZE 36  /* uint32: file size in bytes (low 32 bits) */
-#define IK_FT_COMMENT 40   /* NUL-terminated text up to the record's end */
+#define IK_FT_WIDTH 12       /* int32 */
+#define IK_FT_HEIGHT 16      /* int32 */
+#define IK_FT_BITCOUNT 20    /* int16: bits per pixel of the file, 0 when unknown */
+#define IK_FT_ORIENTATION 24 /* int16: Exif orientation of a JPEG file, 1..8; 1 when absent */
+#define IK_FT_TYPE 28        /* int16: type code below */
+#define IK_FT_INTERLACE 30   /* int16: non-zero for interlaced GIF/PNG and progressive JPEG */
+#define IK_FT_PANES 32       /* int16: pages of a TIFF, frames of a GIF, 1 otherwise */
+#define IK_FT_FILESIZE 36    /* uint32: file size in bytes (low 32 bits) */
+#define IK_FT_COMMENT 40     /* NUL-terminated text up to the record's end */
 
 /* Type codes. */
 enum {
@@ -92,16 +180,23 @@ enum {
 
 /* ---- Exif record (IKJpegExifInfo): 15,708 bytes ---- */
 #define IK_EXIF_SIZE 15708
-#define IK_EX_MAKER 1070      /* text, up to 1,024 bytes */
-#define IK_EX_MODEL 2094      /* text, up to 1,024 bytes */
-#define IK_EX_THUMBNAIL 12388 /* IKHANDLE of the embedded thumbnail, 0 when none; caller frees */
-#define IK_EX_DATETIME 14504  /* text, up to 52 bytes: DateTimeOriginal, else DateTime */
-#define IK_EX_EXPOSURE 14556  /* uint32 numerator, uint32 denominator */
-#define IK_EX_SHUTTER 14564   /* int32 numerator, int32 denominator (APEX) */
-#define IK_EX_FOCAL 14620     /* uint32 numerator, uint32 denominator */
-#define IK_EX_FNUMBER 14628   /* uint32 numerator, uint32 denominator */
+#define IK_EX_MAKER 1070 /* text, up to 1,024 bytes */
+#define IK_EX_MODEL 2094 /* text, up to 1,024 bytes */
+/* IKHANDLE of the embedded thumbnail (the caller frees it); 0 when there is none, or when it is
+ * wider or taller than IK_MAX_THUMBNAIL_SIDE. */
+#define IK_EX_THUMBNAIL 12388
+#define IK_EX_DATETIME 14504    /* text, up to 52 bytes: DateTimeOriginal, else DateTime */
+#define IK_EX_EXPOSURE 14556    /* uint32 numerator, uint32 denominator */
+#define IK_EX_SHUTTER 14564     /* int32 numerator, int32 denominator (APEX) */
+#define IK_EX_FOCAL 14620       /* uint32 numerator, uint32 denominator */
+#define IK_EX_FNUMBER 14628     /* uint32 numerator, uint32 denominator */
+#define IK_EX_ORIENTATION 14700 /* int16: Exif orientation 1..8; 1 when absent or out of range */
 
 /* ---- libik6com ---- */
+/* The status of the calling thread's last call: its code (IK_ERR_NONE, an IK_ERR_ code, or a note
+ * such as IK_STATUS_TRUNCATED), and its reason copied into reason (size bytes, NUL-terminated;
+ * empty on success) when reason is not null. */
+int IKGetErrorStatus(char* reason, int size);
 int IKFreeMemory(IKHANDLE image); /* 0: does nothing and returns 0 */
 int IKGetImageType(IKHANDLE image, void* record40);
 /* Copies a const QImage* into a new image; its depth follows the QImage's format. */
@@ -153,6 +248,9 @@ IKHANDLE IKConvertColor(IKHANDLE image, int bits, int palette, int dither, int t
 IKHANDLE IKSharp(IKIMAGEREF ref, int two, const IKPOINT* corners, int count, int zero, int option,
                  int strength, int zero2, const char* caption, const char* message,
                  const char* button);
+/* A new image: the given one turned upright according to an Exif orientation (IK_ORIENT_, 1..8).
+ * Orientations 5 to 8 swap width and height. The depth and palette are kept. */
+IKHANDLE IKOrient(IKHANDLE image, int orientation);
 
 #ifdef __cplusplus
 }

@@ -10,7 +10,10 @@
 #include <QPainter>
 #include <cstring>
 
-using namespace ImageLib;
+using ImageLib::Button;
+using ImageLib::Caption;
+using ImageLib::Entries;
+using ImageLib::Message;
 
 namespace {
 
@@ -42,7 +45,7 @@ CImageKit::~CImageKit() {
 
 void CImageKit::Free() {
     if (m_hImage) {
-        if (auto fn = Get<FreeMemoryFn>("IKFreeMemory"))
+        if (auto fn = Entries().IKFreeMemory)
             fn(m_hImage);
         m_hImage = 0;
     }
@@ -59,7 +62,7 @@ bool CImageKit::Load(const QString& path, bool show) {
     SetProgressTexts(show);
     if (GetFileTypeCode(path) != 0) {
         Free();
-        if (auto fn = Get<FileLoadFn>("IKFileLoad")) {
+        if (auto fn = Entries().IKFileLoad) {
             const IKHANDLE h =
                 fn(Utf8(path).constData(), 0, 0, 0, 0, Caption(), Message(), Button());
             if (h) {
@@ -76,7 +79,7 @@ bool CImageKit::Load(const QString& path, bool show) {
 
 bool CImageKit::LoadThumbnail(const QString& path, bool show) {
     if (GetFileTypeCode(path) == IK_TYPE_JPEG_EXIF) {
-        if (auto fn = Get<JpegExifInfoFn>("IKJpegExifInfo")) {
+        if (auto fn = Entries().IKJpegExifInfo) {
             std::vector<char> rec(IK_EXIF_SIZE, 0);
             if (fn(Utf8(path).constData(), rec.data())) {
                 IKHANDLE thumb = 0;
@@ -94,7 +97,7 @@ bool CImageKit::LoadScaled(const QString& path, QSize minSize, QSize* original) 
     SetProgressTexts(false);
     if (GetFileTypeCode(path) != 0) {
         Free();
-        if (auto fn = Get<FileLoadScaledFn>("IKFileLoadScaled")) {
+        if (auto fn = Entries().IKFileLoadScaled) {
             int32_t w = 0, h = 0;
             const IKHANDLE handle =
                 fn(Utf8(path).constData(), minSize.width(), minSize.height(), &w, &h);
@@ -119,7 +122,7 @@ bool CImageKit::LoadForThumbnail(const QString& path, QSize box, QSize* original
     char rec[IK_FILETYPE_SIZE] = {};
     const int type = GetFileTypeCode(path, rec);
     if (type == IK_TYPE_JPEG_EXIF) {
-        if (auto fn = Get<JpegExifInfoFn>("IKJpegExifInfo")) {
+        if (auto fn = Entries().IKJpegExifInfo) {
             std::vector<char> exif(IK_EXIF_SIZE, 0);
             if (fn(Utf8(path).constData(), exif.data())) {
                 IKHANDLE thumb = 0;
@@ -163,28 +166,28 @@ bool CImageKit::LoadByPlugin(const QString& path) {
         LocalFree(info.hInfo);
     // A picture the library cannot take still counts as loaded; the object then holds no image.
     if (!picture.isNull())
-        if (auto fn = Get<DibFromBitmapFn>("IKDibFromBitmap"))
+        if (auto fn = Entries().IKDibFromBitmap)
             m_hImage = fn(&picture, 0);
     return true;
 }
 
 bool CImageKit::SaveBmp(const QString& path, bool show) {
     SetProgressTexts(show);
-    auto fn = Get<BmpFileSaveFn>("IKBmpFileSave");
+    auto fn = Entries().IKBmpFileSave;
     return fn && fn(Utf8(path).constData(), m_hImage, 0, 0, Caption(), Message(), Button()) != 0;
 }
 
 bool CImageKit::SaveJpeg(const QString& path, int quality, int progressive, int subsampling,
                          bool show) {
     SetProgressTexts(show);
-    auto fn = Get<JpegFileSaveFn>("IKJpegFileSave");
+    auto fn = Entries().IKJpegFileSave;
     return fn && fn(Utf8(path).constData(), m_hImage, progressive, quality, subsampling, "", 0,
                     Caption(), Message(), Button()) != 0;
 }
 
 bool CImageKit::SaveTiff(const QString& path, int compression, bool show) {
     SetProgressTexts(show);
-    auto fn = Get<TiffFileSaveFn>("IKTiffFileSave");
+    auto fn = Entries().IKTiffFileSave;
     return fn && fn(Utf8(path).constData(), m_hImage, compression, 0, 0, "", 0, 0, Caption(),
                     Message(), Button()) != 0;
 }
@@ -192,7 +195,7 @@ bool CImageKit::SaveTiff(const QString& path, int compression, bool show) {
 bool CImageKit::SaveGif(const QString& path, int interlaced, int transparent, unsigned colour,
                         bool show) {
     SetProgressTexts(show);
-    auto fn = Get<GifFileSaveFn>("IKGifFileSave");
+    auto fn = Entries().IKGifFileSave;
     return fn && fn(Utf8(path).constData(), m_hImage, interlaced, transparent, int(colour & 0xFF),
                     int((colour >> 8) & 0xFF), int((colour >> 16) & 0xFF), 0, 0, "", 0, Caption(),
                     Message(), Button()) != 0;
@@ -200,21 +203,21 @@ bool CImageKit::SaveGif(const QString& path, int interlaced, int transparent, un
 
 bool CImageKit::SavePcx(const QString& path, bool show) {
     SetProgressTexts(show);
-    auto fn = Get<PcxFileSaveFn>("IKPcxFileSave");
+    auto fn = Entries().IKPcxFileSave;
     return fn && fn(Utf8(path).constData(), m_hImage, 0, Caption(), Message(), Button()) != 0;
 }
 
 bool CImageKit::SavePng(const QString& path, int interlaced, int transparent, unsigned colour,
                         int extra, bool show) {
     SetProgressTexts(show);
-    auto fn = Get<PngFileSaveFn>("IKPngFileSave");
+    auto fn = Entries().IKPngFileSave;
     return fn && fn(Utf8(path).constData(), m_hImage, interlaced, transparent, int(colour & 0xFF),
                     int((colour >> 8) & 0xFF), int((colour >> 16) & 0xFF), extra, 0, Caption(),
                     Message(), Button()) != 0;
 }
 
 bool CImageKit::Draw(QPainter* dc, int width, int height, int mode) {
-    auto fn = Get<ImageOutFn>("IKImageOut");
+    auto fn = Entries().IKImageOut;
     if (!fn || !dc)
         return false;
     const QSize own = GetSize();
@@ -237,7 +240,7 @@ bool CImageKit::DrawAt(QPainter* dc, int x, int y, int width, int height, int mo
 }
 
 QSize CImageKit::GetSize() const {
-    auto fn = Get<GetImageTypeFn>("IKGetImageType");
+    auto fn = Entries().IKGetImageType;
     char rec[IK_IMAGETYPE_SIZE] = {};
     if (!fn || !fn(m_hImage, rec))
         return QSize(0, 0);
@@ -248,7 +251,7 @@ QSize CImageKit::GetSize() const {
 }
 
 int CImageKit::GetBitCount() const {
-    auto fn = Get<GetImageTypeFn>("IKGetImageType");
+    auto fn = Entries().IKGetImageType;
     char rec[IK_IMAGETYPE_SIZE] = {};
     if (!fn || !fn(m_hImage, rec))
         return 0;
@@ -261,11 +264,11 @@ bool CImageKit::Resize(int width, int height, bool show) {
     if (!m_hImage)
         return false;
     SetProgressTexts(show);
-    auto fn = Get<ResizeFn>("IKResize");
+    auto fn = Entries().IKResize;
     if (!fn)
         return false;
-    const IKIMAGEREF r =
-        fn(IKIMAGEREF{m_hImage, 0}, width, height, 1, 0, Caption(), Message(), Button());
+    const IKIMAGEREF r = fn(IKIMAGEREF{m_hImage, 0}, width, height, IK_RESIZE_SMOOTH, 0, Caption(),
+                            Message(), Button());
     if (!r.image)
         return false;
     Attach(r.image);
@@ -277,9 +280,9 @@ bool CImageKit::Sharpen(int strength, int left, int top, int right, int bottom, 
     SetProgressTexts(show);
     const IKPOINT corners[4] = {{left, top}, {right, top}, {right, bottom}, {left, bottom}};
     IKHANDLE h = 0;
-    if (auto fn = Get<SharpFn>("IKSharp"))
-        h = fn(IKIMAGEREF{m_hImage, 0}, 2, corners, 4, 0, option, strength, 0, Caption(), Message(),
-               Button());
+    if (auto fn = Entries().IKSharp)
+        h = fn(IKIMAGEREF{m_hImage, 0}, IK_AREA_POLYGON, corners, 4, 0, option, strength, 0,
+               Caption(), Message(), Button());
     if (!h) {
         QuillaMessageBox(nullptr, QStringLiteral("処理が失敗しました"), MB_OK);
         return false;
@@ -290,10 +293,24 @@ bool CImageKit::Sharpen(int strength, int left, int top, int right, int bottom, 
 
 bool CImageKit::ConvertColor(int bits, int palette, int dither, bool show) {
     SetProgressTexts(show);
-    auto fn = Get<ConvertColorFn>("IKConvertColor");
+    auto fn = Entries().IKConvertColor;
     if (!fn)
         return false;
-    const IKHANDLE h = fn(m_hImage, bits, palette, dither, 128, 0, Caption(), Message(), Button());
+    const IKHANDLE h =
+        fn(m_hImage, bits, palette, dither, IK_THRESHOLD_MIDDLE, 0, Caption(), Message(), Button());
+    if (!h)
+        return false;
+    Attach(h);
+    return true;
+}
+
+bool CImageKit::Orient(int orientation) {
+    if (!m_hImage)
+        return false;
+    if (orientation == IK_ORIENT_NORMAL)
+        return true;
+    auto fn = Entries().IKOrient;
+    const IKHANDLE h = fn ? fn(m_hImage, orientation) : 0;
     if (!h)
         return false;
     Attach(h);
@@ -301,7 +318,7 @@ bool CImageKit::ConvertColor(int bits, int palette, int dither, bool show) {
 }
 
 bool CImageKit::CopyToClipboard(QWidget* owner) {
-    auto fn = Get<SetToClipBrdFn>("IKSetToClipBrd");
+    auto fn = Entries().IKSetToClipBrd;
     return fn && fn(owner, m_hImage, 0, "", "", "") != 0;
 }
 
@@ -315,7 +332,7 @@ bool IsImageFile(const QString& path) {
 int GetFileTypeCode(const QString& path, void* record) {
     if (!IsLibraryExtension(ExtensionOf(path)))
         return 0;
-    auto fn = Get<FileTypeFn>("IKFileType");
+    auto fn = Entries().IKFileType;
     if (!fn)
         return 0;
     char local[IK_FILETYPE_SIZE];

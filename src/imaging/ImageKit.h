@@ -45,7 +45,8 @@ public:
     bool SavePng(const QString& path, int interlaced, int transparent, unsigned colour, int extra,
                  bool show);
 
-    // Draws into (0, 0, width, height) of the painter; -1 stands for the image's own size.
+    // Draws into (0, 0, width, height) of the painter; -1 stands for the image's own size. The
+    // mode is IK_OUT_PREVIEW or IK_OUT_THUMBNAIL.
     bool Draw(QPainter* dc, int width, int height, int mode);
     // Draws with the painter's origin moved to (x, y), which is put back afterwards.
     bool DrawAt(QPainter* dc, int x, int y, int width, int height, int mode);
@@ -54,9 +55,14 @@ public:
     int GetBitCount() const;
 
     bool Resize(int width, int height, bool show);
-    // Shows "処理が失敗しました" when the library fails.
+    // Shows "処理が失敗しました" when the library fails. The option is IK_SHARP_DEFAULT.
     bool Sharpen(int strength, int left, int top, int right, int bottom, int option, bool show);
+    // palette is IK_PALETTE_OPTIMAL or IK_PALETTE_GREY, dither IK_DITHER_OFF or IK_DITHER_ON.
     bool ConvertColor(int bits, int palette, int dither, bool show);
+    // Turns the image upright by an Exif orientation (IK_ORIENT_NORMAL to IK_ORIENT_ROTATE_270);
+    // 5 to 8 swap width and height. Fails, keeping the image, when there is none or the library
+    // fails.
+    bool Orient(int orientation);
     bool CopyToClipboard(QWidget* owner);
 
     // Takes ownership of a handle (the previous image is released).

@@ -95,53 +95,17 @@ std::vector<Module>& Modules() {
           "IKSetDevModeInfo"},
          {}},
         {"libik6effect.so",
-         {"IKAntiAlias",
-          "IKCustomFilter",
-          "IKEmboss",
-          "IKMosaic",
-          "IKOutline",
-          "IKRemoveNoise",
-          "IKBlur",
-          "IKSharp",
-          "IKChroma",
-          "IKConvertColor",
-          "IKRGBLevel",
-          "IKRGBGamma",
-          "IKRGBSpline",
-          "IKRGBRev",
-          "IKSetGray",
-          "IKYCCLevel",
-          "IKYCCGamma",
-          "IKYCCSpline",
-          "IKYCCRev",
-          "IKSetSecretImage",
-          "IKCheckSecretImage",
-          "IKAffine",
-          "IKPanorama",
-          "IKSelectImage",
-          "IKAutoSelectImage",
-          "IKResize",
-          "IKRotation",
-          "IKSelectImageEx",
-          "IKAutoSelectImageEx",
-          "IKResizeEx",
-          "IKRotationEx",
-          "IKPasteImage",
-          "IKLayer",
-          "IKRipple",
-          "IKWhirlPinch",
-          "IKWaves",
-          "IKOilPaint",
-          "IKCanvas",
-          "IKLens",
-          "IKMotionBlur",
-          "IKGlassTile",
-          "IKStartDibAccess",
-          "IKEndDibAccess",
-          "IKGetDibPixel",
-          "IKSetDibPixel",
-          "IKUnifyColor",
-          "IKCutRectImage"},
+         {"IKAntiAlias", "IKCustomFilter", "IKEmboss", "IKMosaic", "IKOutline", "IKRemoveNoise",
+          "IKBlur", "IKSharp", "IKChroma", "IKConvertColor", "IKRGBLevel", "IKRGBGamma",
+          "IKRGBSpline", "IKRGBRev", "IKSetGray", "IKYCCLevel", "IKYCCGamma", "IKYCCSpline",
+          "IKYCCRev", "IKSetSecretImage", "IKCheckSecretImage", "IKAffine", "IKPanorama",
+          "IKSelectImage", "IKAutoSelectImage", "IKResize", "IKRotation", "IKSelectImageEx",
+          "IKAutoSelectImageEx", "IKResizeEx", "IKRotationEx", "IKPasteImage", "IKLayer",
+          "IKRipple", "IKWhirlPinch", "IKWaves", "IKOilPaint", "IKCanvas", "IKLens", "IKMotionBlur",
+          "IKGlassTile", "IKStartDibAccess", "IKEndDibAccess", "IKGetDibPixel", "IKSetDibPixel",
+          "IKUnifyColor", "IKCutRectImage",
+          // Turning a picture upright by its Exif orientation, an addition of this library.
+          "IKOrient"},
          {}},
     };
     return modules;
@@ -153,7 +117,10 @@ std::unordered_map<std::string, void*>& Index() {
     return index;
 }
 
-char g_caption[60], g_message[60], g_button[60];
+ImageLib::EntryPoints g_entries;
+
+// The progress texts of each thread.
+thread_local char t_caption[60], t_message[60], t_button[60];
 
 void CopyText(char* dst, const char* text) {
     std::strncpy(dst, text, 59);
@@ -162,7 +129,7 @@ void CopyText(char* dst, const char* text) {
 
 } // namespace
 
-void LoadImageLibraryFrom(const QString& folder) {
+QStringList LoadImageLibraryFrom(const QString& folder) {
     Index().clear();
     for (Module& m : Modules()) {
         // Empty the whole table first; fill it only from a module that loaded.
@@ -175,28 +142,54 @@ void LoadImageLibraryFrom(const QString& folder) {
             Index()[m.names[i]] = m.entries[i];
         }
     }
+    // The program's entry points, typed, from the slots just filled.
+    QStringList missing;
+    g_entries = ImageLib::EntryPoints();
+#define QUILLA_IK_RESOLVE(name)                                                                    \
+    g_entries.name = reinterpret_cast<decltype(g_entries.name)>(ImageLib::Slot(#name));            \
+    if (!g_entries.name)                                                                           \
+        missing << QStringLiteral(#name);
+    QUILLA_IK_ENTRY_POINTS(QUILLA_IK_RESOLVE)
+#undef QUILLA_IK_RESOLVE
+    return missing;
 }
 
-void LoadImageLibrary() {
-    LoadImageLibraryFrom(QCoreApplication::applicationDirPath());
+QStringList LoadImageLibrary() {
+    return LoadImageLibraryFrom(QCoreApplication::applicationDirPath());
 }
 
 void SetProgressTexts(bool show) {
-    CopyText(g_caption, show ? "処理中" : "");
-    CopyText(g_message, show ? "処理中です..." : "");
-    CopyText(g_button, show ? "中止" : "");
+    CopyText(t_caption, show ? "処理中" : "");
+    CopyText(t_message, show ? "処理中です..." : "");
+    CopyText(t_button, show ? "中止" : "");
 }
 
 namespace ImageLib {
 
+const EntryPoints& Entries() {
+    return g_entries;
+}
+
 const char* Caption() {
-    return g_caption;
+    return t_caption;
 }
 const char* Message() {
-    return g_message;
+    return t_message;
 }
 const char* Button() {
-    return g_button;
+    return t_button;
+}
+
+QString LastError(int* code) {
+    char reason[512] = {};
+    const int status = g_entries.IKGetErrorStatus
+                           ? g_entries.IKGetErrorStatus(reason, sizeof reason)
+                           : IK_ERR_ARGUMENT;
+    if (code)
+        *code = status;
+    if (!g_entries.IKGetErrorStatus)
+        return QStringLiteral("the imaging library is not loaded");
+    return QString::fromUtf8(reason);
 }
 
 void* Slot(const char* name) {

@@ -4,58 +4,66 @@
 #include "ik6.h"
 
 #include <QString>
+#include <QStringList>
 
-// Loads the modules from the executable's folder and fills the entry-point tables. Nothing is
-// reported: a missing module or name leaves empty slots, and every operation that needs an empty
-// slot then fails instead of calling it.
-void LoadImageLibrary();
+// Loads the modules from the executable's folder, fills the entry-point tables and resolves the
+// entry points the program calls. Returns the names of those that were not found (empty when the
+// library is complete); the program carries on either way, and every operation whose entry point
+// is missing fails instead of calling it. Call it before any other thread uses the library.
+QStringList LoadImageLibrary();
 // The same from another folder (tests use it to load from a folder without modules).
-void LoadImageLibraryFrom(const QString& folder);
+QStringList LoadImageLibraryFrom(const QString& folder);
 
 // Makes the three progress texts "処理中", "処理中です...", "中止" when show is set, else empty.
+// The texts belong to the calling thread: a worker's stay empty unless it sets them, and the
+// library shows a progress window on the GUI thread only.
 void SetProgressTexts(bool show);
+
+// Every entry point the program calls. Each is named once: the field, the name it is looked up by
+// and its type all come from the declaration in ik6.h, so a name that the header does not declare
+// does not compile, and one that the modules do not export is reported by the loader.
+#define QUILLA_IK_ENTRY_POINTS(X)                                                                  \
+    X(IKFreeMemory)                                                                                \
+    X(IKGetImageType)                                                                              \
+    X(IKGetErrorStatus)                                                                            \
+    X(IKDibFromBitmap)                                                                             \
+    X(IKSetToClipBrd)                                                                              \
+    X(IKFileType)                                                                                  \
+    X(IKFileLoad)                                                                                  \
+    X(IKFileLoadScaled)                                                                            \
+    X(IKJpegExifInfo)                                                                              \
+    X(IKBmpFileSave)                                                                               \
+    X(IKJpegFileSave)                                                                              \
+    X(IKTiffFileSave)                                                                              \
+    X(IKGifFileSave)                                                                               \
+    X(IKPcxFileSave)                                                                               \
+    X(IKPngFileSave)                                                                               \
+    X(IKImageOut)                                                                                  \
+    X(IKResize)                                                                                    \
+    X(IKConvertColor)                                                                              \
+    X(IKSharp)                                                                                     \
+    X(IKOrient)
 
 namespace ImageLib {
 
-// The progress texts as the library takes them.
+// The entry points as typed function pointers, resolved once at load; null when missing.
+struct EntryPoints {
+#define QUILLA_IK_FIELD(name) decltype(&::name) name = nullptr;
+    QUILLA_IK_ENTRY_POINTS(QUILLA_IK_FIELD)
+#undef QUILLA_IK_FIELD
+};
+const EntryPoints& Entries();
+
+// The calling thread's progress texts as the library takes them.
 const char* Caption();
 const char* Message();
 const char* Button();
 
-// The entry point of that name, or null when its slot is empty.
+// The slot of any name of the modules' tables (filled or empty), or null for a name no table has.
 void* Slot(const char* name);
 
-// Typed entry points of the library (null when missing).
-using FreeMemoryFn = int (*)(IKHANDLE);
-using GetImageTypeFn = int (*)(IKHANDLE, void*);
-using DibFromBitmapFn = IKHANDLE (*)(const void*, int);
-using SetToClipBrdFn = int (*)(void*, IKHANDLE, int, const char*, const char*, const char*);
-using FileTypeFn = int (*)(const char*, int, void*);
-using FileLoadFn = IKHANDLE (*)(const char*, int, int, int, int, const char*, const char*,
-                                const char*);
-using FileLoadScaledFn = IKHANDLE (*)(const char*, int, int, int32_t*, int32_t*);
-using JpegExifInfoFn = int (*)(const char*, void*);
-using BmpFileSaveFn = int (*)(const char*, IKHANDLE, int, int, const char*, const char*,
-                              const char*);
-using JpegFileSaveFn = int (*)(const char*, IKHANDLE, int, int, int, const char*, int, const char*,
-                               const char*, const char*);
-using TiffFileSaveFn = int (*)(const char*, IKHANDLE, int, int, int, const char*, int, int,
-                               const char*, const char*, const char*);
-using GifFileSaveFn = int (*)(const char*, IKHANDLE, int, int, int, int, int, int, int, const char*,
-                              int, const char*, const char*, const char*);
-using PcxFileSaveFn = int (*)(const char*, IKHANDLE, int, const char*, const char*, const char*);
-using PngFileSaveFn = int (*)(const char*, IKHANDLE, int, int, int, int, int, int, int, const char*,
-                              const char*, const char*);
-using ImageOutFn = int (*)(void*, IKHANDLE, const IKRECT*, int, int, int);
-using ResizeFn = IKIMAGEREF (*)(IKIMAGEREF, int, int, int, int, const char*, const char*,
-                                const char*);
-using ConvertColorFn = IKHANDLE (*)(IKHANDLE, int, int, int, int, int, const char*, const char*,
-                                    const char*);
-using SharpFn = IKHANDLE (*)(IKIMAGEREF, int, const IKPOINT*, int, int, int, int, int, const char*,
-                             const char*, const char*);
-
-template <class Fn> Fn Get(const char* name) {
-    return reinterpret_cast<Fn>(Slot(name));
-}
+// The reason the calling thread's last library call failed ("" after a success), and its status
+// code through *code when given.
+QString LastError(int* code = nullptr);
 
 } // namespace ImageLib

@@ -59,9 +59,4 @@ bool SubFolders(const QString& folder, bool firstOnly, QStringList& out) {
     return true;
 }
 
-bool Exists(const QString& path) {
-    struct stat st {};
-    return ::stat(FileNames::ToNative(path).constData(), &st) == 0;
-}
-
 } // namespace DirList

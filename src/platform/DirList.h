@@ -26,7 +26,4 @@ bool ForEachFile(const QString& folder, const std::function<bool(const QString&)
 // read.
 bool SubFolders(const QString& folder, bool firstOnly, QStringList& out);
 
-// True when something of that name exists (a dangling link does not count).
-bool Exists(const QString& path);
-
 } // namespace DirList

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QUrl>
 #include <cerrno>
+#include <cstring>
 #include <iconv.h>
 #include <unistd.h>
 
@@ -144,6 +145,8 @@ bool SetCurrentDir(const QString& path) {
 }
 
 QByteArray ToFileUrl(const QString& path) {
+    // Escaped as GLib escapes file names, so that the address is the one other programs compute
+    // for the same file (the shared thumbnail cache names entries after it).
     static const char hex[] = "0123456789ABCDEF";
     const QByteArray bytes = ToNative(path);
     QByteArray out("file://");
@@ -151,8 +154,7 @@ QByteArray ToFileUrl(const QString& path) {
     for (const char ch : bytes) {
         const uchar c = uchar(ch);
         const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                           (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~' ||
-                           c == '/';
+                           (c >= '0' && c <= '9') || (c && std::strchr("!$&'()*+,-./:=@_~", c));
         if (plain) {
             out += char(c);
         } else {
@@ -206,6 +208,12 @@ CCp932Encoder::~CCp932Encoder() {
 }
 
 std::optional<QByteArray> CCp932Encoder::Encode(const QString& text) {
+    // Plain ASCII is the same in code page 932: most names never need the converter.
+    bool ascii = true;
+    for (QChar c : text)
+        ascii = ascii && c.unicode() < 0x80;
+    if (ascii)
+        return text.toLatin1();
     return Convert(iconv_t(m_cd), text);
 }
 

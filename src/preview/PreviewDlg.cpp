@@ -164,7 +164,7 @@ void CPreviewDlg::paintEvent(QPaintEvent*) {
         return;
     QPainter p(this);
     p.translate(0, m_menu->sizeHint().height());
-    m_image.Draw(&p, -1, -1, 0);
+    m_image.Draw(&p, -1, -1, IK_OUT_PREVIEW);
 }
 
 void CPreviewDlg::Close() {

@@ -18,13 +18,13 @@ IKHANDLE CPreviewWnd::LoadFitted(const QString& path) {
         return 0;
     }
     if (s_bFineMode || m_image.GetBitCount() < 16)
-        m_image.ConvertColor(32, 0, 1, false);
+        m_image.ConvertColor(32, IK_PALETTE_OPTIMAL, IK_DITHER_ON, false);
     if (original.width() > aw || original.height() > ah) {
         const QSize fitted = FittedSize(original, QSize(aw, ah));
         if (fitted != m_image.GetSize())
             m_image.Resize(fitted.width(), fitted.height(), false);
         if (s_bFineMode)
-            m_image.Sharpen(10, 0, 0, fitted.width(), fitted.height(), 1, false);
+            m_image.Sharpen(10, 0, 0, fitted.width(), fitted.height(), IK_SHARP_DEFAULT, false);
     } else if (m_image.GetSize() != original) {
         // A reduced decode of a picture that fits: bring it to its own size.
         m_image.Resize(original.width(), original.height(), false);
@@ -40,5 +40,6 @@ void CPreviewWnd::DrawCentered(QPainter* dc, QPoint clientOrigin) {
     // Integer division rounding toward zero; negative when the picture is larger.
     const int x = (client.width() - size.width()) / 2;
     const int y = (client.height() - size.height()) / 2;
-    m_image.DrawAt(dc, clientOrigin.x() + x, clientOrigin.y() + y, size.width(), size.height(), 1);
+    m_image.DrawAt(dc, clientOrigin.x() + x, clientOrigin.y() + y, size.width(), size.height(),
+                   IK_OUT_THUMBNAIL);
 }

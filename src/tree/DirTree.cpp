@@ -2,6 +2,7 @@
 
 #include "platform/DirList.h"
 #include "platform/FileNames.h"
+#include "platform/Files.h"
 #include "platform/MsgBox.h"
 #include "platform/Profile.h"
 #include "platform/Settings.h"
@@ -319,7 +320,7 @@ QTreeWidgetItem* CDirTree::FindFavourite(const QString& path) const {
 }
 
 QTreeWidgetItem* CDirTree::AddFavourite(const QString& path) {
-    if (!m_favourites || path.isEmpty() || !DirList::Exists(path) || FindFavourite(path))
+    if (!m_favourites || path.isEmpty() || !Files::Exists(path) || FindFavourite(path))
         return nullptr;
     const int n = m_favourites->childCount();
     QTreeWidgetItem* item =

@@ -8,8 +8,6 @@
 
 #include <QApplication>
 #include <QPainter>
-#include <QProgressDialog>
-#include <QTimer>
 
 using namespace testimg;
 
@@ -73,7 +71,7 @@ TEST_F(Binding, LoadSizeDepthDraw) {
     ASSERT_TRUE(kit.Load(Png("a.png", 30, 20), false));
     EXPECT_EQ(kit.GetSize(), QSize(30, 20));
     EXPECT_EQ(kit.GetBitCount(), 24);
-    EXPECT_TRUE(kit.ConvertColor(8, 0, 1, false));
+    EXPECT_TRUE(kit.ConvertColor(8, IK_PALETTE_OPTIMAL, IK_DITHER_ON, false));
     EXPECT_EQ(kit.GetBitCount(), 8);
     EXPECT_TRUE(kit.Resize(15, 10, false));
     EXPECT_EQ(kit.GetSize(), QSize(15, 10));
@@ -81,7 +79,7 @@ TEST_F(Binding, LoadSizeDepthDraw) {
     canvas.fill(Qt::white);
     {
         QPainter p(&canvas);
-        EXPECT_TRUE(kit.DrawAt(&p, 5, 6, -1, -1, 1));
+        EXPECT_TRUE(kit.DrawAt(&p, 5, 6, -1, -1, IK_OUT_THUMBNAIL));
         EXPECT_EQ(p.transform(), QTransform()); // the origin is put back
     }
     EXPECT_EQ(canvas.pixel(5, 6), qRgb(10, 200, 30));
@@ -150,7 +148,8 @@ TEST_F(Binding, MissingModulesMakeEveryOperationFailWithoutACrash) {
     CImageKit other;
     EXPECT_FALSE(other.Load(Dir().filePath("a.png"), false));
     EXPECT_FALSE(kit.Resize(4, 4, false));
-    EXPECT_FALSE(kit.ConvertColor(8, 0, 1, false));
+    EXPECT_FALSE(kit.ConvertColor(8, IK_PALETTE_OPTIMAL, IK_DITHER_ON, false));
+    EXPECT_FALSE(kit.Orient(IK_ORIENT_ROTATE_90));
     EXPECT_FALSE(kit.SaveBmp(Dir().filePath("x.bmp"), false));
     EXPECT_EQ(kit.GetSize(), QSize(0, 0));
     EXPECT_EQ(GetFileTypeCode(Dir().filePath("a.png")), 0);
@@ -159,26 +158,64 @@ TEST_F(Binding, MissingModulesMakeEveryOperationFailWithoutACrash) {
         boxes.push_back(r);
         return IDOK;
     });
-    EXPECT_FALSE(kit.Sharpen(10, 0, 0, 8, 8, 1, false));
+    EXPECT_FALSE(kit.Sharpen(10, 0, 0, 8, 8, IK_SHARP_DEFAULT, false));
     SetMessageBoxResponder(old);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, QStringLiteral("処理が失敗しました"));
     QImage canvas(4, 4, QImage::Format_RGB32);
     QPainter p(&canvas);
-    EXPECT_FALSE(kit.Draw(&p, -1, -1, 0));
+    EXPECT_FALSE(kit.Draw(&p, -1, -1, IK_OUT_PREVIEW));
     // Loaded again, the same object works.
     LoadImageLibrary();
     EXPECT_EQ(kit.GetSize(), QSize(8, 8));
 }
 
-TEST_F(Binding, EntryPointsAreLookedUpByName) {
-    for (const char* name : {"IKFreeMemory", "IKGetImageType", "IKDibFromBitmap", "IKSetToClipBrd",
-                             "IKFileType", "IKFileLoad", "IKJpegExifInfo", "IKImageOut", "IKResize",
-                             "IKConvertColor", "IKSharp", "IKFileLoadScaled"})
-        EXPECT_NE(ImageLib::Slot(name), nullptr) << name;
-    // Names the library does not have stay empty.
+TEST_F(Binding, EntryPointsAreResolvedOnceIntoTypedPointers) {
+    // The library has every entry point the program calls.
+    EXPECT_EQ(LoadImageLibrary(), QStringList());
+    const ImageLib::EntryPoints& e = ImageLib::Entries();
+    // Each typed pointer is the slot of its own name in the modules' tables.
+    EXPECT_EQ(reinterpret_cast<void*>(e.IKFileLoad), ImageLib::Slot("IKFileLoad"));
+    EXPECT_EQ(reinterpret_cast<void*>(e.IKFileLoadScaled), ImageLib::Slot("IKFileLoadScaled"));
+    EXPECT_EQ(reinterpret_cast<void*>(e.IKGetErrorStatus), ImageLib::Slot("IKGetErrorStatus"));
+    EXPECT_EQ(reinterpret_cast<void*>(e.IKOrient), ImageLib::Slot("IKOrient"));
+    EXPECT_EQ(reinterpret_cast<void*>(e.IKSharp), ImageLib::Slot("IKSharp"));
+    // and is the function the header declares (the test is linked to the modules too).
+    EXPECT_EQ(e.IKFileType, &IKFileType);
+    EXPECT_EQ(e.IKResize, &IKResize);
+    EXPECT_EQ(e.IKFreeMemory, &IKFreeMemory);
+    // Names the library does not have stay empty; a name no table has has no slot.
     EXPECT_EQ(ImageLib::Slot("IKRotation"), nullptr);
     EXPECT_EQ(ImageLib::Slot("IKScanExec"), nullptr);
+    EXPECT_EQ(ImageLib::Slot("IKFileLaod"), nullptr);
+    // Without the modules, the loader names every entry point the program would miss.
+    QTemporaryDir empty;
+    const QStringList missing = LoadImageLibraryFrom(empty.path());
+    EXPECT_EQ(missing.size(), 20);
+    EXPECT_TRUE(missing.contains("IKFileLoad"));
+    EXPECT_TRUE(missing.contains("IKOrient"));
+    EXPECT_EQ(ImageLib::Entries().IKFileLoad, nullptr);
+    EXPECT_EQ(ImageLib::LastError(), QStringLiteral("the imaging library is not loaded"));
+}
+
+TEST_F(Binding, TheReasonOfAFailureIsKept) {
+    CImageKit kit;
+    int code = 0;
+    EXPECT_FALSE(kit.Load(WriteBytes(Dir(), "junk.png", "not an image"), false));
+    EXPECT_FALSE(ImageLib::LastError(&code).isEmpty());
+    EXPECT_EQ(code, IK_ERR_FORMAT);
+    EXPECT_FALSE(kit.Load(Dir().filePath("missing.png"), false));
+    EXPECT_TRUE(ImageLib::LastError(&code).startsWith("cannot open the file"));
+    EXPECT_EQ(code, IK_ERR_OPEN);
+    ASSERT_TRUE(kit.Load(Png("a.png", 8, 8), false));
+    EXPECT_EQ(ImageLib::LastError(&code), QString());
+    EXPECT_EQ(code, IK_ERR_NONE);
+    // Orientation through the wrapper: a turn swaps the sides; with no image it fails.
+    ASSERT_TRUE(kit.Load(Png("b.png", 8, 5), false));
+    EXPECT_TRUE(kit.Orient(IK_ORIENT_ROTATE_270));
+    EXPECT_EQ(kit.GetSize(), QSize(5, 8));
+    CImageKit none;
+    EXPECT_FALSE(none.Orient(IK_ORIENT_ROTATE_90));
 }
 
 TEST_F(Binding, ProgressTextsAndTheStopButton) {
@@ -189,24 +226,22 @@ TEST_F(Binding, ProgressTextsAndTheStopButton) {
     SetProgressTexts(false);
     EXPECT_STREQ(ImageLib::Caption(), "");
 
-    // A long load with the window shown at once; pressing stop fails it.
+    // A long load with the window shown at once; pressing stop fails it, with that reason.
     const QString big = Png("big.png", 3000, 3000);
     IKSetProgressDelay(0);
-    QString caption, label;
-    QTimer poll;
-    poll.setInterval(5);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (auto* dlg = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget())) {
-            caption = dlg->windowTitle();
-            label = dlg->labelText();
-            dlg->cancel();
-        }
-    });
-    poll.start();
     CImageKit kit;
     const int before = ik::Count();
-    EXPECT_FALSE(kit.Load(big, true));
-    poll.stop();
+    QString caption, label;
+    {
+        StopProgressWindows stop;
+        EXPECT_FALSE(kit.Load(big, true));
+        caption = stop.caption;
+        label = stop.label;
+    }
+    int code = 0;
+    // (Releasing the object's image afterwards leaves the reason in place.)
+    EXPECT_EQ(ImageLib::LastError(&code), QStringLiteral("stopped by the user"));
+    EXPECT_EQ(code, IK_ERR_STOPPED);
     IKSetProgressDelay(400);
     EXPECT_EQ(caption, QStringLiteral("処理中"));
     EXPECT_EQ(label, QStringLiteral("処理中です..."));
@@ -214,6 +249,8 @@ TEST_F(Binding, ProgressTextsAndTheStopButton) {
     EXPECT_EQ(ik::Count(), before);
     // Without texts there is no window and nothing to stop.
     EXPECT_TRUE(kit.Load(big, false));
+    EXPECT_EQ(ImageLib::LastError(&code), QString());
+    EXPECT_EQ(code, IK_ERR_NONE);
 }
 
 TEST(Fitting, ExamplesOfThePreviewAndThumbnails) {

@@ -1,8 +1,16 @@
 #include "ImagingSupport.h"
 
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QStandardPaths>
+#include <QThread>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace testimg {
 
@@ -135,6 +143,121 @@ QSize Loaded::Size() const {
 QImage Loaded::Rgb() const {
     const ik::Image* im = Get();
     return im ? im->img.convertToFormat(QImage::Format_ARGB32) : QImage();
+}
+
+StopProgressWindows::StopProgressWindows() {
+    qApp->installEventFilter(this);
+}
+
+StopProgressWindows::~StopProgressWindows() {
+    qApp->removeEventFilter(this);
+}
+
+bool StopProgressWindows::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Show) {
+        if (auto* dlg = qobject_cast<QProgressDialog*>(watched)) {
+            ++shown;
+            caption = dlg->windowTitle();
+            label = dlg->labelText();
+            QMetaObject::invokeMethod(dlg, &QProgressDialog::cancel, Qt::QueuedConnection);
+        }
+    }
+    return false;
+}
+
+Status LastStatus() {
+    char reason[512];
+    Status s;
+    s.code = IKGetErrorStatus(reason, sizeof reason);
+    s.reason = reason;
+    return s;
+}
+
+namespace {
+
+// The resident memory of this process now, in kilobytes.
+long ResidentKb() {
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : 0;
+}
+
+} // namespace
+
+ChildRun RunInChild(const std::function<int()>& fn, int timeoutMs) {
+    ChildRun run;
+    int pipeFd[2];
+    if (::pipe(pipeFd) != 0)
+        return run;
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(pipeFd[0]);
+        ::close(pipeFd[1]);
+        return run;
+    }
+    if (pid == 0) {
+        ::close(pipeFd[0]);
+        const long before = ResidentKb();
+        const int result = fn();
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        const long report[2] = {result, (usage.ru_maxrss - before) / 1024};
+        const ssize_t written = ::write(pipeFd[1], report, sizeof report);
+        ::_exit(written == ssize_t(sizeof report) ? 0 : 1);
+    }
+    ::close(pipeFd[1]);
+    QElapsedTimer timer;
+    timer.start();
+    int status = 0;
+    pid_t done = 0;
+    while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 && timer.elapsed() < timeoutMs)
+        QThread::msleep(5);
+    if (done == 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    } else if (done == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        long report[2] = {-1, -1};
+        if (::read(pipeFd[0], report, sizeof report) == ssize_t(sizeof report)) {
+            run.finished = true;
+            run.result = int(report[0]);
+            run.peakGrowthMb = report[1];
+        }
+    }
+    ::close(pipeFd[0]);
+    return run;
+}
+
+void AppendBE16(QByteArray& b, int v) {
+    b.append(char((v >> 8) & 0xFF)).append(char(v & 0xFF));
+}
+void AppendBE32(QByteArray& b, uint32_t v) {
+    for (int i = 3; i >= 0; --i)
+        b.append(char((v >> (8 * i)) & 0xFF));
+}
+void AppendLE16(QByteArray& b, int v) {
+    b.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF));
+}
+void AppendLE32(QByteArray& b, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        b.append(char((v >> (8 * i)) & 0xFF));
+}
+
+QByteArray PngChunk(const char* type, const QByteArray& data) {
+    QByteArray chunk;
+    AppendBE32(chunk, uint32_t(data.size()));
+    const QByteArray body = QByteArray(type, 4) + data;
+    // CRC-32 of the type and data, bit by bit.
+    uint32_t crc = 0xFFFFFFFFu;
+    for (const char c : body) {
+        crc ^= uchar(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    chunk += body;
+    AppendBE32(chunk, ~crc);
+    return chunk;
 }
 
 int MaxDiff(const QImage& a, const QImage& b) {

@@ -66,6 +66,44 @@ private:
     IKHANDLE m_h = 0;
 };
 
+// Presses the stop button of every progress window the moment it appears (through a queued call,
+// delivered by the window's own first round of events), and notes its caption and message. No
+// timing is involved: a window that appears is always stopped.
+class StopProgressWindows : public QObject {
+public:
+    StopProgressWindows();
+    ~StopProgressWindows() override;
+    QString caption, label;
+    int shown = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
+// The status of the calling thread's last library call.
+struct Status {
+    int code = 0;
+    QByteArray reason;
+};
+Status LastStatus();
+
+// Runs fn in a child process and reports how it went: whether it finished (within timeoutMs,
+// without a crash), fn's result, and how much the child's resident memory grew at its peak (in
+// megabytes) while fn ran. For what a hostile file costs without letting it cost the tests.
+struct ChildRun {
+    bool finished = false;
+    int result = -1;
+    long peakGrowthMb = -1;
+};
+ChildRun RunInChild(const std::function<int()>& fn, int timeoutMs = 120000);
+
+// Big-endian and little-endian fields for files built byte by byte, and the CRC of PNG chunks.
+void AppendBE16(QByteArray& b, int v);
+void AppendBE32(QByteArray& b, uint32_t v);
+void AppendLE16(QByteArray& b, int v);
+void AppendLE32(QByteArray& b, uint32_t v);
+QByteArray PngChunk(const char* type, const QByteArray& data);
+
 // The largest difference of any colour channel between two images of the same size (-1 when
 // the sizes differ).
 int MaxDiff(const QImage& a, const QImage& b);

@@ -5,8 +5,6 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QProgressDialog>
-#include <QTimer>
 #include <csetjmp>
 #include <gif_lib.h>
 #include <jpeglib.h>
@@ -472,20 +470,15 @@ TEST_F(Save, FailuresNeverDestroyAnExistingFile) {
     const QImage big = PatternImage(2500, 2500);
     Loaded large(IKDibFromBitmap(&big, 0));
     IKSetProgressDelay(0);
-    QTimer stop;
-    stop.setInterval(5);
-    QObject::connect(&stop, &QTimer::timeout, [] {
-        if (auto* dlg = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget()))
-            dlg->cancel();
-    });
-    stop.start();
+    StopProgressWindows stop;
     EXPECT_EQ(IKPngFileSave(target.toUtf8(), large.Handle(), 0, 0, 0, 0, 0, 0, 0, "処理中",
                             "処理中です...", "中止"),
               0);
     EXPECT_EQ(IKTiffFileSave(target.toUtf8(), large.Handle(), 0, 0, 0, "", 0, 0, "処理中",
                              "処理中です...", "中止"),
               0);
-    stop.stop();
+    EXPECT_EQ(stop.shown, 2);
+    EXPECT_EQ(LastStatus().code, IK_ERR_STOPPED);
     IKSetProgressDelay(400);
     EXPECT_EQ(ReadBytes(target), before);
     EXPECT_EQ(Files(), QStringList{"keep.png"});
