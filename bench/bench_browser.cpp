@@ -9,6 +9,7 @@
 #include "app/MainFrame.h"
 #include "app/QuillaApp.h"
 #include "app/QuillaDoc.h"
+#include "imaging/SusieHost.h"
 #include "thumbs/ThumbnailView.h"
 
 #include <QDir>
@@ -45,6 +46,11 @@ int main(int argc, char** argv) {
     QDir::setCurrent(empty.path());
     if (!app.InitInstance())
         return 1;
+    if (!qEnvironmentVariableIsEmpty("QUILLA_PLUGINS") &&
+        SusieHost::LoadFolder(qEnvironmentVariable("QUILLA_PLUGINS")) < 1) {
+        std::fprintf(stderr, "no plug-in loaded from %s\n", qgetenv("QUILLA_PLUGINS").constData());
+        return 1;
+    }
     CThumbnailView* view = app.MainFrame()->ThumbnailView();
     QCoreApplication::processEvents();
     app.MainFrame()->GetActiveDocument()->SetFolder(dir);

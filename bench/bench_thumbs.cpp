@@ -4,6 +4,7 @@
 //   bench_thumbs BOX FILE...
 #include "imaging/ImageKit.h"
 #include "imaging/ImageLibrary.h"
+#include "imaging/SusieHost.h"
 #include "thumbs/ThumbnailCache.h"
 #include "thumbs/ThumbnailLoader.h"
 
@@ -21,6 +22,8 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     LoadImageLibrary();
     ThumbnailCache::SetEnabled(false);
+    if (!qEnvironmentVariableIsEmpty("QUILLA_PLUGINS"))
+        SusieHost::LoadFolder(qEnvironmentVariable("QUILLA_PLUGINS"));
     const int side = std::atoi(argv[1]);
     int failed = 0;
     QSize last;

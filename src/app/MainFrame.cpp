@@ -2,6 +2,7 @@
 
 #include "app/QuillaApp.h"
 #include "app/QuillaDoc.h"
+#include "app/SetDlg.h"
 #include "app/config.h"
 #include "platform/Desktop.h"
 #include "platform/KeyLocks.h"
@@ -90,6 +91,7 @@ CMainFrame::CMainFrame(CQuillaDoc* pDoc)
     MapCommand(ID_HELP_FORUM, [this] { OpenLink(QUILLA_URL_FORUM); });
     MapCommand(ID_HELP_MAKER, [this] { OpenLink(QUILLA_URL_MAKER); });
     MapCommand(ID_HELP_SOFTWARE, [this] { OpenLink(QUILLA_URL_SOFTWARE); });
+    MapCommand(ID_TOOL_SETTINGS, [this] { RunSettingsDialog(this); });
 
     // Check marks of the thumbnail size and sort items, whichever pane is active.
     MapUpdateRange(ID_SIZE_FIRST, ID_SIZE_LAST, [this](CCmdUI* ui) {

@@ -70,7 +70,7 @@ bool CQuillaApp::InitInstance() {
     Settings::Get(Settings::PreviewPages);
     // Import plug-ins, when they are switched on.
     if (Settings::Get(Settings::UseSusiePlugin) != 0)
-        SusieHost::LoadPlugins(Settings::Get(Settings::SusiePlugin));
+        SusieHost::LoadFolder(Settings::Get(Settings::SusiePlugin));
     // The document, the main frame and its two views.
     ExitMainFrame();
     m_pDocument = std::make_unique<CQuillaDoc>();

@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (Settings::Get(Settings::UseSusiePlugin) != 0)
-        SusieHost::LoadPlugins(Settings::Get(Settings::SusiePlugin));
+        SusieHost::LoadFolder(Settings::Get(Settings::SusiePlugin));
 
     const QString cwd = FileNames::CurrentDir();
     const QString folder = Convert::WithSeparator(

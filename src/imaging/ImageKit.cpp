@@ -1,5 +1,6 @@
 #include "imaging/ImageKit.h"
 
+#include "imaging/Dib.h"
 #include "imaging/Fit.h"
 #include "imaging/ImageLibrary.h"
 #include "imaging/SusieHost.h"
@@ -272,20 +273,27 @@ int OrientationOf(const QString& path) {
 }
 
 bool CImageKit::LoadByPlugin(const QString& path) {
-    if (SusieHost::FormatCount() < 1)
+    if (SusieHost::GetFormatCount() < 1)
         return false;
-    QImage picture;
-    {
-        // Plug-ins are not written for threads: one decode at a time, whichever thread asks.
-        static std::mutex mutex;
-        const std::lock_guard<std::mutex> lock(mutex);
-        if (SusieHost::Decode(path, picture) != 0)
-            return false;
-    }
+    HLOCAL hInfo = nullptr, hBits = nullptr;
+    SPI_PICTUREINFO info{};
+    if (SusieHost::DecodeFile(path, &hInfo, &hBits, &info) != 0)
+        return false;
     Free();
+    // The blocks are read only as far as their sizes go; the picture is checked against the
+    // library's limits before anything is allocated for it.
+    const QImage picture =
+        DibToImage(LocalLock(hInfo), LocalSize(hInfo), LocalLock(hBits), LocalSize(hBits));
+    LocalUnlock(hInfo);
+    LocalUnlock(hBits);
+    LocalFree(hInfo);
+    LocalFree(hBits);
+    if (info.hInfo)
+        LocalFree(info.hInfo);
     // A picture the library cannot take still counts as loaded; the object then holds no image.
-    if (auto fn = Entries().IKDibFromBitmap)
-        m_hImage = fn(&picture, 0);
+    if (!picture.isNull())
+        if (auto fn = Entries().IKDibFromBitmap)
+            m_hImage = fn(&picture, 0);
     return true;
 }
 
@@ -444,7 +452,7 @@ bool IsImageFile(const QString& path) {
     const QString ext = ExtensionOf(path);
     if (IsLibraryExtension(ext))
         return true;
-    return SusieHost::FormatCount() > 0 && SusieHost::IsSupported(ext);
+    return SusieHost::GetFormatCount() > 0 && SusieHost::IsSupportedExtension(ext);
 }
 
 int GetFileTypeCode(const QString& path, void* record) {

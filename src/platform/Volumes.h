@@ -19,6 +19,9 @@ std::vector<Volume> List();
 QString RootOf(const QString& path);
 // True when the volume with that root is removable, network or optical.
 bool IsLazy(const QString& root);
+// True when the path is not on a local volume: a network path ("//host/share") or a folder of a
+// mounted network file system (nfs, cifs, smb3, sshfs, fuse.*, ...).
+bool IsNetworkPath(const QString& path);
 
 // Tests read another mount table (an empty path restores the system's own).
 void SetMountTable(const QByteArray& path);

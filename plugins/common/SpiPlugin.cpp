@@ -1,0 +1,133 @@
+#include "SpiPlugin.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace spi {
+
+bool SizeAllowed(int64_t width, int64_t height) {
+    return width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide &&
+           width * height <= kMaxPixels;
+}
+
+int PluginInfo(const char* const* texts, int count, int infono, char* buf, int buflen) {
+    if (infono < 0 || infono >= count || !buf || buflen <= 0)
+        return 0;
+    // Asked for every file a folder lists: a plain copy, cut to the buffer.
+    const size_t n = std::min(std::strlen(texts[infono]), size_t(buflen) - 1);
+    std::memcpy(buf, texts[infono], n);
+    buf[n] = '\0';
+    return int(n);
+}
+
+const uint8_t* Head(uintptr_t dw) {
+    constexpr uintptr_t kHandleLimit = 0x10000;
+    return dw < kHandleLimit ? nullptr : reinterpret_cast<const uint8_t*>(dw);
+}
+
+int Input::Read(const char* buf, intptr_t len, unsigned int flag) {
+    if (!buf || len < 0)
+        return SPI_END_ERROR;
+    if ((flag & SPI_INPUT_MASK) == SPI_INPUT_MEMORY) {
+        m_data = reinterpret_cast<const uint8_t*>(buf);
+        m_size = size_t(len);
+        return SPI_ALL_RIGHT;
+    }
+    std::FILE* f = std::fopen(buf, "rb");
+    if (!f)
+        return SPI_FILE_READ_ERROR;
+    int r = SPI_FILE_READ_ERROR;
+    if (std::fseek(f, 0, SEEK_END) == 0) {
+        const long end = std::ftell(f);
+        if (end >= 0 && end - len > kMaxFileSize) {
+            r = SPI_NO_MEMORY;
+        } else if (end >= len && std::fseek(f, long(len), SEEK_SET) == 0) {
+            try {
+                m_owned.resize(size_t(end - len));
+                if (std::fread(m_owned.data(), 1, m_owned.size(), f) == m_owned.size()) {
+                    m_data = m_owned.data();
+                    m_size = m_owned.size();
+                    r = SPI_ALL_RIGHT;
+                }
+            } catch (...) {
+                r = SPI_NO_MEMORY;
+            }
+        }
+    }
+    std::fclose(f);
+    return r;
+}
+
+Dib::~Dib() {
+    LocalFree(m_hInfo);
+    LocalFree(m_hBits);
+}
+
+int Dib::Allocate(int width, int height, bool alpha) {
+    if (!SizeAllowed(width, height))
+        return SPI_NO_MEMORY;
+    m_alpha = alpha;
+    m_height = height;
+    const int bpp = alpha ? 32 : 24;
+    m_stride = (size_t(width) * size_t(bpp) + 31) / 32 * 4;
+    m_hInfo = LocalAlloc(LMEM_ZEROINIT, sizeof(BITMAPINFOHEADER));
+    m_hBits = LocalAlloc(LMEM_FIXED, m_stride * size_t(height));
+    if (!m_hInfo || !m_hBits)
+        return SPI_NO_MEMORY;
+    auto* bi = static_cast<BITMAPINFOHEADER*>(LocalLock(m_hInfo));
+    bi->biSize = sizeof(BITMAPINFOHEADER);
+    bi->biWidth = width;
+    bi->biHeight = height;
+    bi->biPlanes = 1;
+    bi->biBitCount = uint16_t(bpp);
+    bi->biCompression = BI_RGB;
+    bi->biSizeImage = uint32_t(m_stride * size_t(height));
+    LocalUnlock(m_hInfo);
+    m_bits = static_cast<uint8_t*>(LocalLock(m_hBits));
+    // The padding at the end of each row is zero, like everything a plug-in hands over.
+    const size_t used = size_t(width) * size_t(BytesPerPixel());
+    if (used < m_stride)
+        for (int y = 0; y < height; ++y)
+            std::memset(m_bits + size_t(y) * m_stride + used, 0, m_stride - used);
+    return SPI_ALL_RIGHT;
+}
+
+void Dib::PutRgb(int y, int x, int n, const uint8_t* rgb, int channels) const {
+    uint8_t* d = Row(y) + size_t(x) * size_t(BytesPerPixel());
+    if (m_alpha) {
+        for (int i = 0; i < n; ++i, rgb += channels, d += 4) {
+            d[0] = rgb[2];
+            d[1] = rgb[1];
+            d[2] = rgb[0];
+            d[3] = channels == 4 ? rgb[3] : 255;
+        }
+    } else {
+        for (int i = 0; i < n; ++i, rgb += channels, d += 3) {
+            d[0] = rgb[2];
+            d[1] = rgb[1];
+            d[2] = rgb[0];
+        }
+    }
+}
+
+void Dib::HandOver(HLOCAL* info, HLOCAL* bits) {
+    LocalUnlock(m_hBits);
+    *info = m_hInfo;
+    *bits = m_hBits;
+    m_hInfo = m_hBits = nullptr;
+    m_bits = nullptr;
+}
+
+bool Stop(SPI_PROGRESS progress, int num, int denom, intptr_t lData) {
+    return progress && progress(num, denom, lData) != 0;
+}
+
+void FillInfo(SPI_PICTUREINFO* info, int width, int height, bool alpha) {
+    std::memset(info, 0, sizeof *info);
+    info->width = width;
+    info->height = height;
+    info->colorDepth = int16_t(alpha ? 32 : 24);
+}
+
+} // namespace spi

@@ -1,0 +1,86 @@
+// What Quilla's own import plug-ins share: their texts, reading the input (a file from an offset,
+// or bytes in memory), the size limits, and the picture handed over as a bottom-up DIB.
+#pragma once
+
+#include "spi.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace spi {
+
+// The imaging library's limits: a picture larger than this is refused before it is decoded.
+// Fuzzing builds set a lower pixel limit so that they spend their time on parsing.
+#ifdef QUILLA_SPI_MAX_PIXELS
+inline constexpr int64_t kMaxPixels = QUILLA_SPI_MAX_PIXELS;
+#else
+inline constexpr int64_t kMaxPixels = 200000000;
+#endif
+inline constexpr int64_t kMaxSide = 65535;
+// The largest file read into memory.
+inline constexpr int64_t kMaxFileSize = int64_t(1) << 30;
+
+bool SizeAllowed(int64_t width, int64_t height);
+
+// GetPluginInfo over a table of texts: version, about, then pattern and name of each format.
+int PluginInfo(const char* const* texts, int count, int infono, char* buf, int buflen);
+
+// The head IsSupported is given, or null when dw is no address (a file handle in the original
+// interface, which hosts on this platform do not pass).
+const uint8_t* Head(uintptr_t dw);
+
+// The picture's bytes.
+class Input {
+public:
+    // Reads them: from the file buf at offset len, or (SPI_INPUT_MEMORY) the len bytes at buf.
+    // Returns SPI_ALL_RIGHT or an error.
+    int Read(const char* buf, intptr_t len, unsigned int flag);
+    const uint8_t* Data() const { return m_data; }
+    size_t Size() const { return m_size; }
+
+private:
+    std::vector<uint8_t> m_owned;
+    const uint8_t* m_data = nullptr;
+    size_t m_size = 0;
+};
+
+// The picture being handed over: a BITMAPINFOHEADER block and the bits, rows bottom-up and
+// padded to 4 bytes, 24 bits B, G, R or 32 bits B, G, R, A. Freed unless handed over.
+class Dib {
+public:
+    Dib() = default;
+    ~Dib();
+    Dib(const Dib&) = delete;
+    Dib& operator=(const Dib&) = delete;
+
+    // Allocates the blocks; SPI_NO_MEMORY when the size is beyond the limits or memory is short.
+    int Allocate(int width, int height, bool alpha);
+    // Row y counted from the top of the picture.
+    uint8_t* Row(int y) const { return m_bits + size_t(m_height - 1 - y) * m_stride; }
+    size_t Stride() const { return m_stride; }
+    int BytesPerPixel() const { return m_alpha ? 4 : 3; }
+    // The bottom row, from which a decoder writing with a negative stride starts.
+    uint8_t* Bits() const { return m_bits; }
+    size_t BitsSize() const { return m_stride * size_t(m_height); }
+    // Copies row y (from the top) given as R, G, B[, A] bytes, n pixels from x.
+    void PutRgb(int y, int x, int n, const uint8_t* rgb, int channels) const;
+    // Gives both blocks to the caller.
+    void HandOver(HLOCAL* info, HLOCAL* bits);
+
+private:
+    HLOCAL m_hInfo = nullptr;
+    HLOCAL m_hBits = nullptr;
+    uint8_t* m_bits = nullptr;
+    size_t m_stride = 0;
+    int m_height = 0;
+    bool m_alpha = false;
+};
+
+// Asks the progress callback; true when it wants the plug-in to stop.
+bool Stop(SPI_PROGRESS progress, int num, int denom, intptr_t lData);
+
+// Fills the picture information of a picture of this size.
+void FillInfo(SPI_PICTUREINFO* info, int width, int height, bool alpha);
+
+} // namespace spi

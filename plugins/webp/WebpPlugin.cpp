@@ -1,0 +1,137 @@
+// webp.spi: WebP pictures through libwebp. Lossy and lossless, with alpha, and the first frame of
+// an animation (composed on its canvas).
+#include "SpiPlugin.h"
+
+#include <cstring>
+#include <iterator>
+#include <memory>
+#include <webp/decode.h>
+#include <webp/demux.h>
+
+namespace {
+
+const char* const kTexts[] = {"00IN", "WebP plug-in for Quilla (libwebp)", "*.webp", "WebP"};
+
+bool IsWebp(const uint8_t* p, size_t n) {
+    return n >= 12 && std::memcmp(p, "RIFF", 4) == 0 && std::memcmp(p + 8, "WEBP", 4) == 0;
+}
+
+struct Features {
+    int width = 0, height = 0;
+    bool alpha = false, animated = false;
+};
+
+int ReadFeatures(const spi::Input& in, Features& f) {
+    if (!IsWebp(in.Data(), in.Size()))
+        return SPI_NOT_SUPPORT;
+    WebPBitstreamFeatures bf;
+    if (WebPGetFeatures(in.Data(), in.Size(), &bf) != VP8_STATUS_OK)
+        return SPI_OUT_OF_ORDER;
+    f.width = bf.width;
+    f.height = bf.height;
+    f.alpha = bf.has_alpha != 0;
+    f.animated = bf.has_animation != 0;
+    if (f.animated) {
+        // The canvas, not the first frame's own rectangle, is the picture's size.
+        WebPData data{in.Data(), in.Size()};
+        std::unique_ptr<WebPDemuxer, decltype(&WebPDemuxDelete)> demux(WebPDemux(&data),
+                                                                       WebPDemuxDelete);
+        if (!demux)
+            return SPI_OUT_OF_ORDER;
+        f.width = int(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_WIDTH));
+        f.height = int(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_HEIGHT));
+    }
+    return spi::SizeAllowed(f.width, f.height) ? SPI_ALL_RIGHT : SPI_NO_MEMORY;
+}
+
+int DecodeStill(const spi::Input& in, const Features& f, spi::Dib& dib) {
+    WebPDecoderConfig config;
+    if (!WebPInitDecoderConfig(&config))
+        return SPI_END_ERROR;
+    // Straight into the picture's bits: B, G, R[, A], flipped to bottom-up rows.
+    config.output.colorspace = f.alpha ? MODE_BGRA : MODE_BGR;
+    config.output.is_external_memory = 1;
+    config.output.u.RGBA.rgba = dib.Bits();
+    config.output.u.RGBA.stride = int(dib.Stride());
+    config.output.u.RGBA.size = dib.BitsSize();
+    config.options.flip = 1;
+    const VP8StatusCode status = WebPDecode(in.Data(), in.Size(), &config);
+    WebPFreeDecBuffer(&config.output);
+    return status == VP8_STATUS_OK ? SPI_ALL_RIGHT : SPI_OUT_OF_ORDER;
+}
+
+int DecodeFirstFrame(const spi::Input& in, const Features& f, spi::Dib& dib) {
+    WebPAnimDecoderOptions options;
+    if (!WebPAnimDecoderOptionsInit(&options))
+        return SPI_END_ERROR;
+    options.color_mode = MODE_RGBA;
+    options.use_threads = 0;
+    WebPData data{in.Data(), in.Size()};
+    std::unique_ptr<WebPAnimDecoder, decltype(&WebPAnimDecoderDelete)> anim(
+        WebPAnimDecoderNew(&data, &options), WebPAnimDecoderDelete);
+    if (!anim)
+        return SPI_OUT_OF_ORDER;
+    WebPAnimInfo info;
+    if (!WebPAnimDecoderGetInfo(anim.get(), &info) || int(info.canvas_width) != f.width ||
+        int(info.canvas_height) != f.height)
+        return SPI_OUT_OF_ORDER;
+    uint8_t* canvas = nullptr;
+    int timestamp = 0;
+    if (!WebPAnimDecoderGetNext(anim.get(), &canvas, &timestamp) || !canvas)
+        return SPI_OUT_OF_ORDER;
+    const size_t stride = size_t(f.width) * 4;
+    for (int y = 0; y < f.height; ++y)
+        dib.PutRgb(y, 0, f.width, canvas + size_t(y) * stride, 4);
+    return SPI_ALL_RIGHT;
+}
+
+} // namespace
+
+extern "C" {
+
+int GetPluginInfo(int infono, char* buf, int buflen) {
+    return spi::PluginInfo(kTexts, int(std::size(kTexts)), infono, buf, buflen);
+}
+
+int IsSupported(const char*, uintptr_t dw) {
+    const uint8_t* head = spi::Head(dw);
+    return head && IsWebp(head, SPI_HEAD_SIZE) ? 1 : 0;
+}
+
+int GetPictureInfo(const char* buf, intptr_t len, unsigned int flag, SPI_PICTUREINFO* lpInfo) {
+    if (!lpInfo)
+        return SPI_END_ERROR;
+    spi::Input in;
+    if (const int r = in.Read(buf, len, flag))
+        return r;
+    Features f;
+    if (const int r = ReadFeatures(in, f))
+        return r;
+    spi::FillInfo(lpInfo, f.width, f.height, f.alpha);
+    return SPI_ALL_RIGHT;
+}
+
+int GetPicture(const char* buf, intptr_t len, unsigned int flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+               SPI_PROGRESS progress, intptr_t lData) {
+    if (!pHBInfo || !pHBm)
+        return SPI_END_ERROR;
+    if (spi::Stop(progress, 0, 1, lData))
+        return SPI_ABORT;
+    spi::Input in;
+    if (const int r = in.Read(buf, len, flag))
+        return r;
+    Features f;
+    if (const int r = ReadFeatures(in, f))
+        return r;
+    spi::Dib dib;
+    if (const int r = dib.Allocate(f.width, f.height, f.alpha))
+        return r;
+    if (const int r = f.animated ? DecodeFirstFrame(in, f, dib) : DecodeStill(in, f, dib))
+        return r;
+    if (spi::Stop(progress, 1, 1, lData))
+        return SPI_ABORT;
+    dib.HandOver(pHBInfo, pHBm);
+    return SPI_ALL_RIGHT;
+}
+
+} // extern "C"

@@ -1,0 +1,214 @@
+#include "imaging/Dib.h"
+
+#define SPI_HOST
+#include "ik6.h"
+#include "spi.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+constexpr size_t kHeaderSize = sizeof(BITMAPINFOHEADER);
+
+uint32_t U32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+uint16_t U16(const uint8_t* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
+
+// A colour channel described by a bit mask: its shift and the number of its bits.
+struct Channel {
+    uint32_t mask = 0;
+    int shift = 0;
+    int bits = 0;
+    explicit Channel(uint32_t m) : mask(m) {
+        if (!m)
+            return;
+        while (!(m & 1u)) {
+            m >>= 1;
+            ++shift;
+        }
+        while (m & 1u) {
+            m >>= 1;
+            ++bits;
+        }
+    }
+    // The channel of a pixel scaled to 0..255.
+    int Get(uint32_t v) const {
+        if (!bits)
+            return 0;
+        const uint32_t x = (v & mask) >> shift;
+        const uint32_t max = bits >= 32 ? 0xFFFFFFFFu : (1u << bits) - 1;
+        return int((uint64_t(x) * 255 + max / 2) / max);
+    }
+};
+
+QImage Fail(QString* reason, const char* why) {
+    if (reason)
+        *reason = QString::fromLatin1(why);
+    return QImage();
+}
+
+} // namespace
+
+QImage DibToImage(const void* infoBlock, size_t infoSize, const void* bitsBlock, size_t bitsSize,
+                  QString* reason) {
+    const auto* info = static_cast<const uint8_t*>(infoBlock);
+    const auto* bits = static_cast<const uint8_t*>(bitsBlock);
+    if (!info || !bits || infoSize < kHeaderSize)
+        return Fail(reason, "no picture header");
+    const uint32_t headerSize = U32(info);
+    if (headerSize < kHeaderSize || headerSize > infoSize)
+        return Fail(reason, "bad header size");
+    const int64_t width = int32_t(U32(info + 4));
+    const int64_t signedHeight = int32_t(U32(info + 8));
+    const int bpp = U16(info + 14);
+    const uint32_t compression = U32(info + 16);
+    const uint32_t clrUsed = U32(info + 32);
+    const bool topDown = signedHeight < 0;
+    const int64_t height = topDown ? -signedHeight : signedHeight;
+    if (width <= 0 || height <= 0)
+        return Fail(reason, "empty picture");
+    if (width > IK_MAX_SIDE || height > IK_MAX_SIDE || width * height > IK_MAX_PIXELS)
+        return Fail(reason, "picture too large");
+    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
+        return Fail(reason, "unsupported depth");
+    const bool bitfields = compression == BI_BITFIELDS && (bpp == 16 || bpp == 32);
+    if (compression != BI_RGB && !bitfields)
+        return Fail(reason, "unsupported compression");
+
+    // The colour table, or the three masks, follow the header.
+    const uint8_t* table = info + headerSize;
+    const size_t tableRoom = infoSize - headerSize;
+    int colours = 0;
+    if (bpp <= 8) {
+        const uint32_t full = 1u << bpp;
+        colours = int(clrUsed == 0 || clrUsed > full ? full : clrUsed);
+        if (tableRoom < size_t(colours) * 4)
+            return Fail(reason, "colour table beyond its block");
+    }
+    uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
+    if (bpp == 32) {
+        masks[0] = 0x00FF0000;
+        masks[1] = 0x0000FF00;
+        masks[2] = 0x000000FF;
+    }
+    if (bitfields) {
+        // A larger header holds the masks itself; after a 40-byte one they follow it.
+        const uint8_t* m = headerSize >= kHeaderSize + 12 ? info + kHeaderSize : table;
+        if (headerSize < kHeaderSize + 12 && tableRoom < 12)
+            return Fail(reason, "masks beyond their block");
+        for (int i = 0; i < 3; ++i)
+            masks[i] = U32(m + 4 * i);
+    }
+
+    const size_t stride = size_t((width * bpp + 31) / 32) * 4;
+    if (bitsSize / stride < size_t(height))
+        return Fail(reason, "fewer bits than the picture needs");
+    const int w = int(width), h = int(height);
+    auto row = [&](int y) { return bits + size_t(topDown ? y : h - 1 - y) * stride; };
+
+    QImage out;
+    if (bpp <= 8) {
+        QVector<QRgb> palette(1 << bpp, qRgb(0, 0, 0));
+        for (int i = 0; i < colours; ++i)
+            palette[i] = qRgb(table[4 * i + 2], table[4 * i + 1], table[4 * i]);
+        out = QImage(w, h, bpp == 1 ? QImage::Format_Mono : QImage::Format_Indexed8);
+        if (out.isNull())
+            return Fail(reason, "no memory for the picture");
+        out.setColorTable(palette);
+        for (int y = 0; y < h; ++y) {
+            const uint8_t* src = row(y);
+            uchar* dst = out.scanLine(y);
+            if (bpp == 1)
+                std::memcpy(dst, src, size_t((w + 7) / 8));
+            else if (bpp == 8)
+                std::memcpy(dst, src, size_t(w));
+            else
+                for (int x = 0; x < w; ++x)
+                    dst[x] = (x & 1) ? src[x / 2] & 0x0F : src[x / 2] >> 4;
+        }
+        return out;
+    }
+    if (bpp == 24) {
+        out = QImage(w, h, QImage::Format_RGB888);
+        if (out.isNull())
+            return Fail(reason, "no memory for the picture");
+        for (int y = 0; y < h; ++y) {
+            const uint8_t* src = row(y);
+            uchar* dst = out.scanLine(y);
+            for (int x = 0; x < w; ++x, src += 3, dst += 3) {
+                dst[0] = src[2];
+                dst[1] = src[1];
+                dst[2] = src[0];
+            }
+        }
+        return out;
+    }
+    const Channel r(masks[0]), g(masks[1]), b(masks[2]);
+    if (bpp == 16) {
+        const bool is555 = masks[0] == 0x7C00 && masks[1] == 0x03E0 && masks[2] == 0x001F;
+        const bool is565 = masks[0] == 0xF800 && masks[1] == 0x07E0 && masks[2] == 0x001F;
+        if (is555 || is565) {
+            out = QImage(w, h, is555 ? QImage::Format_RGB555 : QImage::Format_RGB16);
+            if (out.isNull())
+                return Fail(reason, "no memory for the picture");
+            for (int y = 0; y < h; ++y) {
+                const uint8_t* src = row(y);
+                auto* dst = reinterpret_cast<uint16_t*>(out.scanLine(y));
+                for (int x = 0; x < w; ++x)
+                    dst[x] = U16(src + 2 * x);
+            }
+            return out;
+        }
+        out = QImage(w, h, QImage::Format_RGB32);
+        if (out.isNull())
+            return Fail(reason, "no memory for the picture");
+        for (int y = 0; y < h; ++y) {
+            const uint8_t* src = row(y);
+            auto* dst = reinterpret_cast<QRgb*>(out.scanLine(y));
+            for (int x = 0; x < w; ++x) {
+                const uint32_t v = U16(src + 2 * x);
+                dst[x] = qRgb(r.Get(v), g.Get(v), b.Get(v));
+            }
+        }
+        return out;
+    }
+    // 32 bits: B, G, R and alpha in the fourth byte (or the masks' channels). A picture whose
+    // fourth byte is 0 everywhere was written without alpha.
+    bool anyAlpha = false, allOpaque = true;
+    const uint32_t alphaMask = ~(masks[0] | masks[1] | masks[2]) & 0xFF000000u;
+    if (alphaMask) {
+        for (int y = 0; y < h; ++y) {
+            const uint8_t* src = row(y);
+            for (int x = 0; x < w; ++x) {
+                const uint32_t a = U32(src + 4 * x) & alphaMask;
+                anyAlpha |= a != 0;
+                allOpaque &= a == alphaMask;
+            }
+        }
+    }
+    const bool alpha = anyAlpha && !allOpaque;
+    out = QImage(w, h, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (out.isNull())
+        return Fail(reason, "no memory for the picture");
+    const bool plain = masks[0] == 0x00FF0000 && masks[1] == 0x0000FF00 && masks[2] == 0x000000FF;
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* src = row(y);
+        auto* dst = reinterpret_cast<QRgb*>(out.scanLine(y));
+        if (plain) {
+            for (int x = 0; x < w; ++x) {
+                const uint32_t v = U32(src + 4 * x);
+                dst[x] = alpha ? v : (v | 0xFF000000u);
+            }
+        } else {
+            for (int x = 0; x < w; ++x) {
+                const uint32_t v = U32(src + 4 * x);
+                dst[x] = qRgba(r.Get(v), g.Get(v), b.Get(v), alpha ? int(v >> 24) : 255);
+            }
+        }
+    }
+    return out;
+}

@@ -1,0 +1,15 @@
+// A device-independent bitmap, as import plug-ins hand pictures over (a BITMAPINFO block and a
+// block of bits), read into a QImage that the imaging library can take.
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <cstddef>
+
+// Reads the picture. Both blocks are given with their sizes; nothing is read beyond them, and a
+// picture larger than the imaging library's limits is refused before any pixel memory is
+// allocated. Palette pictures become 8-bit indexed (1-bit ones stay 1-bit), 16-bit ones 5-5-5 or
+// 5-6-5, 24-bit ones RGB888, 32-bit ones ARGB32 when they carry alpha, else RGB32. Returns a null
+// image, with the reason in *reason, when the picture cannot be read.
+QImage DibToImage(const void* info, size_t infoSize, const void* bits, size_t bitsSize,
+                  QString* reason = nullptr);

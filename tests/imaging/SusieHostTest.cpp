@@ -1,0 +1,373 @@
+// The import plug-in host with real plug-ins built by the tests: loading a folder, kinds, names
+// loaded once, formats, extensions, decoding with its retry and error numbers, threads, and the
+// pictures reaching CImageKit.
+#include "ImagingSupport.h"
+
+#include "imaging/ImageKit.h"
+#include "imaging/SPIControl.h"
+#include "imaging/SusieHost.h"
+#include "platform/FileNames.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <cstdio>
+#include <dlfcn.h>
+#include <thread>
+
+using namespace testimg;
+
+namespace {
+
+QString BuiltSpi(const QString& name) {
+    return QStringLiteral(QUILLA_TEST_SPI_DIR "/") + name + QStringLiteral(".spi");
+}
+
+QString Checker() {
+    return QDir(QCoreApplication::applicationDirPath()).filePath("quilla-spiprobe");
+}
+
+// A picture of the test plug-ins' format: magic, 16-bit width and height, R, G, B top down,
+// optionally after a 128-byte header.
+QByteArray TestPicture(const char* magic, int w, int h, bool header128 = false) {
+    QByteArray b;
+    if (header128)
+        b = QByteArray(128, 'M');
+    b.append(magic, 4);
+    b.append(char(w & 0xFF)).append(char(w >> 8)).append(char(h & 0xFF)).append(char(h >> 8));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            b.append(char(x * 40)).append(char(y * 40)).append(char(100));
+    return b;
+}
+
+// The log a loaded test plug-in keeps of its calls.
+class PluginLog {
+public:
+    explicit PluginLog(const QString& path)
+        : m_h(dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_NOLOAD)) {}
+    ~PluginLog() {
+        if (m_h)
+            dlclose(m_h);
+    }
+    bool Loaded() const { return m_h != nullptr; }
+    QString Text() const {
+        auto fn = reinterpret_cast<const char* (*)()>(dlsym(m_h, "TestLog"));
+        return fn ? QString::fromLatin1(fn()) : QString();
+    }
+    void Reset() const {
+        if (auto fn = reinterpret_cast<void (*)()>(dlsym(m_h, "TestReset")))
+            fn();
+    }
+    int Overlaps() const {
+        auto fn = reinterpret_cast<int (*)()>(dlsym(m_h, "TestOverlaps"));
+        return fn ? fn() : -1;
+    }
+
+private:
+    void* m_h;
+};
+
+// True when the module is no longer loaded. Under AddressSanitizer closed modules stay mapped, and
+// this cannot be seen.
+bool Unloaded(const QString& path) {
+#ifdef __SANITIZE_ADDRESS__
+    (void)path;
+    return true;
+#else
+    return !PluginLog(path).Loaded();
+#endif
+}
+
+// Records the notification for each plug-in kept.
+class RecordingControl : public CSPIControl {
+public:
+    int OnPluginLoaded(const QString& fileName, const QString& text, int index) override {
+        // The manager may be asked from here: the list is complete.
+        notified << QStringLiteral("%1:%2:%3:%4").arg(fileName, text).arg(index).arg(GetSize());
+        return CSPIControl::OnPluginLoaded(fileName, text, index);
+    }
+    QStringList notified;
+};
+
+class SusieHostTest : public ::testing::Test {
+protected:
+    QDir Dir() const { return QDir(m_dir.path()); }
+    // Copies built plug-ins into a folder of the temporary folder.
+    QString Folder(const QString& sub, const QStringList& plugins) {
+        Dir().mkpath(sub);
+        const QString folder = Dir().filePath(sub);
+        for (const QString& p : plugins)
+            EXPECT_TRUE(QFile::copy(BuiltSpi(p), folder + "/" + p + ".spi")) << p.toStdString();
+        return folder;
+    }
+    QString File(const QString& name, const QByteArray& bytes) {
+        return WriteBytes(Dir(), name, bytes);
+    }
+    QTemporaryDir m_dir;
+};
+
+} // namespace
+
+TEST_F(SusieHostTest, KeepsOnlyImportFiltersAndSurvivesBrokenPlugins) {
+    const QString folder =
+        Folder("mixed", {"qpic", "twoformat", "archive", "oddversion", "noexports", "crash"});
+    // A file that is no shared object at all, and one that is not called *.spi.
+    WriteBytes(QDir(folder), "garbage.spi", "this is not a plug-in");
+    ASSERT_TRUE(QFile::copy(BuiltSpi("combined"), folder + "/combined.dll"));
+    RecordingControl spi;
+    spi.SetChecker(Checker());
+    // The crashing plug-in is caught in the child process and skipped; so are the plug-in without
+    // exports and the garbage. The archive plug-in (00AM) and the one with a version text not
+    // starting "00" are loaded, found not to be import filters and unloaded.
+    EXPECT_EQ(spi.LoadFolder(folder), 2);
+    ASSERT_EQ(spi.GetSize(), 2);
+    QStringList names{spi.FileNameAt(0), spi.FileNameAt(1)};
+    names.sort();
+    EXPECT_EQ(names, QStringList({"qpic.spi", "twoformat.spi"}));
+    ASSERT_EQ(spi.notified.size(), 2);
+    EXPECT_EQ(spi.notified[0], spi.FileNameAt(0) + "::0:2");
+    EXPECT_EQ(spi.notified[1], spi.FileNameAt(1) + "::1:2");
+    EXPECT_TRUE(Unloaded(folder + "/archive.spi"));
+    EXPECT_TRUE(Unloaded(folder + "/oddversion.spi"));
+    EXPECT_TRUE(PluginLog(folder + "/qpic.spi").Loaded());
+    EXPECT_EQ(spi.GetFormatCount(), 3);
+}
+
+TEST_F(SusieHostTest, KindsAndTextsOfOnePlugin) {
+    CSPICore core;
+    QString why;
+    EXPECT_FALSE(core.Load(Dir().filePath("missing.spi"), &why));
+    EXPECT_FALSE(why.isEmpty());
+    EXPECT_FALSE(core.IsLoaded());
+    EXPECT_FALSE(core.Load(BuiltSpi("noexports"), &why));
+    EXPECT_EQ(why, QStringLiteral("does not export GetPluginInfo"));
+    ASSERT_TRUE(core.Load(BuiltSpi("archive")));
+    EXPECT_EQ(core.m_nKind, kSpiKindArchiveMulti);
+    ASSERT_TRUE(core.Load(BuiltSpi("oddversion")));
+    EXPECT_EQ(core.m_nKind, kSpiKindUnknown);
+    ASSERT_TRUE(core.Load(BuiltSpi("twoformat")));
+    EXPECT_EQ(core.m_nKind, kSpiKindImportMulti);
+    EXPECT_EQ(core.m_strFileName, QStringLiteral("twoformat.spi"));
+    EXPECT_EQ(core.m_strPath, BuiltSpi("twoformat"));
+    EXPECT_EQ(core.m_nFormats, 2);
+    EXPECT_EQ(core.m_patterns, QStringList({"*.qa", "*.qb"}));
+    EXPECT_EQ(core.m_descriptions, QStringList({"QA picture", "QB picture"}));
+    EXPECT_NE(core.m_pGetPicture, nullptr);
+    EXPECT_EQ(core.m_pGetArchiveInfo, nullptr);
+    EXPECT_EQ(core.Info(1, 256), QStringLiteral("Test plug-in"));
+    // A text that fills the whole buffer without ending is cut at the buffer, and a list of
+    // formats that never ends stops at a bound.
+    ASSERT_TRUE(core.Load(BuiltSpi("unterminated")));
+    EXPECT_EQ(core.m_nFormats, kSpiMaxFormats); // it never stops answering
+    EXPECT_EQ(core.m_patterns[0], QString(256, QLatin1Char('x')));
+    EXPECT_EQ(core.CountFormats(), kSpiMaxFormats);
+    core.Unload();
+    EXPECT_FALSE(core.IsLoaded());
+    EXPECT_TRUE(core.m_patterns.isEmpty());
+    EXPECT_EQ(core.m_pGetPluginInfo, nullptr);
+}
+
+TEST_F(SusieHostTest, FolderWithOrWithoutSlashAndTheCurrentFolder) {
+    const QString folder = Folder("plain", {"qpic"});
+    CSPIControl a, b, c;
+    EXPECT_EQ(a.LoadFolder(folder), 1);
+    EXPECT_EQ(b.LoadFolder(folder + "/"), 1);
+    EXPECT_EQ(a.FileNameAt(0), b.FileNameAt(0));
+    // An empty folder text searches the current folder.
+    const QString old = QDir::currentPath();
+    QDir::setCurrent(folder);
+    EXPECT_EQ(c.LoadFolder(QString()), 1);
+    QDir::setCurrent(old);
+    EXPECT_EQ(c.FileNameAt(0), QStringLiteral("qpic.spi"));
+    // A folder without plug-ins, and one that does not exist.
+    EXPECT_EQ(c.LoadFolder(Dir().path()), 0);
+    EXPECT_EQ(c.LoadFolder(Dir().filePath("nowhere")), 0);
+    EXPECT_EQ(c.GetSize(), 1);
+}
+
+TEST_F(SusieHostTest, TheSameFileNameIsNeverLoadedTwice) {
+    const QString first = Folder("first", {"qpic"});
+    const QString second = Folder("second", {"qpic", "combined"});
+    CSPIControl spi;
+    spi.SetChecker(Checker());
+    EXPECT_EQ(spi.LoadFolder(first), 1);
+    // The setting switched on again: the same folder adds nothing.
+    EXPECT_EQ(spi.LoadFolder(first), 0);
+    // Another folder with a plug-in of the same file name adds only the new one.
+    EXPECT_EQ(spi.LoadFolder(second), 1);
+    EXPECT_EQ(spi.GetSize(), 2);
+    EXPECT_EQ(spi.FileNameAt(1), QStringLiteral("combined.spi"));
+    EXPECT_TRUE(Unloaded(second + "/qpic.spi"));
+    EXPECT_EQ(spi.GetFormatCount(), 2);
+}
+
+TEST_F(SusieHostTest, ExtensionsMatchWholePatternsIgnoringCase) {
+    CSPIControl spi;
+    EXPECT_EQ(spi.GetFormatCount(), 0);
+    EXPECT_FALSE(spi.IsSupportedExtension(".qpic"));
+    spi.LoadFolder(Folder("ext", {"qpic", "combined", "twoformat"}));
+    EXPECT_EQ(spi.GetFormatCount(), 4);
+    EXPECT_TRUE(spi.IsSupportedExtension(".qpic"));
+    EXPECT_TRUE(spi.IsSupportedExtension(".QPic"));
+    EXPECT_TRUE(spi.IsSupportedExtension(".qb"));
+    EXPECT_FALSE(spi.IsSupportedExtension(".qp"));
+    EXPECT_FALSE(spi.IsSupportedExtension("qpic"));
+    // A combined pattern text matches only as a whole.
+    EXPECT_FALSE(spi.IsSupportedExtension(".rgb"));
+    EXPECT_FALSE(spi.IsSupportedExtension(".q0"));
+    EXPECT_TRUE(spi.IsSupportedExtension(".RGB;*.Q0"));
+}
+
+TEST_F(SusieHostTest, DecodeResultsAndShortFiles) {
+    CSPIControl spi;
+    const QString folder = Folder("decode", {"qpic"});
+    ASSERT_EQ(spi.LoadFolder(folder), 1);
+    HLOCAL hi = nullptr, hb = nullptr;
+    SPI_PICTUREINFO info;
+    const QString pic = File("tiny.qpic", TestPicture("QPIC", 2, 1)); // 14 bytes
+    EXPECT_EQ(spi.DecodeFile(QString(), &hi, &hb, nullptr), kSpiErrBadArgument);
+    EXPECT_EQ(spi.DecodeFile(pic, nullptr, &hb, nullptr), kSpiErrBadArgument);
+    EXPECT_EQ(spi.DecodeFile(pic, &hi, nullptr, nullptr), kSpiErrBadArgument);
+    EXPECT_EQ(spi.DecodeFile(Dir().filePath("missing.qpic"), &hi, &hb, nullptr), kSpiErrRead);
+    EXPECT_EQ(spi.DecodeFile(Dir().path(), &hi, &hb, nullptr), kSpiErrRead); // a folder
+    EXPECT_EQ(spi.DecodeFile(File("other.qpic", "JUNKJUNK"), &hi, &hb, nullptr), kSpiErrNoDecoder);
+    EXPECT_EQ(spi.LastDecoder(), -1);
+    // A file far shorter than 2,048 bytes is still offered and decoded.
+    std::memset(&info, 0x55, sizeof info);
+    ASSERT_EQ(spi.DecodeFile(pic, &hi, &hb, &info), 0);
+    EXPECT_EQ(spi.LastDecoder(), 0);
+    ASSERT_NE(hi, nullptr);
+    ASSERT_NE(hb, nullptr);
+    const auto* bi = static_cast<const BITMAPINFOHEADER*>(LocalLock(hi));
+    EXPECT_EQ(bi->biWidth, 2);
+    EXPECT_EQ(bi->biHeight, 1);
+    EXPECT_EQ(LocalSize(hb), 8u); // one row of 6 bytes padded to 8
+    LocalUnlock(hi);
+    EXPECT_EQ(info.width, 2);
+    EXPECT_EQ(info.height, 1);
+    EXPECT_EQ(info.left, 0);
+    const HLOCAL text = info.hInfo; // the record is packed: its handle is read by value
+    ASSERT_NE(text, nullptr);
+    EXPECT_STREQ(static_cast<const char*>(LocalLock(text)), "comment");
+    LocalFree(hi);
+    LocalFree(hb);
+    LocalFree(info.hInfo);
+    // The file's name may hold bytes that are not UTF-8.
+    const QString raw = Dir().path() + "/" + FileNames::FromNative(QByteArray("\x8e\xca.qpic"));
+    {
+        std::FILE* f = std::fopen(FileNames::ToNative(raw).constData(), "wb");
+        ASSERT_NE(f, nullptr);
+        const QByteArray bytes = ReadBytes(pic);
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f);
+        std::fclose(f);
+    }
+    ASSERT_EQ(spi.DecodeFile(raw, &hi, &hb, nullptr), 0);
+    LocalFree(hi);
+    LocalFree(hb);
+}
+
+TEST_F(SusieHostTest, SecondTryAtOffset128ExceptAfterAStop) {
+    const QString folder = Folder("retry", {"offset128", "abort", "broken"});
+    CSPIControl spi;
+    ASSERT_EQ(spi.LoadFolder(folder), 3);
+    PluginLog mac(folder + "/offset128.spi"), stop(folder + "/abort.spi"),
+        broken(folder + "/broken.spi");
+    HLOCAL hi = nullptr, hb = nullptr;
+    SPI_PICTUREINFO info;
+    // A picture behind a 128-byte header: the first try fails, the second at 128 succeeds, and
+    // the information is asked the same way.
+    ASSERT_EQ(spi.DecodeFile(File("a.mac", TestPicture("O128", 3, 2, true)), &hi, &hb, &info), 0);
+    EXPECT_EQ(spi.FileNameAt(spi.LastDecoder()), QStringLiteral("offset128.spi"));
+    EXPECT_TRUE(mac.Text().endsWith("GetPicture:0;GetPicture:128;GetPictureInfo:0;"
+                                    "GetPictureInfo:128;"))
+        << mac.Text().toStdString();
+    EXPECT_EQ(info.width, 3);
+    LocalFree(hi);
+    LocalFree(hb);
+    LocalFree(info.hInfo);
+    // Result 1 (stopped by the callback) is not retried; result 3 is. Neither decodes.
+    EXPECT_EQ(spi.DecodeFile(File("a.abrt", TestPicture("ABRT", 1, 1)), &hi, &hb, nullptr),
+              kSpiErrNoDecoder);
+    EXPECT_TRUE(stop.Text().endsWith("IsSupported:0;GetPicture:0;")) << stop.Text().toStdString();
+    EXPECT_EQ(hi, nullptr);
+    EXPECT_EQ(spi.DecodeFile(File("a.brkn", TestPicture("BRKN", 1, 1)), &hi, &hb, nullptr),
+              kSpiErrNoDecoder);
+    EXPECT_TRUE(broken.Text().endsWith("IsSupported:0;GetPicture:0;GetPicture:128;"))
+        << broken.Text().toStdString();
+}
+
+TEST_F(SusieHostTest, NoPluginIsEnteredByTwoThreadsAtOnce) {
+    const QString folder = Folder("threads", {"slow", "qpic"});
+    CSPIControl spi;
+    ASSERT_EQ(spi.LoadFolder(folder), 2);
+    PluginLog slow(folder + "/slow.spi");
+    ASSERT_TRUE(slow.Loaded());
+    const QString pic = File("a.slow", TestPicture("SLOW", 4, 4));
+    const QString other = File("b.qpic", TestPicture("QPIC", 4, 4));
+    std::atomic<int> decoded{0}, counted{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 4; ++i) {
+                HLOCAL hi = nullptr, hb = nullptr;
+                if (spi.DecodeFile(t % 2 ? pic : other, &hi, &hb, nullptr) == 0)
+                    ++decoded;
+                LocalFree(hi);
+                LocalFree(hb);
+                if (spi.GetFormatCount() == 2 && spi.IsSupportedExtension(".slow"))
+                    ++counted;
+            }
+        });
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(decoded, 16);
+    EXPECT_EQ(counted, 16);
+    EXPECT_EQ(slow.Overlaps(), 0);
+}
+
+TEST_F(SusieHostTest, PicturesReachTheImageKit) {
+    // Before any plug-in is loaded the extension is not an image file and nothing is decoded.
+    const QString demo = Dir().filePath("a.demo");
+    QByteArray bytes("DEMO");
+    bytes.append(char(3)).append(char(0)).append(char(2)).append(char(0));
+    const char rgb[] = {char(255), 0,  0,  0,  char(255), 0,  0,  0,  char(255),
+                        10,        20, 30, 40, 50,        60, 70, 80, 90};
+    bytes.append(rgb, sizeof rgb);
+    File("a.demo", bytes);
+    EXPECT_FALSE(IsImageFile(demo));
+    CImageKit kit;
+    EXPECT_FALSE(kit.LoadByPlugin(demo));
+
+    EXPECT_EQ(SusieHost::LoadFolder(Folder("kit", {"demo", "liar"})), 2);
+    EXPECT_EQ(SusieHost::PluginFolder(), Dir().filePath("kit"));
+    EXPECT_TRUE(IsImageFile(demo));
+    EXPECT_TRUE(IsImageFile("/x/PICTURE.DEMO"));
+    EXPECT_FALSE(IsImageFile("/x/a.demo2"));
+    ASSERT_TRUE(kit.Load(demo, false));
+    ASSERT_FALSE(kit.IsEmpty());
+    EXPECT_EQ(kit.GetSize(), QSize(3, 2));
+    EXPECT_EQ(kit.GetBitCount(), 24);
+    const QImage& img = ik::Get(kit.GetHandle())->img;
+    EXPECT_EQ(img.pixel(0, 0), qRgb(255, 0, 0));
+    EXPECT_EQ(img.pixel(2, 0), qRgb(0, 0, 255));
+    EXPECT_EQ(img.pixel(2, 1), qRgb(70, 80, 90));
+
+    // A known extension whose content the library does not read goes to the plug-ins too.
+    const QString disguised = File("really-demo.png", bytes);
+    EXPECT_EQ(GetFileTypeCode(disguised), 0);
+    ASSERT_TRUE(kit.Load(disguised, false));
+    EXPECT_EQ(kit.GetSize(), QSize(3, 2));
+    QSize original;
+    ASSERT_TRUE(kit.LoadForThumbnail(demo, QSize(80, 80), &original));
+    EXPECT_EQ(original, QSize(3, 2));
+
+    // A plug-in whose picture breaks the library's limits: loaded, but no image; the earlier
+    // image is released all the same.
+    const int before = ik::Count();
+    EXPECT_TRUE(kit.Load(File("a.liar", TestPicture("LIAR", 2, 2)), false));
+    EXPECT_TRUE(kit.IsEmpty());
+    EXPECT_EQ(ik::Count(), before - 1);
+    // Nobody reads it: the load fails and leaves nothing.
+    EXPECT_FALSE(kit.Load(File("b.demo", "DEMO"), false));
+    EXPECT_TRUE(kit.IsEmpty());
+}

@@ -1,0 +1,198 @@
+/* Import plug-ins the tests build, one source with a variant per build:
+ *   TP_VERSION              version text ("00IN", "00AM", ...)
+ *   TP_PATTERN0, TP_DESC0   first format; TP_PATTERN1, TP_DESC1 an optional second
+ *   TP_COMBINED_PATTERN     the first pattern is "*.rgb;*.q0"
+ *   TP_MAGIC, TP_MAGIC_AT   the four bytes IsSupported looks for, and where in the head
+ *   TP_PICTURE_RESULT       when defined, GetPicture returns this and decodes nothing
+ *   TP_CRASH_IN_INFO        GetPluginInfo crashes
+ *   TP_UNTERMINATED         GetPluginInfo fills the whole buffer without ending the text
+ *   TP_ENDLESS              GetPluginInfo answers every number: its list of formats never ends
+ *   TP_SLOW_MS              GetPicture takes this long (to catch two threads inside at once)
+ *   TP_LIE_WIDTH            the picture's header claims this width
+ * The picture format: the magic, a 16-bit little-endian width and height, then R, G, B per pixel,
+ * rows top to bottom. Every call is logged; TestLog() returns the log and TestOverlaps() how often
+ * two threads were inside IsSupported or GetPicture at once. */
+#include "spi.h"
+
+#include <signal.h>
+#include <stdio.h>
+#include <time.h>
+
+#ifdef TP_COMBINED_PATTERN /* one text for two extensions (a list in CMake cannot hold it) */
+#define TP_PATTERN0 "*.rgb;*.q0"
+#endif
+#ifndef TP_MAGIC_AT
+#define TP_MAGIC_AT 0
+#endif
+
+static char log_[8192];
+static int inside_;
+static int overlaps_;
+
+SPI_EXPORT const char* TestLog(void) {
+    return log_;
+}
+SPI_EXPORT void TestReset(void) {
+    log_[0] = 0;
+    __atomic_store_n(&overlaps_, 0, __ATOMIC_SEQ_CST);
+}
+SPI_EXPORT int TestOverlaps(void) {
+    return __atomic_load_n(&overlaps_, __ATOMIC_SEQ_CST);
+}
+
+static void Log(const char* what, long value) {
+    size_t n = strlen(log_);
+    if (n + 64 < sizeof log_)
+        snprintf(log_ + n, sizeof log_ - n, "%s:%ld;", what, value);
+}
+
+static void Enter(void) {
+    if (__atomic_add_fetch(&inside_, 1, __ATOMIC_SEQ_CST) > 1)
+        __atomic_add_fetch(&overlaps_, 1, __ATOMIC_SEQ_CST);
+}
+static void Leave(void) {
+    __atomic_sub_fetch(&inside_, 1, __ATOMIC_SEQ_CST);
+}
+
+static const char* Text(int infono) {
+    switch (infono) {
+    case 0:
+        return TP_VERSION;
+    case 1:
+        return "Test plug-in";
+    case 2:
+        return TP_PATTERN0;
+    case 3:
+        return TP_DESC0;
+#ifdef TP_PATTERN1
+    case 4:
+        return TP_PATTERN1;
+    case 5:
+        return TP_DESC1;
+#endif
+    default:
+#ifdef TP_ENDLESS
+        return "*.end";
+#else
+        return NULL;
+#endif
+    }
+}
+
+int GetPluginInfo(int infono, char* buf, int buflen) {
+#ifdef TP_CRASH_IN_INFO
+    (void)Text(infono), (void)buf, (void)buflen;
+    raise(SIGSEGV);
+    return 0;
+#else
+    const char* t = Text(infono);
+    if (!t || buflen <= 0)
+        return 0;
+#ifdef TP_UNTERMINATED
+    memset(buf, 'x', (size_t)buflen);
+    return buflen;
+#else
+    snprintf(buf, (size_t)buflen, "%s", t);
+    return (int)strlen(buf);
+#endif
+#endif
+}
+
+int IsSupported(const char* filename, uintptr_t dw) {
+    (void)filename;
+    Enter();
+    Log("IsSupported", 0);
+    const int yes = memcmp((const char*)dw + TP_MAGIC_AT, TP_MAGIC, 4) == 0;
+    Leave();
+    return yes;
+}
+
+static unsigned char* Bytes(const char* buf, intptr_t len, long* size) {
+    unsigned char* data = NULL;
+    FILE* f = fopen(buf, "rb");
+    if (f && fseek(f, 0, SEEK_END) == 0) {
+        *size = ftell(f) - (long)len;
+        if (*size > 0 && fseek(f, (long)len, SEEK_SET) == 0 && (data = malloc((size_t)*size)) &&
+            fread(data, 1, (size_t)*size, f) != (size_t)*size) {
+            free(data);
+            data = NULL;
+        }
+    }
+    if (f)
+        fclose(f);
+    return data;
+}
+
+int GetPictureInfo(const char* buf, intptr_t len, unsigned flag, SPI_PICTUREINFO* info) {
+    (void)flag;
+    Log("GetPictureInfo", (long)len);
+    long size = 0;
+    unsigned char* data = Bytes(buf, len, &size);
+    if (!data)
+        return SPI_FILE_READ_ERROR;
+    int r = SPI_NOT_SUPPORT;
+    if (size >= 8 && memcmp(data, TP_MAGIC, 4) == 0) {
+        info->width = data[4] | data[5] << 8;
+        info->height = data[6] | data[7] << 8;
+        info->colorDepth = 24;
+        info->hInfo = LocalAlloc(LMEM_FIXED, 8);
+        memcpy(LocalLock(info->hInfo), "comment", 8);
+        LocalUnlock(info->hInfo);
+        r = SPI_ALL_RIGHT;
+    }
+    free(data);
+    return r;
+}
+
+int GetPicture(const char* buf, intptr_t len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+               SPI_PROGRESS progress, intptr_t lData) {
+    (void)flag, (void)progress, (void)lData;
+    Enter();
+    Log("GetPicture", (long)len);
+#ifdef TP_SLOW_MS
+    struct timespec pause = {0, TP_SLOW_MS * 1000000L};
+    nanosleep(&pause, NULL);
+#endif
+#ifdef TP_PICTURE_RESULT
+    (void)buf, (void)pHBInfo, (void)pHBm;
+    Leave();
+    return TP_PICTURE_RESULT;
+#else
+    long size = 0;
+    unsigned char* data = Bytes(buf, len, &size);
+    if (!data) {
+        Leave();
+        return SPI_FILE_READ_ERROR;
+    }
+    int r = SPI_NOT_SUPPORT;
+    const int w = size >= 8 ? data[4] | data[5] << 8 : 0;
+    const int h = size >= 8 ? data[6] | data[7] << 8 : 0;
+    const size_t stride = ((size_t)w * 3 + 3) & ~(size_t)3;
+    if (w > 0 && h > 0 && memcmp(data, TP_MAGIC, 4) == 0 && size - 8 >= (long)w * h * 3) {
+        *pHBInfo = LocalAlloc(LMEM_ZEROINIT, sizeof(BITMAPINFOHEADER));
+        *pHBm = LocalAlloc(LMEM_ZEROINIT, stride * (size_t)h);
+        BITMAPINFOHEADER* bi = LocalLock(*pHBInfo);
+        bi->biSize = sizeof *bi;
+        bi->biWidth = w;
+        bi->biHeight = h;
+        bi->biPlanes = 1;
+        bi->biBitCount = 24;
+#ifdef TP_LIE_WIDTH
+        bi->biWidth = TP_LIE_WIDTH;
+#endif
+        unsigned char* bits = LocalLock(*pHBm);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const unsigned char* s = data + 8 + ((size_t)y * w + x) * 3;
+                unsigned char* d = bits + (size_t)(h - 1 - y) * stride + (size_t)x * 3;
+                d[0] = s[2], d[1] = s[1], d[2] = s[0];
+            }
+        LocalUnlock(*pHBInfo);
+        LocalUnlock(*pHBm);
+        r = SPI_ALL_RIGHT;
+    }
+    free(data);
+    Leave();
+    return r;
+#endif
+}
