@@ -65,6 +65,19 @@ test)
     (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         ctest -j"$(nproc)" --output-on-failure --timeout 1200) || status=1
+    # The code that runs on several threads (the imaging library, the thumbnail engine, the file
+    # operations, the batch conversion) once more under ThreadSanitizer. Tests that start other
+    # programs while the workers run are left out: ThreadSanitizer cannot follow threads started
+    # after a multi-threaded fork.
+    cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLA_TSAN=ON -DQUILLA_WERROR=ON \
+        -DQUILLA_BUILD_TESTS=ON >/dev/null
+    cmake --build build-tsan -j"$(nproc)" --target imaging_tests quilla_tests convert_tests \
+        quilla-convert
+    (cd build-tsan && QT_QPA_PLATFORM=offscreen \
+        TSAN_OPTIONS="halt_on_error=1 die_after_fork=0 suppressions=$PWD/../tests/sanitizers/tsan.supp" \
+        ctest -j"$(nproc)" --output-on-failure --timeout 1200 \
+        -R '^(Threads|Thirty|Cached|SomeBroken|Loading|Commands|Engine|Transfer|ShellOp|Batch|Tool)') ||
+        status=1
     # The import plug-ins under libFuzzer, two minutes each, on their kept corpus. The seed is
     # fixed so that a run can be repeated; by hand, plugins/fuzz/run.sh explores afresh.
     QUILLA_FUZZ_SEED=${QUILLA_FUZZ_SEED:-1} plugins/fuzz/run.sh "${QUILLA_FUZZ_SECONDS:-120}" ||

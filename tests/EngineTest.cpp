@@ -186,8 +186,14 @@ QImage Stored(const QImage& scene, int n) {
 }
 
 class Oriented : public Engine {
+protected:
+    bool m_haveExiftool = false;
+
+private:
     void PrepareFolder() override {
-        if (!HaveTool("exiftool"))
+        // Asked before the program's worker threads exist.
+        m_haveExiftool = HaveTool("exiftool");
+        if (!m_haveExiftool)
             return;
         const QImage scene = Scene(64, 40);
         for (int n = 1; n <= 8; ++n) {
@@ -210,7 +216,7 @@ class Oriented : public Engine {
 };
 
 TEST_F(Oriented, EveryExifOrientationIsShownUprightInTheGridAndThePreview) {
-    if (!HaveTool("exiftool"))
+    if (!m_haveExiftool)
         GTEST_SKIP() << "exiftool is not installed";
     ASSERT_TRUE(WaitForPictures());
     for (int n = 1; n <= 8; ++n) {

@@ -7,4 +7,7 @@ namespace Threads {
 // thread is scheduled first whenever it has work while the workers keep every core busy.
 void LowerCurrentPriority();
 
+// The number of cores this process may run on (its CPU affinity), at least 1.
+int UsableCores();
+
 } // namespace Threads

@@ -7,7 +7,10 @@
 #include "thumbs/ThumbnailCache.h"
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
 #include <QThread>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -23,75 +26,107 @@ void CThumbnailLoader::SetJobHook(std::function<void(const ThumbnailJob&)> hook)
 }
 
 CThumbnailLoader::CThumbnailLoader(NextJobFn nextJob, QObject* parent)
-    : QObject(parent), m_nextJob(std::move(nextJob)),
-      m_generation(std::make_shared<std::atomic<uint64_t>>(1)) {
+    : QObject(parent), m_nextJob(std::move(nextJob)) {
     qRegisterMetaType<ThumbnailResult>();
-    // One worker per core; the user-interface thread keeps its share by the workers' lower
-    // priority.
-    m_pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
-    m_pool.setExpiryTimeout(2000);
+    // One worker per core the process may use; the user-interface thread keeps its share by the
+    // workers' lower priority.
+    m_nThreads = std::max(1, Threads::UsableCores());
+    if (::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        m_notifier = std::make_unique<QSocketNotifier>(m_pipe[0], QSocketNotifier::Read);
+        connect(m_notifier.get(), &QSocketNotifier::activated, this, &CThumbnailLoader::Drain);
+    }
+    for (int i = 0; i < m_nThreads; ++i)
+        m_workers.emplace_back([this] { Work(); });
 }
 
 CThumbnailLoader::~CThumbnailLoader() {
     Cancel();
-    m_pool.waitForDone();
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_bStop = true;
+        m_tasks.clear();
+    }
+    m_wake.notify_all();
+    for (std::thread& t : m_workers)
+        t.join();
+    for (auto& done : m_done)
+        CImageKit::Release(done.first.image);
+    m_notifier.reset();
+    for (int fd : m_pipe)
+        if (fd >= 0)
+            ::close(fd);
+}
+
+void CThumbnailLoader::SetThreadCount(int n) {
+    m_nThreads = std::clamp(n, 1, int(m_workers.size()));
 }
 
 void CThumbnailLoader::Cancel() {
-    ++*m_generation;
+    ++m_generation;
 }
-
-namespace {
-
-// A picture on its way to the user-interface thread: freed unless someone takes it.
-struct PictureInTransit {
-    IKHANDLE image = 0;
-    ~PictureInTransit() { CImageKit::Release(image); }
-};
-
-} // namespace
 
 void CThumbnailLoader::Pump() {
     if (m_bPumping)
         return; // the owner's NextJob may itself ask for a pump
     m_bPumping = true;
-    while (m_running < m_pool.maxThreadCount()) {
+    while (m_running < m_nThreads) {
         std::optional<ThumbnailJob> job = m_nextJob();
         if (!job)
             break;
         ++m_running;
-        const uint64_t generation = *m_generation;
-        m_pool.start([this, job = std::move(*job), generation, current = m_generation] {
-            Threads::LowerCurrentPriority();
-            if (JobHook())
-                JobHook()(job);
-            // A job whose listing has gone since it was started is not worth its decode.
-            ThumbnailResult result;
-            result.id = job.id;
-            if (*current == generation)
-                result = Make(job);
-            auto transit = std::make_shared<PictureInTransit>();
-            transit->image = std::exchange(result.image, 0);
-            // The loader waits for its workers before it goes, so `this` is alive here; should
-            // it be gone when the call comes due, the call is dropped and the picture freed.
-            QMetaObject::invokeMethod(
-                this,
-                [this, result, transit, generation]() mutable {
-                    result.image = std::exchange(transit->image, 0);
-                    Deliver(result, generation);
-                },
-                Qt::QueuedConnection);
-        });
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_tasks.push_back(Task{std::move(*job), m_generation});
+        }
+        m_wake.notify_one();
     }
     m_bPumping = false;
 }
 
-void CThumbnailLoader::Deliver(ThumbnailResult result, uint64_t generation) {
-    --m_running;
-    if (generation != *m_generation) {
-        CImageKit::Release(result.image);
-    } else {
-        emit Loaded(result);
+void CThumbnailLoader::Work() {
+    Threads::LowerCurrentPriority();
+    for (;;) {
+        Task task;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_bStop || !m_tasks.empty(); });
+            if (m_bStop)
+                return;
+            task = std::move(m_tasks.front());
+            m_tasks.pop_front();
+        }
+        if (JobHook())
+            JobHook()(task.job);
+        // A job whose listing has gone since it was handed out is not worth its decode.
+        ThumbnailResult result;
+        result.id = task.job.id;
+        if (task.generation == m_generation)
+            result = Make(task.job);
+        {
+            const std::lock_guard<std::mutex> lock(m_doneMutex);
+            m_done.emplace_back(result, task.generation);
+        }
+        // Wakes the user-interface thread; the picture itself went through the mutex above.
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = ::write(m_pipe[1], &byte, 1);
+    }
+}
+
+void CThumbnailLoader::Drain() {
+    char buf[64];
+    while (::read(m_pipe[0], buf, sizeof buf) > 0) {
+    }
+    std::deque<std::pair<ThumbnailResult, uint64_t>> done;
+    {
+        const std::lock_guard<std::mutex> lock(m_doneMutex);
+        done.swap(m_done);
+    }
+    for (auto& [result, generation] : done) {
+        --m_running;
+        if (generation != m_generation)
+            CImageKit::Release(result.image);
+        else
+            emit Loaded(result);
     }
     Pump();
 }

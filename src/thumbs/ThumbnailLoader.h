@@ -10,11 +10,17 @@
 #include <QObject>
 #include <QSize>
 #include <QString>
-#include <QThreadPool>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
+#include <vector>
+
+class QSocketNotifier;
 
 struct ThumbnailJob {
     uint64_t id = 0; // the owner's name for the picture
@@ -37,17 +43,18 @@ class CThumbnailLoader : public QObject {
 public:
     using NextJobFn = std::function<std::optional<ThumbnailJob>()>;
     explicit CThumbnailLoader(NextJobFn nextJob, QObject* parent = nullptr);
-    // Waits for the jobs at work and throws their pictures away.
+    // Stops the workers (each finishes the picture at hand) and throws their pictures away.
     ~CThumbnailLoader() override;
 
     // Starts jobs while workers are free and the owner has work.
     void Pump();
     // Pictures of the jobs started so far will not be delivered (the listing changed).
     void Cancel();
-    // True while a job is at work.
+    // True while a job is at work or its picture waits to be delivered.
     bool IsBusy() const { return m_running > 0; }
-    int ThreadCount() const { return m_pool.maxThreadCount(); }
-    void SetThreadCount(int n) { m_pool.setMaxThreadCount(std::max(1, n)); }
+    int ThreadCount() const { return m_nThreads; }
+    // How many jobs may be at work at once (at most the number of workers started).
+    void SetThreadCount(int n);
 
     // Makes one thumbnail on the calling thread: the cache when it holds a valid entry, else the
     // file itself (whose cache entry is written then). What every job runs.
@@ -61,13 +68,30 @@ signals:
     void Loaded(const ThumbnailResult& result);
 
 private:
-    void Deliver(ThumbnailResult result, uint64_t generation);
+    struct Task {
+        ThumbnailJob job;
+        uint64_t generation;
+    };
+    void Work();
+    void Drain();
 
     NextJobFn m_nextJob;
-    QThreadPool m_pool;
-    int m_running = 0; // jobs started and not yet delivered (user-interface thread only)
-    std::shared_ptr<std::atomic<uint64_t>> m_generation;
+    int m_nThreads = 1;
+    int m_running = 0; // jobs handed out and not yet delivered (user-interface thread only)
     bool m_bPumping = false;
+    std::atomic<uint64_t> m_generation{1};
+
+    // Jobs go to the workers and pictures come back through these, under one mutex each; the
+    // user-interface thread is woken through a pipe, which carries no data.
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<Task> m_tasks;
+    bool m_bStop = false;
+    std::mutex m_doneMutex;
+    std::deque<std::pair<ThumbnailResult, uint64_t>> m_done;
+    int m_pipe[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    std::vector<std::thread> m_workers;
 };
 
 Q_DECLARE_METATYPE(ThumbnailResult)
