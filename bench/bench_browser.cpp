@@ -13,6 +13,8 @@
 #include "thumbs/ThumbnailView.h"
 
 #include <QDir>
+#include <QEventLoop>
+#include <QTimer>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <chrono>
@@ -96,8 +98,18 @@ int main(int argc, char** argv) {
     }
     const auto start = std::chrono::steady_clock::now();
     view->FillList();
-    while (view->IsLoading())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    {
+        // The event loop sleeps between events, as the program's own does.
+        QEventLoop loop;
+        QTimer check;
+        QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+            if (!view->IsLoading())
+                loop.quit();
+        });
+        check.start(2);
+        if (view->IsLoading())
+            loop.exec();
+    }
     const double ms = Ms(start);
     const int loaded = int(view->Tiles().size());
     int failed = 0;

@@ -18,6 +18,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -26,10 +27,18 @@
 
 namespace {
 
-// Runs the event loop until the grid has made every picture it wants.
+// Runs the event loop until the grid has made every picture it wants, sleeping between events
+// as the program's own loop does (a loop that polls would take the workers' core).
 void Wait(CThumbnailView* view) {
-    while (view->IsLoading())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (!view->IsLoading())
+            loop.quit();
+    });
+    check.start(2);
+    if (view->IsLoading())
+        loop.exec();
 }
 
 long PeakResidentKb() {

@@ -9,7 +9,9 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QEventLoop>
 #include <QSettings>
+#include <QTimer>
 #include <fcntl.h>
 #include <ftw.h>
 #include <unistd.h>
@@ -103,8 +105,16 @@ void AppTest::Spin(int ms) {
 }
 
 bool WaitForPictures(CThumbnailView* view, int ms) {
+    // The loop sleeps between events, so the workers keep their cores.
     const QDeadlineTimer deadline(ms);
-    while (view->IsLoading() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (!view->IsLoading() || deadline.hasExpired())
+            loop.quit();
+    });
+    check.start(2);
+    if (view->IsLoading())
+        loop.exec();
     return !view->IsLoading();
 }
