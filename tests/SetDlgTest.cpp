@@ -10,6 +10,7 @@
 #include "platform/Settings.h"
 #include "platform/Volumes.h"
 #include "res/resource.h"
+#include "thumbs/FileInfoDlg.h"
 #include "thumbs/ImageTile.h"
 #include "thumbs/ThumbnailView.h"
 #include "tree/Dialogs.h"
@@ -223,8 +224,23 @@ TEST_F(PluginsAtStart, PluginFormatsAreListedAndThumbnailed) {
     CThumbnailView* grid = Frame()->ThumbnailView();
     ASSERT_EQ(grid->Tiles().size(), 1u);
     EXPECT_EQ(grid->Tiles()[0]->m_strName, QStringLiteral("a.qpic"));
-    // The idle loader decodes it through the plug-in.
-    for (int i = 0; i < 50 && grid->Tiles()[0]->m_wndImage.m_image.IsEmpty(); ++i)
-        Spin(20);
+    // The workers decode it through the plug-in.
+    ASSERT_TRUE(WaitForPictures(grid));
     EXPECT_FALSE(grid->Tiles()[0]->m_wndImage.m_image.IsEmpty());
+    // The information dialog shows what the plug-in's picture tells.
+    unsigned width = 0, height = 0;
+    QString type;
+    CFileInfoDlg::s_answer = [&](CFileInfoDlg& d) {
+        width = d.m_nWidth;
+        height = d.m_nHeight;
+        type = d.m_strFileType;
+        return int(QDialog::Accepted);
+    };
+    grid->SelectAt(0, false, false);
+    ASSERT_TRUE(grid->SendCommand(ID_IMAGE_INFO));
+    CFileInfoDlg::s_answer = nullptr;
+    EXPECT_TRUE(m_boxes.empty());
+    EXPECT_EQ(width, 2u);
+    EXPECT_EQ(height, 1u);
+    EXPECT_EQ(type, QString());
 }

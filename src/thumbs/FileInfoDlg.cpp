@@ -250,8 +250,20 @@ QString ShutterSpeedText(int32_t num, int32_t den) {
 void ShowImageInformation(QWidget* owner, const QString& path, const QString& name) {
     ImageFileInfo info;
     if (!GetImageFileInfo(path, info)) {
-        QuillaMessageBox(owner, QStringLiteral("ファイル情報が取得できません"), MB_OK);
-        return;
+        // A format only an import plug-in reads: what its picture tells (no type name of the
+        // library's own).
+        CImageKit picture;
+        if (!picture.LoadByPlugin(path) || picture.IsEmpty()) {
+            QuillaMessageBox(owner, QStringLiteral("ファイル情報が取得できません"), MB_OK);
+            return;
+        }
+        info = ImageFileInfo{};
+        info.type = IK_TYPE_UNKNOWN;
+        info.width = picture.GetSize().width();
+        info.height = picture.GetSize().height();
+        info.panes = 1;
+        if (const auto st = Files::Stat(path))
+            info.fileSize = uint32_t(st->size);
     }
     // The record holds 32 bits of the size; a larger file's size is taken from the file itself.
     uint64_t size = info.fileSize;
