@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Quilla's one set-up script.
-#   ./build.sh run    install what is missing, build, and start Quilla
-#   ./build.sh test   install what is missing, build, and run the whole test suite
-#   ./build.sh deps   only install the missing Debian packages
+#   ./build.sh run      install what is missing, build, and start Quilla
+#   ./build.sh test     install what is missing, build, run the whole test suite, and build and
+#                       check the Debian package
+#   ./build.sh package  install what is missing, build, and make the Debian package
+#                       build/quilla_<version>_<arch>.deb
+#   ./build.sh deps     only install the missing Debian packages
 # Extra arguments after "run" are passed to Quilla.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -15,11 +18,13 @@ PACKAGES=(
     libwebp-dev libheif-dev libjxl-dev
     libgtest-dev googletest
     fonts-ipafont-gothic qt6-translations-l10n
+    dpkg-dev file
 )
-# Independent readers and writers of image files that the tests check against, and clang with
-# libFuzzer for fuzzing the import plug-ins.
+# Independent readers and writers of image files that the tests check against, openssl for the
+# version check's TLS test, clang with libFuzzer for fuzzing the import plug-ins, and the menu
+# entry's validator.
 TEST_PACKAGES=(imagemagick libimage-exiftool-perl python3-pil webp libheif-examples libjxl-tools
-    clang libclang-rt-14-dev)
+    openssl clang libclang-rt-14-dev desktop-file-utils)
 
 install_missing() {
     local missing=()
@@ -52,16 +57,23 @@ run)
     build -DQUILLA_BUILD_TESTS=OFF
     exec build/bin/quilla "$@"
     ;;
+package)
+    install_missing
+    build -DQUILLA_BUILD_TESTS=OFF
+    (cd build && cpack -G DEB)
+    ;;
 test)
     install_missing "${TEST_PACKAGES[@]}"
     build -DQUILLA_BUILD_TESTS=ON
     status=0
     (cd build && ctest -j"$(nproc)" --output-on-failure --timeout 300) || status=1
+    # The Debian package: made, its contents and Depends listed and checked, its programs run.
+    packaging/check-package.sh build || status=1
     # Every test once more under AddressSanitizer and UBSan, leaks included.
     cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUILLA_SANITIZE=ON -DQUILLA_WERROR=ON \
         -DQUILLA_BUILD_TESTS=ON >/dev/null
     cmake --build build-asan -j"$(nproc)" --target imaging_tests quilla_tests convert_tests \
-        quilla-convert
+        update_tests quilla-convert
     (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         ctest -j"$(nproc)" --output-on-failure --timeout 1200) || status=1
@@ -85,7 +97,7 @@ test)
     exit $status
     ;;
 *)
-    echo "usage: $0 run|test|deps" >&2
+    echo "usage: $0 run|test|package|deps" >&2
     exit 2
     ;;
 esac

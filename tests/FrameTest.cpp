@@ -6,6 +6,7 @@
 #include "app/QuillaDoc.h"
 #include "app/config.h"
 #include "platform/Signals.h"
+#include "res/Icons.h"
 #include "res/resource.h"
 #include "thumbs/ThumbnailView.h"
 #include "tree/DirView.h"
@@ -353,4 +354,19 @@ TEST_F(QuitWithPreview, ATerminationSignalEndsTheProgramAsQuittingDoes) {
     const QByteArray raw = m_settings.ReadRaw();
     EXPECT_TRUE(raw.contains("[General-Bar1]")) << raw.constData();
     EXPECT_TRUE(raw.contains("FavoritesCount=1")) << raw.constData();
+}
+
+TEST_F(Frame_, TheIconAtTheDesktopsSizesAndTheDesktopEntrysName) {
+    const QList<QSize> sizes = Frame()->windowIcon().availableSizes();
+    for (int n : {16, 22, 24, 32, 48, 64, 128, 256})
+        EXPECT_TRUE(sizes.contains(QSize(n, n))) << n;
+    // Drawn at each size: transparent in the corner, the picture opaque in the middle.
+    for (int n : {16, 256}) {
+        const QImage image = Icons::ApplicationImage(n);
+        EXPECT_EQ(image.size(), QSize(n, n));
+        EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0) << n;
+        EXPECT_EQ(qAlpha(image.pixel(n * 10 / 32, n * 20 / 32)), 255) << n;
+    }
+    // The desktop finds the installed quilla.desktop (its name and icon) by this name.
+    EXPECT_EQ(QGuiApplication::desktopFileName(), QStringLiteral("quilla"));
 }

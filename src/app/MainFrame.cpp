@@ -16,6 +16,7 @@
 #include "res/resource.h"
 #include "thumbs/ThumbnailView.h"
 #include "tree/DirView.h"
+#include "update/VersionCheck.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -28,6 +29,7 @@
 #include <QStatusTipEvent>
 #include <QToolBar>
 #include <QWhatsThis>
+#include <utility>
 
 namespace {
 
@@ -92,6 +94,7 @@ CMainFrame::CMainFrame(CQuillaDoc* pDoc)
     MapCommand(ID_HELP_MAKER, [this] { OpenLink(QUILLA_URL_MAKER); });
     MapCommand(ID_HELP_SOFTWARE, [this] { OpenLink(QUILLA_URL_SOFTWARE); });
     MapCommand(ID_TOOL_SETTINGS, [this] { RunSettingsDialog(this); });
+    MapCommand(ID_HELP_VERSION_CHECK, [this] { OnVersionCheck(); });
 
     // Check marks of the thumbnail size and sort items, whichever pane is active.
     MapUpdateRange(ID_SIZE_FIRST, ID_SIZE_LAST, [this](CCmdUI* ui) {
@@ -165,10 +168,32 @@ bool CMainFrame::OnCreateClient() {
     return true;
 }
 
+void CMainFrame::SetStartPath(const QString& folder, const QString& file) {
+    m_strStartFolder = folder;
+    m_strStartFile = folder.isEmpty() ? QString() : file;
+}
+
 void CMainFrame::InitialUpdateFrame() {
     for (CView* v : std::vector<CView*>(m_pDocument->Views()))
         v->OnInitialUpdate();
     SetActiveView(m_pDirView);
+    // A file named at start: selected in the grid, when its folder could be shown and the file
+    // is listed there.
+    m_bStartFileSelected = false;
+    if (m_strStartFile.isEmpty() || Folder() != m_strStartFolder)
+        return;
+    const int i = m_pThumbView->FindTileByName(m_strStartFile);
+    if (i < 0)
+        return;
+    m_pThumbView->SelectAt(i, false, false);
+    m_pThumbView->EnsureVisible(i);
+    SetActiveView(m_pThumbView);
+    m_bStartFileSelected = true;
+}
+
+void CMainFrame::OpenStartFile() {
+    if (std::exchange(m_bStartFileSelected, false))
+        m_pThumbView->OpenFocusInPreview();
 }
 
 QAction* CMainFrame::MakeAction(unsigned nID, const QString& text) {
@@ -333,6 +358,14 @@ int CMainFrame::FocusControlId() const {
 
 void CMainFrame::OpenLink(const char* url) {
     Desktop::OpenUrl(QUrl(QString::fromUtf8(url)));
+}
+
+void CMainFrame::OnVersionCheck() {
+    VersionCheck::Config config;
+    config.versionFile = VersionCheck::VersionFileAddress(QString::fromUtf8(QUILLA_URL_VERSION));
+    config.homePage = QString::fromUtf8(QUILLA_URL_HOME);
+    config.executable = QCoreApplication::applicationFilePath();
+    VersionCheck::Run(this, config);
 }
 
 void CMainFrame::WinHelp(unsigned long dwData, unsigned nCmd) {

@@ -28,8 +28,15 @@ public:
     // Creates the window: title, menu, bars, panes, and the bars' saved state. Returns false when
     // a part cannot be created.
     bool LoadFrame();
-    // Gives both views their initial update and makes the tree the active view.
+    // The folder to show at start instead of the one the settings choose, and the file in it to
+    // select ("" for none); set before InitialUpdateFrame.
+    void SetStartPath(const QString& folder, const QString& file);
+    // Gives both views their initial update and makes the tree the active view; with a start
+    // file listed in the grid, the grid is active with that file selected.
     void InitialUpdateFrame();
+    // Shows the start file selected by InitialUpdateFrame in the preview (after the frame is
+    // shown, so that the preview lies above it).
+    void OpenStartFile();
 
     CQuillaDoc* GetActiveDocument() const { return m_pDocument; }
     CView* GetActiveView() const { return m_pActiveView; }
@@ -59,6 +66,7 @@ public:
     // What the panes ask of the window around them.
     QString Folder() const override;
     bool SetFolder(const QString& path) override;
+    QString StartFolder() const override { return m_strStartFolder; }
     void UpdateAllViews(CView* pSender) override;
     CView* PaneView(Pane pane) const override;
     void TrackFramePopup(QMenu& menu, QPoint globalPos) override;
@@ -87,6 +95,8 @@ private:
     void OnFocusChanged(QWidget* old, QWidget* now);
     void ActivateOtherPane();
     void OpenLink(const char* url);
+    // "最新バージョンの確認": the version file named at build time or by QUILLA_VERSION_URL.
+    void OnVersionCheck();
     void SetMessageText(const QString& text);
 
     CQuillaDoc* m_pDocument;
@@ -98,4 +108,7 @@ private:
     QLabel* m_wndMessage = nullptr;
     QLabel* m_indicators[4] = {};
     bool m_bClosed = false; // the window was closed (its bar state is written)
+    QString m_strStartFolder;
+    QString m_strStartFile;
+    bool m_bStartFileSelected = false;
 };

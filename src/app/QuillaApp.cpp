@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QLibraryInfo>
 #include <QTranslator>
+#include <utility>
 
 CQuillaApp* QuillaApp() {
     return qobject_cast<CQuillaApp*>(QCoreApplication::instance());
@@ -25,6 +26,8 @@ CQuillaApp* QuillaApp() {
 CQuillaApp::CQuillaApp(int& argc, char** argv)
     : QApplication(argc, argv), m_idle([this](long n) { return OnIdle(n); }) {
     setApplicationVersion(QStringLiteral(QUILLA_VERSION));
+    // The desktop matches the windows with the installed entry quilla.desktop (name and icon).
+    setDesktopFileName(QStringLiteral("quilla"));
     Fonts::InstallSubstitutions();
     // Qt's own dialogs (fonts, folders, colours) speak Japanese like the rest of the program,
     // whatever the locale.
@@ -57,6 +60,11 @@ CQuillaApp::~CQuillaApp() {
     ExitMainFrame();
 }
 
+void CQuillaApp::SetStartPath(const QString& folder, const QString& file) {
+    m_strStartFolder = folder;
+    m_strStartFile = file;
+}
+
 bool CQuillaApp::InitInstance() {
     // The clipboard and drag and drop need no separate initialisation on this platform. The
     // imaging library is loaded first; a failure shows only where images are used.
@@ -82,8 +90,12 @@ bool CQuillaApp::InitInstance() {
     }
     m_pMainWnd = std::move(frame);
     m_pMainWnd->setWindowIcon(Icons::Application());
+    // A folder or file from the command line, for this start only.
+    m_pMainWnd->SetStartPath(std::exchange(m_strStartFolder, QString()),
+                             std::exchange(m_strStartFile, QString()));
     m_pMainWnd->InitialUpdateFrame();
     m_pMainWnd->show();
+    m_pMainWnd->OpenStartFile();
     m_idle.Wake();
     return true;
 }

@@ -16,6 +16,10 @@ public:
     CQuillaApp(int& argc, char** argv);
     ~CQuillaApp() override;
 
+    // The folder to start in and the file in it to select and show, from the command line ("" for
+    // none). They apply to the next start-up only and are never written to the settings.
+    void SetStartPath(const QString& folder, const QString& file);
+
     // Start-up: returns true to run the event loop, false to end the program.
     virtual bool InitInstance();
     // Idle processing: the frame's command-update work, then one thumbnail load. Returns true
@@ -42,6 +46,8 @@ private:
     std::unique_ptr<CQuillaDoc> m_pDocument;
     std::unique_ptr<CMainFrame> m_pMainWnd;
     CIdleHook m_idle;
+    QString m_strStartFolder;
+    QString m_strStartFile;
 };
 
 // The one application object.

@@ -18,6 +18,9 @@ public:
     // The folder shown ("" when none): the document's current folder, always equal to the
     // process's current directory while it names a folder.
     virtual QString Folder() const = 0;
+    // The folder named on the command line, shown at start instead of the one the settings
+    // choose ("" for none). Never written to the settings.
+    virtual QString StartFolder() const = 0;
     // The one way to change it (the current directory follows). An empty path means no folder and
     // leaves the current directory as it is. Returns false, changing nothing, when the folder
     // cannot be entered.

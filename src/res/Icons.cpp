@@ -2,6 +2,7 @@
 
 #include "res/resource.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -140,38 +141,43 @@ QIcon ForCommand(unsigned nID) {
     return pm.isNull() ? QIcon() : QIcon(pm);
 }
 
+QImage ApplicationImage(int size) {
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    // Drawn on a 32 × 32 grid, scaled to the size.
+    p.scale(size / 32.0, size / 32.0);
+    // A quill over a framed picture.
+    p.setPen(QPen(QColor(0x30, 0x30, 0x30), 1.5));
+    p.setBrush(QColor(0x70, 0xB0, 0xF0));
+    p.drawRect(QRectF(2, 8, 22, 20));
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x30, 0x90, 0x30));
+    QPainterPath hill;
+    hill.moveTo(3, 27);
+    hill.lineTo(10, 17);
+    hill.lineTo(16, 23);
+    hill.lineTo(19, 20);
+    hill.lineTo(23, 27);
+    hill.closeSubpath();
+    p.drawPath(hill);
+    p.setBrush(QColor(0xF8, 0xE0, 0x40));
+    p.drawEllipse(QRectF(16, 11, 5, 5));
+    QPainterPath quill;
+    quill.moveTo(30, 1);
+    quill.cubicTo(22, 4, 16, 12, 13, 22);
+    quill.cubicTo(20, 16, 27, 10, 30, 1);
+    p.setPen(QPen(QColor(0x50, 0x30, 0x10), 1));
+    p.setBrush(Qt::white);
+    p.drawPath(quill);
+    return image;
+}
+
 QIcon Application() {
     QIcon icon;
-    for (int size : {16, 32, 48}) {
-        QPixmap pm = Blank(size, size);
-        QPainter p(&pm);
-        p.setRenderHint(QPainter::Antialiasing, true);
-        p.scale(size / 32.0, size / 32.0);
-        // A quill over a framed picture.
-        p.setPen(QPen(QColor(0x30, 0x30, 0x30), 1.5));
-        p.setBrush(QColor(0x70, 0xB0, 0xF0));
-        p.drawRect(QRectF(2, 8, 22, 20));
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(0x30, 0x90, 0x30));
-        QPainterPath hill;
-        hill.moveTo(3, 27);
-        hill.lineTo(10, 17);
-        hill.lineTo(16, 23);
-        hill.lineTo(19, 20);
-        hill.lineTo(23, 27);
-        hill.closeSubpath();
-        p.drawPath(hill);
-        p.setBrush(QColor(0xF8, 0xE0, 0x40));
-        p.drawEllipse(QRectF(16, 11, 5, 5));
-        QPainterPath quill;
-        quill.moveTo(30, 1);
-        quill.cubicTo(22, 4, 16, 12, 13, 22);
-        quill.cubicTo(20, 16, 27, 10, 30, 1);
-        p.setPen(QPen(QColor(0x50, 0x30, 0x10), 1));
-        p.setBrush(Qt::white);
-        p.drawPath(quill);
-        icon.addPixmap(pm);
-    }
+    for (int size : kApplicationIconSizes)
+        icon.addPixmap(QPixmap::fromImage(ApplicationImage(size)));
     return icon;
 }
 

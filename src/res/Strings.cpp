@@ -50,7 +50,7 @@ const std::unordered_map<unsigned, const char16_t*>& Table() {
         {ID_FAV_ADD_THIS, u"選択中のフォルダをお気に入りに追加\nこのフォルダを追加"},
         {ID_HELP_FORUM, u"Norvoサポートフォーラムを開く\nサポートフォーラム"},
         {ID_HELP_MAKER, u"Norvoのホームページを開く\nNorvoのページ"},
-        {ID_HELP_VERSION_CHECK, u"最新バージョンがあるかどうかを確認\n最新バージョンの確認"},
+        {ID_HELP_VERSION_CHECK, u"ｲﾝﾀｰﾈｯﾄに接続し新バージョンを確認\n最新バージョンの確認"},
         {ID_SIZE_FIRST, u"サムネイルを32×32で表示\n32×32"},
         {ID_SIZE_48, u"サムネイルを48×48で表示\n48×48"},
         {ID_SIZE_64, u"サムネイルを64×64で表示\n64×64"},

@@ -116,7 +116,11 @@ void CDirView::OnInitialUpdate() {
     if (site)
         site->SetFolder(FileNames::CurrentDir());
     CWaitCursor wait;
-    const int mode = Settings::Get(Settings::InitMode);
+    // A folder named on the command line is shown as the start mode "current folder" would show
+    // it, for this start only; one that cannot be entered leaves the settings to choose.
+    const QString start = site ? site->StartFolder() : QString();
+    const bool named = !start.isEmpty() && site->SetFolder(start);
+    const int mode = named ? 0 : Settings::Get(Settings::InitMode);
     if (mode == 1 && site)
         site->SetFolder(Settings::Get(Settings::InitDir)); // a missing folder leaves it as it was
     m_tree.Initialise(this, true);
