@@ -1,6 +1,5 @@
 #include "app/MainFrame.h"
 
-#include "app/QuillaApp.h"
 #include "app/QuillaDoc.h"
 #include "app/SetDlg.h"
 #include "app/config.h"
@@ -67,14 +66,14 @@ Qt::ToolBarArea AreaOfDockId(int id) {
 
 } // namespace
 
-CMainFrame::CMainFrame(CQuillaDoc* pDoc)
-    : m_pDocument(pDoc), m_router([this] {
+CMainFrame::CMainFrame(CQuillaDoc* pDoc, CCmdTarget* pApp, QString helpFile)
+    : m_pDocument(pDoc), m_pApp(pApp), m_strHelpFile(std::move(helpFile)), m_router([this] {
           std::vector<CCmdTarget*> route;
           if (m_pActiveView)
               route.push_back(m_pActiveView);
           route.push_back(this);
-          if (CQuillaApp* app = QuillaApp())
-              route.push_back(app);
+          if (m_pApp)
+              route.push_back(m_pApp);
           return route;
       }) {
     MapCommand(ID_APP_EXIT, [this] { close(); });
@@ -88,7 +87,7 @@ CMainFrame::CMainFrame(CQuillaDoc* pDoc)
     MapCommand(ID_PREV_PANE, [this] { ActivateOtherPane(); });
 
     // The help file's index opens without the existence test.
-    MapCommand(ID_HELP_KEYWORD, [] { Desktop::OpenFile(QuillaApp()->m_strHelpFilePath); });
+    MapCommand(ID_HELP_KEYWORD, [this] { Desktop::OpenFile(m_strHelpFile); });
     MapCommand(ID_HELP_HOMEPAGE, [this] { OpenLink(QUILLA_URL_HOME); });
     MapCommand(ID_HELP_FORUM, [this] { OpenLink(QUILLA_URL_FORUM); });
     MapCommand(ID_HELP_MAKER, [this] { OpenLink(QUILLA_URL_MAKER); });
@@ -369,7 +368,7 @@ void CMainFrame::OnVersionCheck() {
 }
 
 void CMainFrame::WinHelp(unsigned long dwData, unsigned nCmd) {
-    const QString path = QuillaApp() ? QuillaApp()->m_strHelpFilePath : QString();
+    const QString path = m_strHelpFile;
     {
         CWaitCursor wait;
         // Leave every mode that would hold the mouse or keyboard while the help is shown.

@@ -22,7 +22,9 @@ class QToolBar;
 class CMainFrame : public QMainWindow, public CCmdTarget, public CPaneSite {
     Q_OBJECT
 public:
-    explicit CMainFrame(CQuillaDoc* pDoc);
+    // pApp ends the command route (the application's own commands); helpFile is the help file
+    // that the help index opens.
+    CMainFrame(CQuillaDoc* pDoc, CCmdTarget* pApp, QString helpFile);
     ~CMainFrame() override;
 
     // Creates the window: title, menu, bars, panes, and the bars' saved state. Returns false when
@@ -100,6 +102,8 @@ private:
     void SetMessageText(const QString& text);
 
     CQuillaDoc* m_pDocument;
+    CCmdTarget* m_pApp;
+    QString m_strHelpFile;
     CDirView* m_pDirView = nullptr;
     CThumbnailView* m_pThumbView = nullptr;
     CView* m_pActiveView = nullptr;

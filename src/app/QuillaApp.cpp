@@ -82,7 +82,7 @@ bool CQuillaApp::InitInstance() {
     // The document, the main frame and its two views.
     ExitMainFrame();
     m_pDocument = std::make_unique<CQuillaDoc>();
-    auto frame = std::make_unique<CMainFrame>(m_pDocument.get());
+    auto frame = std::make_unique<CMainFrame>(m_pDocument.get(), this, m_strHelpFilePath);
     if (!frame->LoadFrame()) {
         frame.reset();
         m_pDocument.reset();

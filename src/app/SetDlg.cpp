@@ -1,7 +1,7 @@
 #include "app/SetDlg.h"
 
-#include "app/QuillaApp.h"
 #include "imaging/SusieHost.h"
+#include "platform/HelpRequest.h"
 #include "platform/MsgBox.h"
 #include "platform/Settings.h"
 #include "platform/Volumes.h"
@@ -188,8 +188,7 @@ void CSetDlg::OnBrowsePlugin() {
 }
 
 void CSetDlg::OnHelp() {
-    if (CQuillaApp* app = QuillaApp())
-        app->WinHelp(kHelpContext, HELP_CONTEXT);
+    HelpRequest::Show(kHelpContext, HELP_CONTEXT);
 }
 
 void RunSettingsDialog(QWidget* owner) {

@@ -7,6 +7,7 @@
 #include "thumbs/ThumbnailCache.h"
 
 #include <QCoreApplication>
+#include <QScopedValueRollback>
 #include <QSocketNotifier>
 #include <QThread>
 #include <fcntl.h>
@@ -68,11 +69,15 @@ void CThumbnailLoader::Cancel() {
 void CThumbnailLoader::Pump() {
     if (m_bPumping)
         return; // the owner's NextJob may itself ask for a pump
-    m_bPumping = true;
+    const QScopedValueRollback<bool> pumping(m_bPumping, true);
     while (m_running < m_nThreads) {
         std::optional<ThumbnailJob> job = m_nextJob();
         if (!job)
             break;
+        // The worker gets a path of its own: the grid's copy is renamed, dropped and read on this
+        // thread while the job runs, and a shared string would tie the two threads together
+        // through its reference count alone.
+        job->path = QString(job->path.constData(), job->path.size());
         ++m_running;
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
@@ -80,7 +85,6 @@ void CThumbnailLoader::Pump() {
         }
         m_wake.notify_one();
     }
-    m_bPumping = false;
 }
 
 void CThumbnailLoader::Work() {
