@@ -26,6 +26,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QTimer>
 #include <QToolBar>
 #include <QWhatsThis>
 #include <utility>
@@ -33,6 +34,9 @@
 namespace {
 
 const char* const kCtrlId = "quillaCtrlId";
+// How often and how many times the start file's preview looks whether the main window is framed.
+constexpr int kStartFileFramePoll = 20; // milliseconds
+constexpr int kStartFileFrameTries = 50;
 
 QString BarSection(const QString& profile, int n) {
     return QStringLiteral("%1-Bar%2").arg(profile).arg(n);
@@ -191,8 +195,21 @@ void CMainFrame::InitialUpdateFrame() {
 }
 
 void CMainFrame::OpenStartFile() {
-    if (std::exchange(m_bStartFileSelected, false))
+    if (!std::exchange(m_bStartFileSelected, false))
+        return;
+    // The preview puts its frame, title bar included, in the screen's corner by the size of the
+    // main window's frame. Just shown, the main window has no frame yet where a window manager
+    // draws one, and the preview's title bar would lie above the screen: the window manager gets
+    // a moment (a second at most) to frame the main window first.
+    auto* wait = new QTimer(this);
+    wait->setInterval(kStartFileFramePoll);
+    connect(wait, &QTimer::timeout, this, [this, wait, tries = 0]() mutable {
+        if (frameGeometry() == geometry() && ++tries < kStartFileFrameTries)
+            return;
+        wait->deleteLater();
         m_pThumbView->OpenFocusInPreview();
+    });
+    wait->start();
 }
 
 QAction* CMainFrame::MakeAction(unsigned nID, const QString& text) {
