@@ -14,9 +14,9 @@
 
 #include <QDir>
 #include <QEventLoop>
-#include <QTimer>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <malloc.h>

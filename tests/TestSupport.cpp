@@ -8,8 +8,8 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
 #include <QEventLoop>
+#include <QFile>
 #include <QSettings>
 #include <QTimer>
 #include <fcntl.h>
