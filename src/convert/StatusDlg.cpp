@@ -5,6 +5,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <QWindow>
 
 CStatusDlg::CStatusDlg()
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -35,8 +36,15 @@ CStatusDlg::~CStatusDlg() = default;
 bool CStatusDlg::Create(QWidget* owner) {
     UpdateData();
     adjustSize();
-    if (QWidget* w = owner ? owner->window() : nullptr)
+    if (QWidget* w = owner ? owner->window() : nullptr) {
         move(w->frameGeometry().center() - rect().center());
+        // Owned by the owner's window as a modeless dialog is: the window manager keeps it above
+        // that window, also after a message box of the batch was answered. Only the window
+        // manager is told; the object stays the batch's.
+        winId();
+        if (QWindow* handle = windowHandle())
+            handle->setTransientParent(w->windowHandle());
+    }
     show();
     return true;
 }

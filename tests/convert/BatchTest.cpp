@@ -25,6 +25,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 using namespace convtest;
 
@@ -205,6 +206,9 @@ TEST_F(Batch, ConvertsTheSelectionInDisplayOrderWithTheProgressWindow) {
     QStringList seen;
     ConvertBatch::s_onFile = [&](CStatusDlg& s, int i) {
         EXPECT_TRUE(s.isVisible());
+        // Kept above the main window by the window manager, message boxes or not.
+        ASSERT_NE(s.windowHandle(), nullptr);
+        EXPECT_EQ(s.windowHandle()->transientParent(), Frame()->windowHandle());
         EXPECT_EQ(s.windowTitle(), "Pictoquill");
         EXPECT_EQ(s.m_strMessage, "変換中です...");
         EXPECT_EQ(s.m_progress->maximum(), 3);
