@@ -15,6 +15,7 @@
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QScrollBar>
 #include <QTest>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -206,6 +207,25 @@ TEST_F(StartOnFile, SelectsTheFileAndShowsItInThePreview) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return Grid()->Preview().isVisible(); }, 3000));
     EXPECT_EQ(Grid()->Preview().m_strPath, m_paths.P("pics/b.png"));
     EXPECT_EQ(m_settings.ReadRaw(), QByteArray("[System]\nInitMode=3\n"));
+}
+
+class StartOnFileAmongMany : public StartPath {
+    void Configure() override {
+        for (int i = 0; i < 80; ++i)
+            m_paths.Picture(QStringLiteral("pics/p%1.png").arg(i, 2, 10, QLatin1Char('0')));
+        App()->SetStartPath(m_paths.P("pics"), QStringLiteral("a.png"));
+    }
+};
+
+TEST_F(StartOnFileAmongMany, TheFileIsWhollyInViewOnceTheWindowIsShown) {
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Grid()->Preview().isVisible(); }, 3000));
+    ASSERT_GT(Grid()->verticalScrollBar()->maximum(), 0) << "the folder fills more than a screen";
+    const int focus = Grid()->GetFocusIndex();
+    ASSERT_GE(focus, 0);
+    // Scrolled for the window as shown, not for the size the grid had before it was shown.
+    const QRect cell =
+        Grid()->GetCellRect(focus).translated(0, -Grid()->verticalScrollBar()->value());
+    EXPECT_TRUE(Grid()->viewport()->rect().contains(cell)) << cell.y() << " " << cell.height();
 }
 
 class StartOnFileNotListed : public StartPath {

@@ -207,6 +207,8 @@ void CMainFrame::OpenStartFile() {
         if (frameGeometry() == geometry() && ++tries < kStartFileFrameTries)
             return;
         wait->deleteLater();
+        // Scrolled to when the grid did not yet have the size it has in the window shown.
+        m_pThumbView->EnsureVisible(m_pThumbView->GetFocusIndex());
         m_pThumbView->OpenFocusInPreview();
     });
     wait->start();
