@@ -202,8 +202,8 @@ TEST_F(StartOnFile, SelectsTheFileAndShowsItInThePreview) {
     ASSERT_GE(Grid()->GetFocusIndex(), 0);
     EXPECT_EQ(Grid()->Tiles()[size_t(Grid()->GetFocusIndex())]->m_strName, QStringLiteral("b.png"));
     EXPECT_EQ(Frame()->GetActiveView(), static_cast<CView*>(Grid()));
-    // The preview opens once the main window is framed; this platform draws no frame, so after
-    // the second the frame waits at most.
+    // The preview opens once the main window is framed (at once here; at most a second later
+    // where no frame ever comes).
     EXPECT_TRUE(QTest::qWaitFor([&] { return Grid()->Preview().isVisible(); }, 3000));
     EXPECT_EQ(Grid()->Preview().m_strPath, m_paths.P("pics/b.png"));
     EXPECT_EQ(m_settings.ReadRaw(), QByteArray("[System]\nInitMode=3\n"));
