@@ -23,20 +23,6 @@ QString Q(const QByteArray& native) {
     return FileNames::FromNative(native);
 }
 
-bool Write(const QByteArray& path, const QByteArray& bytes) {
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    ::close(fd);
-    return ok;
-}
-
-bool Exists(const QByteArray& path) {
-    struct stat st {};
-    return ::lstat(path.constData(), &st) == 0;
-}
-
 // Data as another program puts it on the clipboard.
 QMimeData* Offer(std::initializer_list<std::pair<const char*, QByteArray>> formats) {
     auto* data = new QMimeData;
@@ -219,7 +205,7 @@ TEST_F(ClipboardFiles, NamesAndPathsAsTextFollowTheLineRule) {
 
 TEST_F(ClipboardFiles, PasteCopiesOrMovesAndTheClipboardKeepsItsList) {
     for (const QByteArray& n : kNames)
-        ASSERT_TRUE(Write(Src(n), n));
+        ASSERT_TRUE(WriteNative(Src(n), n));
     QStringList paths;
     for (const QByteArray& n : kNames)
         paths << Q(Src(n));
@@ -228,7 +214,7 @@ TEST_F(ClipboardFiles, PasteCopiesOrMovesAndTheClipboardKeepsItsList) {
     EXPECT_EQ(Clipboard::Paste(Q(Dst()), nullptr), Shell::kFileOpOk);
     for (const QByteArray& n : kNames) {
         EXPECT_EQ(ReadNative(Dst(n)), n);
-        EXPECT_TRUE(Exists(Src(n)));
+        EXPECT_TRUE(ExistsNative(Src(n)));
     }
     // Into the folder the files came from: copies under new names.
     EXPECT_EQ(Clipboard::Paste(Q(Src()), nullptr), Shell::kFileOpOk);
@@ -242,21 +228,21 @@ TEST_F(ClipboardFiles, PasteCopiesOrMovesAndTheClipboardKeepsItsList) {
     EXPECT_EQ(Clipboard::Paste(Q(Dst()), nullptr), Shell::kFileOpOk);
     for (const QByteArray& n : kNames) {
         EXPECT_EQ(ReadNative(Dst(n)), n);
-        EXPECT_FALSE(Exists(Src(n)));
+        EXPECT_FALSE(ExistsNative(Src(n)));
     }
     EXPECT_EQ(Clipboard::ReadFiles().effect, DROPEFFECT_MOVE);
     EXPECT_TRUE(m_boxes.empty());
 }
 
 TEST_F(ClipboardFiles, MissingFilesAndGarbageArePastedAsNothingAndNamed) {
-    ASSERT_TRUE(Write(Src("here.jpg"), "here"));
+    ASSERT_TRUE(WriteNative(Src("here.jpg"), "here"));
     QGuiApplication::clipboard()->setMimeData(Offer(
         {{"text/uri-list", "file://" + Src("here.jpg") + "\r\nfile://" + Src("gone%20away.jpg") +
                                "\r\nhttps://example.org/p.jpg\r\nfile:///dev/zero\r\n"}}));
     EXPECT_TRUE(Clipboard::OffersFiles());
     EXPECT_EQ(Clipboard::Paste(Q(Dst()), nullptr), Shell::kFileOpFailed);
     EXPECT_EQ(ReadNative(Dst("here.jpg")), "here");
-    EXPECT_FALSE(Exists(Dst("zero")));
+    EXPECT_FALSE(ExistsNative(Dst("zero")));
     ASSERT_EQ(m_boxes.size(), 1u);
     const QString text = m_boxes[0].text;
     EXPECT_TRUE(text.contains(Q(Src("gone away.jpg")) + ": ファイルが見つかりません"))
@@ -266,13 +252,13 @@ TEST_F(ClipboardFiles, MissingFilesAndGarbageArePastedAsNothingAndNamed) {
 }
 
 TEST_F(ClipboardFiles, ADropAlwaysCopies) {
-    ASSERT_TRUE(Write(Src("写真.jpg"), "photo"));
+    ASSERT_TRUE(WriteNative(Src("写真.jpg"), "photo"));
     // The source offers a move (a cut list); the drop copies anyway.
     std::unique_ptr<QMimeData> data(Clipboard::MakeFileData({Q(Src("写真.jpg"))}, DROPEFFECT_MOVE));
     EXPECT_TRUE(Clipboard::MimeOffersFiles(data.get()));
     EXPECT_EQ(Clipboard::Drop(data.get(), Q(Dst()), nullptr), Shell::kFileOpOk);
     EXPECT_EQ(ReadNative(Dst("写真.jpg")), "photo");
-    EXPECT_TRUE(Exists(Src("写真.jpg")));
+    EXPECT_TRUE(ExistsNative(Src("写真.jpg")));
     // Data that offers no files drops nothing.
     std::unique_ptr<QMimeData> text(Offer({{"text/plain", "hello"}}));
     EXPECT_FALSE(Clipboard::MimeOffersFiles(text.get()));

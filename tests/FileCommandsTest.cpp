@@ -20,20 +20,6 @@
 
 namespace {
 
-bool Write(const QByteArray& path, const QByteArray& bytes) {
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    ::close(fd);
-    return ok;
-}
-
-bool Exists(const QByteArray& path) {
-    struct stat st {};
-    return ::lstat(path.constData(), &st) == 0;
-}
-
 class Rename : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -79,20 +65,20 @@ private:
 } // namespace
 
 TEST_F(Rename, TheDialogSplitsAtTheLastDotAndAnExtensionGetsItsDot) {
-    ASSERT_TRUE(Write(P("summer.2024.jpg"), "x"));
+    ASSERT_TRUE(WriteNative(P("summer.2024.jpg"), "x"));
     const auto path = Run("summer.2024.jpg", "winter", "png");
     EXPECT_EQ(m_seen, (QStringList{"summer.2024.jpg", "summer.2024", ".jpg"}));
     ASSERT_TRUE(path.has_value());
     EXPECT_EQ(*path, FileNames::FromNative(P("winter.png")));
     EXPECT_EQ(ReadNative(P("winter.png")), "x");
-    EXPECT_FALSE(Exists(P("summer.2024.jpg")));
+    EXPECT_FALSE(ExistsNative(P("summer.2024.jpg")));
     // The thumbnail cache hears of it.
     EXPECT_EQ(m_changes, (QStringList{FileNames::FromNative(P("summer.2024.jpg")), *path}));
 }
 
 TEST_F(Rename, UnchangedCancelledTakenAndUnusableNamesDoNothing) {
-    ASSERT_TRUE(Write(P("a.jpg"), "a"));
-    ASSERT_TRUE(Write(P("b.jpg"), "b"));
+    ASSERT_TRUE(WriteNative(P("a.jpg"), "a"));
+    ASSERT_TRUE(WriteNative(P("b.jpg"), "b"));
     EXPECT_FALSE(Run("a.jpg", "a", ".jpg").has_value());
     EXPECT_FALSE(Run("a.jpg", "x", ".jpg", false).has_value());
     // An existing file is never replaced.
@@ -105,26 +91,26 @@ TEST_F(Rename, UnchangedCancelledTakenAndUnusableNamesDoNothing) {
 }
 
 TEST_F(Rename, ACaseOnlyChangeIsCarriedOut) {
-    ASSERT_TRUE(Write(P("Photo.JPG"), "p"));
+    ASSERT_TRUE(WriteNative(P("Photo.JPG"), "p"));
     const auto path = Run("Photo.JPG", "photo", ".jpg");
     ASSERT_TRUE(path.has_value());
     EXPECT_EQ(ReadNative(P("photo.jpg")), "p");
-    EXPECT_FALSE(Exists(P("Photo.JPG")));
+    EXPECT_FALSE(ExistsNative(P("Photo.JPG")));
 }
 
 TEST_F(Rename, ANameWithoutExtensionGetsNoLoneDot) {
-    ASSERT_TRUE(Write(P("README"), "r"));
+    ASSERT_TRUE(WriteNative(P("README"), "r"));
     const auto path = Run("README", "NOTES", QString());
     EXPECT_EQ(m_seen, (QStringList{"README", "README", ""}));
     ASSERT_TRUE(path.has_value());
-    EXPECT_TRUE(Exists(P("NOTES")));
-    EXPECT_FALSE(Exists(P("NOTES.")));
+    EXPECT_TRUE(ExistsNative(P("NOTES")));
+    EXPECT_FALSE(ExistsNative(P("NOTES.")));
 }
 
 TEST_F(Rename, BytesThatAreNotUtf8SurviveAnUntouchedPart) {
     // "写真.jpg" in code page 932: shown decoded; only the extension is changed.
     const QByteArray raw("\x8e\xca\x90\x5e");
-    ASSERT_TRUE(Write(P(raw + ".jpg"), "s"));
+    ASSERT_TRUE(WriteNative(P(raw + ".jpg"), "s"));
     const auto path = Run(raw + ".jpg", QStringLiteral("写真"), ".jpeg");
     EXPECT_EQ(m_seen, (QStringList{"写真.jpg", "写真", ".jpg"}));
     ASSERT_TRUE(path.has_value());

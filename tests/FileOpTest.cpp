@@ -37,21 +37,6 @@ QByteArray Random(int size, quint32 seed) {
     return out;
 }
 
-bool Write(const QByteArray& path, const QByteArray& bytes, mode_t mode = 0644) {
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, mode);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    ::close(fd);
-    ::chmod(path.constData(), mode);
-    return ok;
-}
-
-bool Exists(const QByteArray& path) {
-    struct stat st {};
-    return ::lstat(path.constData(), &st) == 0;
-}
-
 struct stat StatOf(const QByteArray& path) {
     struct stat st {};
     ::lstat(path.constData(), &st);
@@ -203,7 +188,8 @@ TEST_F(Transfer, ACopyKeepsEveryByteOfNameAndContentWithTimeAndPermissions) {
     quint32 seed = 1;
     for (const QByteArray& name : kAwkwardNames) {
         const QByteArray p = Src() + '/' + name;
-        ASSERT_TRUE(Write(p, Random(100000 + int(seed) * 4099, seed), 0640)) << name.constData();
+        ASSERT_TRUE(WriteNative(p, Random(100000 + int(seed) * 4099, seed), 0640))
+            << name.constData();
         SetMtime(p, 1000000000 + seed);
         sources << p;
         ++seed;
@@ -219,16 +205,16 @@ TEST_F(Transfer, ACopyKeepsEveryByteOfNameAndContentWithTimeAndPermissions) {
         EXPECT_EQ(ReadNative(target), ReadNative(sources[i])) << name.constData();
         EXPECT_EQ(StatOf(target).st_mtim.tv_sec, time_t(1000000000 + i + 1));
         EXPECT_EQ(StatOf(target).st_mode & 07777, 0640u);
-        EXPECT_TRUE(Exists(sources[i])); // a copy leaves the source
+        EXPECT_TRUE(ExistsNative(sources[i])); // a copy leaves the source
     }
     EXPECT_FALSE(HasTemporaries(Dst()));
 }
 
 TEST_F(Transfer, TakenNamesGetCopyNames) {
     const QByteArray a = Src() + "/a.jpg";
-    ASSERT_TRUE(Write(a, "first"));
+    ASSERT_TRUE(WriteNative(a, "first"));
     ASSERT_EQ(::mkdir((Src() + "/pics").constData(), 0755), 0);
-    ASSERT_TRUE(Write(Src() + "/pics/in.jpg", "inside"));
+    ASSERT_TRUE(WriteNative(Src() + "/pics/in.jpg", "inside"));
     // Copies into the folder the files are in.
     for (int i = 0; i < 3; ++i) {
         const auto r = Run(Mode::Copy, {a}, Src());
@@ -243,7 +229,7 @@ TEST_F(Transfer, TakenNamesGetCopyNames) {
     EXPECT_EQ(ReadNative(Src() + "/a - コピー (3).jpg"), "first");
     // Two sources of one name from different folders in one operation.
     ASSERT_EQ(::mkdir((m_root + "/other").constData(), 0755), 0);
-    ASSERT_TRUE(Write(m_root + "/other/a.jpg", "second"));
+    ASSERT_TRUE(WriteNative(m_root + "/other/a.jpg", "second"));
     const auto both = Run(Mode::Copy, {a, m_root + "/other/a.jpg"}, Dst());
     EXPECT_EQ(ReadNative(Dst() + "/a.jpg"), "first");
     EXPECT_EQ(ReadNative(Dst() + "/a - コピー.jpg"), "second");
@@ -255,11 +241,11 @@ TEST_F(Transfer, FoldersAreCopiedWholeWithLinksPermissionsAndTimes) {
     ASSERT_EQ(::mkdir((f + "/empty").constData(), 0700), 0);
     ASSERT_EQ(::mkdir((f + "/deep").constData(), 0755), 0);
     ASSERT_EQ(::mkdir((f + "/deep/er").constData(), 0755), 0);
-    ASSERT_TRUE(Write(f + "/deep/er/" + kAwkwardNames[5], Random(5000, 9)));
-    ASSERT_TRUE(Write(f + "/top.jpg", Random(70000, 3), 0600));
+    ASSERT_TRUE(WriteNative(f + "/deep/er/" + kAwkwardNames[5], Random(5000, 9)));
+    ASSERT_TRUE(WriteNative(f + "/top.jpg", Random(70000, 3), 0600));
     ASSERT_EQ(::symlink("top.jpg", (f + "/link.jpg").constData()), 0);
     ASSERT_EQ(::mkdir((f + "/locked").constData(), 0755), 0);
-    ASSERT_TRUE(Write(f + "/locked/x.jpg", "x"));
+    ASSERT_TRUE(WriteNative(f + "/locked/x.jpg", "x"));
     ASSERT_EQ(::chmod((f + "/locked").constData(), 0555), 0);
     SetMtime(f + "/deep", 1200000000);
     SetMtime(f, 1100000000);
@@ -288,7 +274,7 @@ TEST_F(Transfer, AFolderIsNeverCopiedOrMovedIntoItself) {
     const QByteArray f = Src() + "/album";
     ASSERT_EQ(::mkdir(f.constData(), 0755), 0);
     ASSERT_EQ(::mkdir((f + "/sub").constData(), 0755), 0);
-    ASSERT_TRUE(Write(f + "/sub/p.jpg", "p"));
+    ASSERT_TRUE(WriteNative(f + "/sub/p.jpg", "p"));
     // Reached through a link, too.
     ASSERT_EQ(::symlink((f + "/sub").constData(), (m_root + "/alias").constData()), 0);
     const QList<QByteArray> before = Tree(f);
@@ -300,25 +286,25 @@ TEST_F(Transfer, AFolderIsNeverCopiedOrMovedIntoItself) {
         }
     }
     EXPECT_EQ(Tree(f), before);
-    EXPECT_TRUE(Exists(f + "/sub/p.jpg"));
+    EXPECT_TRUE(ExistsNative(f + "/sub/p.jpg"));
 }
 
 TEST_F(Transfer, AMoveWithinAFileSystemIsARenameAndReportsEveryFile) {
     const QByteArray file = Src() + '/' + kAwkwardNames[2];
-    ASSERT_TRUE(Write(file, "moved"));
+    ASSERT_TRUE(WriteNative(file, "moved"));
     const ino_t inode = StatOf(file).st_ino;
     const QByteArray f = Src() + "/album";
     ASSERT_EQ(::mkdir(f.constData(), 0755), 0);
     ASSERT_EQ(::mkdir((f + "/sub").constData(), 0755), 0);
-    ASSERT_TRUE(Write(f + "/1.jpg", "1"));
-    ASSERT_TRUE(Write(f + "/sub/2.jpg", "2"));
+    ASSERT_TRUE(WriteNative(f + "/1.jpg", "1"));
+    ASSERT_TRUE(WriteNative(f + "/sub/2.jpg", "2"));
     std::vector<CFileTransfer::Change> changes;
     const auto r = Run(Mode::Move, {file, f}, Dst(), &changes);
     ASSERT_EQ(r[0].outcome, Outcome::Done);
     ASSERT_EQ(r[1].outcome, Outcome::Done);
     EXPECT_EQ(StatOf(Dst() + '/' + kAwkwardNames[2]).st_ino, inode);
-    EXPECT_FALSE(Exists(file));
-    EXPECT_FALSE(Exists(f));
+    EXPECT_FALSE(ExistsNative(file));
+    EXPECT_FALSE(ExistsNative(f));
     QStringList seen;
     for (const auto& c : changes)
         seen << c.from + " -> " + c.to;
@@ -345,11 +331,11 @@ TEST_F(Transfer, AMoveAcrossFileSystemsCopiesChecksAndThenRemovesTheSource) {
     ASSERT_TRUE(there.isValid());
     const QByteArray dest = QFile::encodeName(there.path());
     const QByteArray file = Src() + '/' + kAwkwardNames[5];
-    ASSERT_TRUE(Write(file, Random(3 << 20, 5), 0604));
+    ASSERT_TRUE(WriteNative(file, Random(3 << 20, 5), 0604));
     SetMtime(file, 1300000000);
     const QByteArray f = Src() + "/album";
     ASSERT_EQ(::mkdir(f.constData(), 0755), 0);
-    ASSERT_TRUE(Write(f + "/1.jpg", Random(20000, 6)));
+    ASSERT_TRUE(WriteNative(f + "/1.jpg", Random(20000, 6)));
     ASSERT_EQ(::symlink("1.jpg", (f + "/l.jpg").constData()), 0);
     std::vector<CFileTransfer::Change> changes;
     const auto r = Run(Mode::Move, {file, f}, dest, &changes);
@@ -360,8 +346,8 @@ TEST_F(Transfer, AMoveAcrossFileSystemsCopiesChecksAndThenRemovesTheSource) {
     EXPECT_EQ(StatOf(dest + '/' + kAwkwardNames[5]).st_mode & 07777, 0604u);
     EXPECT_EQ(ReadNative(dest + "/album/1.jpg"), Random(20000, 6));
     EXPECT_TRUE(S_ISLNK(StatOf(dest + "/album/l.jpg").st_mode));
-    EXPECT_FALSE(Exists(file));
-    EXPECT_FALSE(Exists(f));
+    EXPECT_FALSE(ExistsNative(file));
+    EXPECT_FALSE(ExistsNative(f));
     EXPECT_EQ(changes.size(), 3u);
     EXPECT_FALSE(HasTemporaries(dest));
     RemoveTreeNative(there.path());
@@ -372,7 +358,7 @@ TEST_F(Transfer, AStoppedCopyLeavesTheSourcesAndNoPartialFile) {
     QList<QByteArray> sources;
     for (int i = 0; i < 3; ++i) {
         sources << Src() + "/big" + QByteArray::number(i) + ".jpg";
-        ASSERT_TRUE(Write(sources.back(), Random(20 << 20, quint32(i + 1))));
+        ASSERT_TRUE(WriteNative(sources.back(), Random(20 << 20, quint32(i + 1))));
     }
     int chunks = 0;
     CFileTransfer::s_onChunk = [&](CFileTransfer& t) {
@@ -397,7 +383,8 @@ TEST_F(Transfer, AStoppedMoveAcrossFileSystemsLeavesTheFolderWhereItWas) {
     const QByteArray f = Src() + "/album";
     ASSERT_EQ(::mkdir(f.constData(), 0755), 0);
     for (int i = 0; i < 4; ++i)
-        ASSERT_TRUE(Write(f + "/" + QByteArray::number(i) + ".jpg", Random(10 << 20, quint32(i))));
+        ASSERT_TRUE(
+            WriteNative(f + "/" + QByteArray::number(i) + ".jpg", Random(10 << 20, quint32(i))));
     const QList<QByteArray> before = Tree(f);
     int chunks = 0;
     CFileTransfer::s_onChunk = [&](CFileTransfer& t) {
@@ -418,7 +405,7 @@ TEST_F(Transfer, FailuresNameTheFileAndLeaveNothingBehind) {
     // A folder holding a FIFO (whose reading would never end), a missing file, a dangling link.
     const QByteArray f = Src() + "/album";
     ASSERT_EQ(::mkdir(f.constData(), 0755), 0);
-    ASSERT_TRUE(Write(f + "/ok.jpg", "ok"));
+    ASSERT_TRUE(WriteNative(f + "/ok.jpg", "ok"));
     ASSERT_EQ(::mkfifo((f + "/pipe.jpg").constData(), 0644), 0);
     ASSERT_EQ(::symlink("nowhere", (Src() + "/dangling.jpg").constData()), 0);
     const auto r = Run(Mode::Copy, {f, Src() + "/missing.jpg", Src() + "/dangling.jpg"}, Dst());
@@ -431,10 +418,10 @@ TEST_F(Transfer, FailuresNameTheFileAndLeaveNothingBehind) {
 }
 
 TEST_F(Transfer, AReplacementReportsTheFileItReplaced) {
-    ASSERT_TRUE(Write(Src() + "/a.jpg", "new"));
-    ASSERT_TRUE(Write(Dst() + "/a.jpg", "old"));
+    ASSERT_TRUE(WriteNative(Src() + "/a.jpg", "new"));
+    ASSERT_TRUE(WriteNative(Dst() + "/a.jpg", "old"));
     ASSERT_EQ(::mkdir((Dst() + "/f.jpg").constData(), 0755), 0);
-    ASSERT_TRUE(Write(Src() + "/f.jpg", "file over a folder"));
+    ASSERT_TRUE(WriteNative(Src() + "/f.jpg", "file over a folder"));
     CFileTransfer t(Mode::Copy,
                     {{Q(Src() + "/a.jpg"), CFileTransfer::Collision::Replace},
                      {Q(Src() + "/f.jpg"), CFileTransfer::Collision::Replace}},
@@ -456,9 +443,9 @@ TEST_F(Transfer, AFullDiskFailsWithItsReasonAndLosesNothing) {
     ScopedMount small(Dst(), 1024);
     if (!small.Usable())
         GTEST_SKIP() << small.Why();
-    ASSERT_TRUE(Write(Src() + "/small.jpg", Random(100000, 1)));
-    ASSERT_TRUE(Write(Src() + "/big.jpg", Random(3 << 20, 2)));
-    ASSERT_TRUE(Write(Src() + "/later.jpg", Random(1000, 3)));
+    ASSERT_TRUE(WriteNative(Src() + "/small.jpg", Random(100000, 1)));
+    ASSERT_TRUE(WriteNative(Src() + "/big.jpg", Random(3 << 20, 2)));
+    ASSERT_TRUE(WriteNative(Src() + "/later.jpg", Random(1000, 3)));
     for (const Mode mode : {Mode::Copy, Mode::Move}) {
         const auto r =
             Run(mode, {Src() + "/small.jpg", Src() + "/big.jpg", Src() + "/later.jpg"}, Dst());
@@ -473,7 +460,7 @@ TEST_F(Transfer, AFullDiskFailsWithItsReasonAndLosesNothing) {
         EXPECT_EQ(ReadNative(Src() + "/later.jpg"), Random(1000, 3));
         ::unlink((Dst() + "/small.jpg").constData());
         if (mode == Mode::Move) {
-            EXPECT_FALSE(Exists(Src() + "/small.jpg"));
+            EXPECT_FALSE(ExistsNative(Src() + "/small.jpg"));
         }
     }
 }
@@ -482,8 +469,8 @@ TEST_F(Transfer, AReadOnlyDestinationFailsAndLosesNothing) {
     ScopedMount ro(Dst());
     if (!ro.Usable())
         GTEST_SKIP() << ro.Why();
-    ASSERT_TRUE(Write(Src() + "/a.jpg", "a"));
-    ASSERT_TRUE(Write(Src() + "/b.jpg", "b"));
+    ASSERT_TRUE(WriteNative(Src() + "/a.jpg", "a"));
+    ASSERT_TRUE(WriteNative(Src() + "/b.jpg", "b"));
     for (const Mode mode : {Mode::Copy, Mode::Move}) {
         const auto r = Run(mode, {Src() + "/a.jpg", Src() + "/b.jpg"}, Dst());
         EXPECT_EQ(r[0].outcome, Outcome::Failed);
@@ -546,7 +533,7 @@ TEST_F(ShellOp, TheProgressWindowShowsTheFileAndItsStopButtonAnswersAtOnce) {
     QList<QByteArray> sources;
     for (int i = 0; i < 3; ++i) {
         sources << Src() + "/写真 " + QByteArray::number(i) + ".jpg";
-        ASSERT_TRUE(Write(sources.back(), Random(24 << 20, quint32(i + 7))));
+        ASSERT_TRUE(WriteNative(sources.back(), Random(24 << 20, quint32(i + 7))));
     }
     // A slow disk: every piece takes a while.
     CFileTransfer::s_onChunk = [](CFileTransfer&) {
@@ -582,7 +569,7 @@ TEST_F(ShellOp, TheProgressWindowShowsTheFileAndItsStopButtonAnswersAtOnce) {
 }
 
 TEST_F(ShellOp, QuickWorkShowsNoWindow) {
-    ASSERT_TRUE(Write(Src() + "/a.jpg", "a"));
+    ASSERT_TRUE(WriteNative(Src() + "/a.jpg", "a"));
     bool shown = false;
     CFileOpProgressDlg::s_onShow = [&](CFileOpProgressDlg&) { shown = true; };
     EXPECT_EQ(Op(Shell::FO_COPY, {Src() + "/a.jpg"}, Dst()), Shell::kFileOpOk);
@@ -591,7 +578,7 @@ TEST_F(ShellOp, QuickWorkShowsNoWindow) {
 }
 
 TEST_F(ShellOp, EveryFailureIsListedInOneBoxWithItsReason) {
-    ASSERT_TRUE(Write(Src() + "/good.jpg", "good"));
+    ASSERT_TRUE(WriteNative(Src() + "/good.jpg", "good"));
     ASSERT_EQ(::mkfifo((Src() + "/pipe.jpg").constData(), 0644), 0);
     m_rejected << "http://example.org/x.jpg";
     EXPECT_EQ(Op(Shell::FO_COPY,
@@ -611,12 +598,12 @@ TEST_F(ShellOp, EveryFailureIsListedInOneBoxWithItsReason) {
 }
 
 TEST_F(ShellOp, AnUnusableDestinationIsSaidBeforeAnythingIsTouched) {
-    ASSERT_TRUE(Write(Src() + "/a.jpg", "a"));
+    ASSERT_TRUE(WriteNative(Src() + "/a.jpg", "a"));
     EXPECT_EQ(Op(Shell::FO_MOVE, {Src() + "/a.jpg"}, m_root + "/no such folder"),
               Shell::kFileOpFailed);
     ASSERT_EQ(m_boxes.size(), 1u);
     EXPECT_TRUE(m_boxes[0].text.contains("移動先のフォルダ")) << m_boxes[0].text.toStdString();
-    EXPECT_TRUE(Exists(Src() + "/a.jpg"));
+    EXPECT_TRUE(ExistsNative(Src() + "/a.jpg"));
 
     ScopedMount ro(Dst());
     if (!ro.Usable())
@@ -625,14 +612,14 @@ TEST_F(ShellOp, AnUnusableDestinationIsSaidBeforeAnythingIsTouched) {
     EXPECT_EQ(Op(Shell::FO_MOVE, {Src() + "/a.jpg"}, Dst()), Shell::kFileOpFailed);
     ASSERT_EQ(m_boxes.size(), 1u);
     EXPECT_TRUE(m_boxes[0].text.contains("書き込みできないボリュームです"));
-    EXPECT_TRUE(Exists(Src() + "/a.jpg"));
+    EXPECT_TRUE(ExistsNative(Src() + "/a.jpg"));
 }
 
 TEST_F(ShellOp, AFullDiskIsReportedByNameAndTheSourceStays) {
     ScopedMount small(Dst(), 512);
     if (!small.Usable())
         GTEST_SKIP() << small.Why();
-    ASSERT_TRUE(Write(Src() + "/" + kAwkwardNames[3], Random(2 << 20, 4)));
+    ASSERT_TRUE(WriteNative(Src() + "/" + kAwkwardNames[3], Random(2 << 20, 4)));
     EXPECT_EQ(Op(Shell::FO_MOVE, {Src() + "/" + kAwkwardNames[3]}, Dst()), Shell::kFileOpFailed);
     ASSERT_EQ(m_boxes.size(), 1u);
     EXPECT_TRUE(m_boxes[0].text.contains("写真 2024.jpg: ディスクの空き領域が足りません"))
@@ -643,8 +630,8 @@ TEST_F(ShellOp, AFullDiskIsReportedByNameAndTheSourceStays) {
 }
 
 TEST_F(ShellOp, WithoutRenamingTheUserDecidesWhetherAFileIsReplaced) {
-    ASSERT_TRUE(Write(Src() + "/a.jpg", "new"));
-    ASSERT_TRUE(Write(Dst() + "/a.jpg", "old"));
+    ASSERT_TRUE(WriteNative(Src() + "/a.jpg", "new"));
+    ASSERT_TRUE(WriteNative(Dst() + "/a.jpg", "old"));
     m_answer = IDNO;
     EXPECT_EQ(Op(Shell::FO_COPY, {Src() + "/a.jpg"}, Dst(), Shell::FOF_ALLOWUNDO),
               Shell::kFileOpCancelled);
@@ -670,8 +657,8 @@ TEST_F(ShellOp, WithoutRenamingTheUserDecidesWhetherAFileIsReplaced) {
 TEST_F(ShellOp, TheChangeHookFollowsMovesRenamesAndDeletions) {
     const QByteArray f = Src() + "/album";
     ASSERT_EQ(::mkdir(f.constData(), 0755), 0);
-    ASSERT_TRUE(Write(f + "/1.jpg", "1"));
-    ASSERT_TRUE(Write(Src() + "/" + kAwkwardNames[5], "raw"));
+    ASSERT_TRUE(WriteNative(f + "/1.jpg", "1"));
+    ASSERT_TRUE(WriteNative(Src() + "/" + kAwkwardNames[5], "raw"));
 
     EXPECT_EQ(Op(Shell::FO_MOVE, {f, Src() + "/" + kAwkwardNames[5]}, Dst()), Shell::kFileOpOk);
     EXPECT_EQ(m_changes, (QStringList{Q(f + "/1.jpg") + " -> " + Q(Dst() + "/album/1.jpg"),
@@ -687,7 +674,7 @@ TEST_F(ShellOp, TheChangeHookFollowsMovesRenamesAndDeletions) {
 
     // A rename never replaces, and a failed one reports nothing.
     m_changes.clear();
-    ASSERT_TRUE(Write(Dst() + "/c.png", "c"));
+    ASSERT_TRUE(WriteNative(Dst() + "/c.png", "c"));
     QString reason;
     EXPECT_FALSE(Shell::Rename(Q(Dst() + "/b.png"), Q(Dst() + "/c.png"), &reason));
     EXPECT_EQ(reason, "同じ名前の項目が既にあります");
@@ -702,13 +689,13 @@ TEST_F(ShellOp, TheChangeHookFollowsMovesRenamesAndDeletions) {
     EXPECT_EQ(m_boxes[0].text, "これらの 2 個の項目をごみ箱に移しますか？");
     EXPECT_EQ(m_changes, (QStringList{Q(Dst() + "/アルバム/1.jpg") + " -> (removed)",
                                       Q(Dst() + "/b.png") + " -> (removed)"}));
-    EXPECT_FALSE(Exists(Dst() + "/b.png"));
-    EXPECT_FALSE(Exists(Dst() + "/アルバム"));
+    EXPECT_FALSE(ExistsNative(Dst() + "/b.png"));
+    EXPECT_FALSE(ExistsNative(Dst() + "/アルバム"));
 
     // Declining deletes nothing.
     m_answer = IDNO;
     m_changes.clear();
     EXPECT_EQ(Op(Shell::FO_DELETE, {Dst() + "/c.png"}, QByteArray()), Shell::kFileOpCancelled);
-    EXPECT_TRUE(Exists(Dst() + "/c.png"));
+    EXPECT_TRUE(ExistsNative(Dst() + "/c.png"));
     EXPECT_TRUE(m_changes.isEmpty());
 }

@@ -21,20 +21,6 @@ namespace {
 // "写真.png" as code page 932 bytes, as an old archive or a FAT medium names it.
 const QByteArray kSjisName("\x8e\xca\x90\x5e.png");
 
-bool WriteNative(const QByteArray& path, const QByteArray& bytes = "x") {
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    ::close(fd);
-    return ok;
-}
-
-bool ExistsNative(const QByteArray& path) {
-    struct stat st {};
-    return ::lstat(path.constData(), &st) == 0;
-}
-
 // Sets an environment variable for the lifetime of the object ("unset" with a null value).
 class EnvGuard {
 public:

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <fcntl.h>
 #include <ftw.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 void RemoveTreeNative(const QString& folder) {
@@ -33,6 +34,28 @@ QByteArray ReadNative(const QByteArray& path) {
     while ((n = ::read(fd, buf, sizeof buf)) > 0)
         out.append(buf, n);
     ::close(fd);
+    return out;
+}
+
+bool WriteNative(const QByteArray& path, const QByteArray& bytes, unsigned mode) {
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, mode_t(mode));
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    ::close(fd);
+    ::chmod(path.constData(), mode_t(mode)); // exactly this mode, whatever the umask
+    return ok;
+}
+
+bool ExistsNative(const QByteArray& path) {
+    struct stat st {};
+    return ::lstat(path.constData(), &st) == 0;
+}
+
+QStringList TileNames(const CThumbnailView* view) {
+    QStringList out;
+    for (const auto& t : view->Tiles())
+        out << t->m_strName;
     return out;
 }
 

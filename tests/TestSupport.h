@@ -37,6 +37,12 @@ QT_END_NAMESPACE
 void RemoveTreeNative(const QString& folder);
 // The whole content of a file named by its bytes ("" when it cannot be read).
 QByteArray ReadNative(const QByteArray& path);
+// Writes a file named by its bytes, with exactly this mode; true when all of it was written.
+bool WriteNative(const QByteArray& path, const QByteArray& bytes = "x", unsigned mode = 0644);
+// True when something of that name exists, a dangling symbolic link included.
+bool ExistsNative(const QByteArray& path);
+// The names of the grid's tiles in display order.
+QStringList TileNames(const CThumbnailView* view);
 
 // Points the settings at a fresh temporary folder for the lifetime of the object.
 class TempSettings {

@@ -33,13 +33,6 @@
 
 namespace {
 
-QStringList Names(const CThumbnailView* v) {
-    QStringList out;
-    for (const auto& t : v->Tiles())
-        out << t->m_strName;
-    return out;
-}
-
 class Thumbs : public AppTest {
 protected:
     void Prepare() override {
@@ -122,7 +115,7 @@ class Listing : public Thumbs {
 };
 
 TEST_F(Listing, FilterByNameOnly) {
-    EXPECT_EQ(Names(View()), (QStringList{".hidden.png", "broken.gif", "Photo.JPG"}));
+    EXPECT_EQ(TileNames(View()), (QStringList{".hidden.png", "broken.gif", "Photo.JPG"}));
     EXPECT_EQ(View()->GetFocusIndex(), 0);
     EXPECT_EQ(View()->Tiles()[2]->m_wndImage.m_strPath, P("Photo.JPG"));
 }
@@ -159,26 +152,26 @@ class Sorting : public Thumbs {
 };
 
 TEST_F(Sorting, FourKeysBothOrdersWithNameTieBreaks) {
-    EXPECT_EQ(Names(View()),
+    EXPECT_EQ(TileNames(View()),
               (QStringList{"A.gif", "b.png", "c.bmp", "d.jpg", "e.BMP", "noext.JPG"}));
     ASSERT_TRUE(Run(ID_SORT_EXT));
-    EXPECT_EQ(Names(View()),
+    EXPECT_EQ(TileNames(View()),
               (QStringList{"c.bmp", "e.BMP", "A.gif", "d.jpg", "noext.JPG", "b.png"}));
     ASSERT_TRUE(Run(ID_SORT_SIZE));
-    EXPECT_EQ(Names(View()),
+    EXPECT_EQ(TileNames(View()),
               (QStringList{"e.BMP", "A.gif", "c.bmp", "d.jpg", "b.png", "noext.JPG"}));
     ASSERT_TRUE(Run(ID_SORT_DATE));
-    EXPECT_EQ(Names(View()),
+    EXPECT_EQ(TileNames(View()),
               (QStringList{"noext.JPG", "b.png", "c.bmp", "d.jpg", "A.gif", "e.BMP"}));
     // Descending reverses the tie-breaks too.
     ASSERT_TRUE(Run(ID_SORT_ASCEND));
-    EXPECT_EQ(Names(View()),
+    EXPECT_EQ(TileNames(View()),
               (QStringList{"e.BMP", "A.gif", "d.jpg", "c.bmp", "b.png", "noext.JPG"}));
     ASSERT_TRUE(Run(ID_SORT_SIZE));
-    EXPECT_EQ(Names(View()),
+    EXPECT_EQ(TileNames(View()),
               (QStringList{"noext.JPG", "b.png", "d.jpg", "c.bmp", "A.gif", "e.BMP"}));
     ASSERT_TRUE(Run(ID_SORT_NAME));
-    EXPECT_EQ(Names(View()),
+    EXPECT_EQ(TileNames(View()),
               (QStringList{"noext.JPG", "e.BMP", "d.jpg", "c.bmp", "b.png", "A.gif"}));
     // A re-sort reads nothing: a file added meanwhile is not there.
     Bytes("f.png", 1);
@@ -221,7 +214,7 @@ TEST_F(Refresh, KeepsPicturesAddsInSortedPlaceAndRemovesVanished) {
     Image("e.png", 400, 300);
     Touch("e.png", QDateTime::currentSecsSinceEpoch() + 100);
     View()->RefreshList();
-    EXPECT_EQ(Names(View()), (QStringList{"a.png", "b.png", "e.png"}));
+    EXPECT_EQ(TileNames(View()), (QStringList{"a.png", "b.png", "e.png"}));
     EXPECT_EQ(View()->Tiles()[0]->m_wndImage.m_image.GetHandle(), a);
     EXPECT_EQ(View()->Tiles()[1]->m_wndImage.m_image.GetHandle(), 0u);
     EXPECT_EQ(View()->Tiles()[2]->m_wndImage.m_image.GetHandle(), e);
@@ -620,14 +613,14 @@ class WithFifo : public Thumbs {
 
 TEST_F(WithFifo, AFifoNamedLikeAPictureChangesNothing) {
     // Opening the FIFO would wait for a writer forever; it is never listed, so never opened.
-    EXPECT_EQ(Names(View()), QStringList{"b.png"});
+    EXPECT_EQ(TileNames(View()), QStringList{"b.png"});
     Frame()->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Frame()));
     View()->viewport()->repaint();
     ASSERT_TRUE(WaitForPictures(View()));
     EXPECT_NE(View()->Tiles()[0]->m_wndImage.m_image.GetHandle(), 0u);
     ASSERT_TRUE(Run(ID_VIEW_REFRESH));
-    EXPECT_EQ(Names(View()), QStringList{"b.png"});
+    EXPECT_EQ(TileNames(View()), QStringList{"b.png"});
 }
 
 class JapaneseNames : public Thumbs {
@@ -643,11 +636,11 @@ TEST_F(JapaneseNames, NamesSortByTheirCodePage932Bytes) {
     // half-width kana before level-2 kanji; a name code page 932 cannot hold comes last.
     const QStringList ascending{"b.png",  "Ａ.png", "あ.png", "阿.png",
                                 "愛.png", "ｱ.png",  "漾.png", "😀.png"};
-    EXPECT_EQ(Names(View()), ascending);
+    EXPECT_EQ(TileNames(View()), ascending);
     ASSERT_TRUE(Run(ID_SORT_ASCEND));
     QStringList descending = ascending;
     std::reverse(descending.begin(), descending.end());
-    EXPECT_EQ(Names(View()), descending);
+    EXPECT_EQ(TileNames(View()), descending);
     ASSERT_TRUE(Run(ID_SORT_ASCEND));
 }
 

@@ -31,13 +31,6 @@ using namespace convtest;
 
 namespace {
 
-QStringList Names(const CThumbnailView* v) {
-    QStringList out;
-    for (const auto& t : v->Tiles())
-        out << t->m_strName;
-    return out;
-}
-
 class Batch : public AppTest {
 protected:
     void Prepare() override {
@@ -310,11 +303,11 @@ TEST_F(Batch, RefreshOnlyWhenTheFolderAsTypedIsTheFolderShown) {
     Answer(Convert::Tiff, m_tmp.path() + "/");
     Convert();
     EXPECT_TRUE(QFileInfo(P("a.tif")).isFile());
-    EXPECT_EQ(Names(View()), (QStringList{"a.png", "b.bmp", "c.jpg"}));
+    EXPECT_EQ(TileNames(View()), (QStringList{"a.png", "b.bmp", "c.jpg"}));
     // As typed, without the separator: listed anew (a.png is still selected).
     Answer(Convert::Pcx, m_tmp.path());
     Convert();
-    EXPECT_EQ(Names(View()), (QStringList{"a.pcx", "a.png", "a.tif", "b.bmp", "c.jpg"}));
+    EXPECT_EQ(TileNames(View()), (QStringList{"a.pcx", "a.png", "a.tif", "b.bmp", "c.jpg"}));
     EXPECT_EQ(View()->GetFocusIndex(), 0);
 }
 
@@ -349,7 +342,7 @@ TEST_F(Batch, CancelFinishesTheFileInWorkAndLeavesTheViewAsItWas) {
     EXPECT_TRUE(QFileInfo(P("b.gif")).isFile());
     EXPECT_FALSE(QFileInfo(P("c.gif")).isFile());
     // Written into the folder shown, yet not listed: a cancelled batch does not refresh.
-    EXPECT_EQ(Names(View()), (QStringList{"a.png", "b.bmp", "c.jpg"}));
+    EXPECT_EQ(TileNames(View()), (QStringList{"a.png", "b.bmp", "c.jpg"}));
     // Closing the window ends the batch the same way.
     ConvertBatch::s_onFile = [](CStatusDlg& s, int i) {
         if (i == 0)
