@@ -54,13 +54,13 @@ bool ParseCount(const QString& text, int min, int max, int& out) {
     return true;
 }
 
-// The options that take a value, by their long and short names.
-struct Spec {
+// The options the tool knows, by their long and short names, and whether each takes a value.
+struct OptionName {
     const char* longName;
     char shortName;
     bool takesValue;
 };
-constexpr Spec kSpecs[] = {
+constexpr OptionName kOptions[] = {
     {"format", 'f', true},          {"colors", 'c', true},      {"width", 'W', true},
     {"height", 'H', true},          {"output", 'o', true},      {"jobs", 'j', true},
     {"quality", 0, true},           {"subsampling", 0, true},   {"tiff-compression", 0, true},
@@ -70,15 +70,15 @@ constexpr Spec kSpecs[] = {
     {"version", 0, false},
 };
 
-const Spec* FindLong(const QString& name) {
-    for (const Spec& s : kSpecs)
+const OptionName* FindLong(const QString& name) {
+    for (const OptionName& s : kOptions)
         if (name == QLatin1String(s.longName))
             return &s;
     return nullptr;
 }
 
-const Spec* FindShort(QChar c) {
-    for (const Spec& s : kSpecs)
+const OptionName* FindShort(QChar c) {
+    for (const OptionName& s : kOptions)
         if (s.shortName && c == QLatin1Char(s.shortName))
             return &s;
     return nullptr;
@@ -100,34 +100,34 @@ QString Parse(const QStringList& args, Settings& out) {
             onlyFiles = true;
             continue;
         }
-        const Spec* spec = nullptr;
+        const OptionName* option = nullptr;
         QString value;
         bool hasValue = false;
         if (arg.startsWith(QLatin1String("--"))) {
             const qsizetype eq = arg.indexOf(QLatin1Char('='));
             const QString name = arg.mid(2, eq < 0 ? -1 : eq - 2);
-            spec = FindLong(name);
-            if (!spec)
+            option = FindLong(name);
+            if (!option)
                 return QStringLiteral("unknown option %1").arg(arg);
             if (eq >= 0) {
-                if (!spec->takesValue)
+                if (!option->takesValue)
                     return QStringLiteral("option --%1 takes no value").arg(name);
                 value = arg.mid(eq + 1);
                 hasValue = true;
             }
         } else {
-            spec = FindShort(arg.at(1));
-            if (!spec)
+            option = FindShort(arg.at(1));
+            if (!option)
                 return QStringLiteral("unknown option %1").arg(arg);
             if (arg.size() > 2) {
-                if (!spec->takesValue)
+                if (!option->takesValue)
                     return QStringLiteral("unknown option %1").arg(arg);
                 value = arg.mid(2);
                 hasValue = true;
             }
         }
-        const QString name = QLatin1String(spec->longName);
-        if (spec->takesValue && !hasValue) {
+        const QString name = QLatin1String(option->longName);
+        if (option->takesValue && !hasValue) {
             if (i + 1 >= args.size())
                 return QStringLiteral("option %1 needs a value").arg(arg);
             value = args[++i];

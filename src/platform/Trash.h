@@ -1,4 +1,4 @@
-// The desktop's Trash, laid out as the freedesktop.org Trash specification says: the home trash
+// The desktop's Trash, laid out as freedesktop.org's Trash standard lays it out: the home trash
 // ($XDG_DATA_HOME/Trash, created with mode 0700 when missing) for files on the home trash's file
 // system, and the volume's own trash ($topdir/.Trash/$uid when the administrator prepared one,
 // else $topdir/.Trash-$uid) for files elsewhere. Nothing is ever created beside the file itself.
