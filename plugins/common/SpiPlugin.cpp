@@ -130,4 +130,37 @@ void FillInfo(SPI_PICTUREINFO* info, int width, int height, bool alpha) {
     info->colorDepth = int16_t(alpha ? 32 : 24);
 }
 
+int PictureInfo(const Format& format, const char* buf, intptr_t len, unsigned int flag,
+                SPI_PICTUREINFO* lpInfo) {
+    if (!lpInfo)
+        return SPI_END_ERROR;
+    Input in;
+    if (const int r = in.Read(buf, len, flag))
+        return r;
+    int width = 0, height = 0;
+    bool alpha = false;
+    if (const int r = format.info(in, width, height, alpha))
+        return r;
+    FillInfo(lpInfo, width, height, alpha);
+    return SPI_ALL_RIGHT;
+}
+
+int Picture(const Format& format, const char* buf, intptr_t len, unsigned int flag, HLOCAL* pHBInfo,
+            HLOCAL* pHBm, SPI_PROGRESS progress, intptr_t lData) {
+    if (!pHBInfo || !pHBm)
+        return SPI_END_ERROR;
+    if (Stop(progress, 0, 1, lData))
+        return SPI_ABORT;
+    Input in;
+    if (const int r = in.Read(buf, len, flag))
+        return r;
+    Dib dib;
+    if (const int r = format.decode(in, dib))
+        return r;
+    if (Stop(progress, 1, 1, lData))
+        return SPI_ABORT;
+    dib.HandOver(pHBInfo, pHBm);
+    return SPI_ALL_RIGHT;
+}
+
 } // namespace spi

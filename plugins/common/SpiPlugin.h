@@ -83,4 +83,20 @@ bool Stop(SPI_PROGRESS progress, int num, int denom, intptr_t lData);
 // Fills the picture information of a picture of this size.
 void FillInfo(SPI_PICTUREINFO* info, int width, int height, bool alpha);
 
+// What a plug-in reads its pictures with; the entry points below answer the same way for all.
+struct Format {
+    // The picture's size and whether it has alpha, without decoding its pixels.
+    int (*info)(const Input& in, int& width, int& height, bool& alpha);
+    // The picture decoded into dib, which it allocates.
+    int (*decode)(const Input& in, Dib& dib);
+};
+
+// GetPictureInfo: reads the input and fills the information from the format's info.
+int PictureInfo(const Format& format, const char* buf, intptr_t len, unsigned int flag,
+                SPI_PICTUREINFO* lpInfo);
+// GetPicture: reads the input, decodes it and hands the picture over, asking the progress
+// callback before and after.
+int Picture(const Format& format, const char* buf, intptr_t len, unsigned int flag, HLOCAL* pHBInfo,
+            HLOCAL* pHBm, SPI_PROGRESS progress, intptr_t lData);
+
 } // namespace spi

@@ -73,45 +73,19 @@ int Open(const spi::Input& in, Context& c) {
     return SPI_ALL_RIGHT;
 }
 
-} // namespace
-
-extern "C" {
-
-int GetPluginInfo(int infono, char* buf, int buflen) {
-    return spi::PluginInfo(kTexts, int(std::size(kTexts)), infono, buf, buflen);
+int Info(const spi::Input& in, int& width, int& height, bool& alpha) {
+    Context c;
+    const int r = Open(in, c);
+    width = c.width;
+    height = c.height;
+    alpha = c.alpha;
+    return r;
 }
 
-int IsSupported(const char*, uintptr_t dw) {
-    const uint8_t* head = spi::Head(dw);
-    return head && IsHeif(head, SPI_HEAD_SIZE) ? 1 : 0;
-}
-
-int GetPictureInfo(const char* buf, intptr_t len, unsigned int flag, SPI_PICTUREINFO* lpInfo) {
-    if (!lpInfo)
-        return SPI_END_ERROR;
-    spi::Input in;
-    if (const int r = in.Read(buf, len, flag))
-        return r;
+int Decode(const spi::Input& in, spi::Dib& dib) {
     Context c;
     if (const int r = Open(in, c))
         return r;
-    spi::FillInfo(lpInfo, c.width, c.height, c.alpha);
-    return SPI_ALL_RIGHT;
-}
-
-int GetPicture(const char* buf, intptr_t len, unsigned int flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
-               SPI_PROGRESS progress, intptr_t lData) {
-    if (!pHBInfo || !pHBm)
-        return SPI_END_ERROR;
-    if (spi::Stop(progress, 0, 1, lData))
-        return SPI_ABORT;
-    spi::Input in;
-    if (const int r = in.Read(buf, len, flag))
-        return r;
-    Context c;
-    if (const int r = Open(in, c))
-        return r;
-
     std::unique_ptr<heif_decoding_options, decltype(&heif_decoding_options_free)> options(
         heif_decoding_options_alloc(), heif_decoding_options_free);
     if (!options)
@@ -132,7 +106,6 @@ int GetPicture(const char* buf, intptr_t len, unsigned int flag, HLOCAL* pHBInfo
     if (!plane || w <= 0 || h <= 0 || stride < w * (c.alpha ? 4 : 3))
         return SPI_OUT_OF_ORDER;
 
-    spi::Dib dib;
     if (const int r = dib.Allocate(w, h, c.alpha))
         return r;
     const bool premultiplied = c.alpha && heif_image_is_premultiplied_alpha(image.get());
@@ -150,10 +123,31 @@ int GetPicture(const char* buf, intptr_t len, unsigned int flag, HLOCAL* pHBInfo
         }
         dib.PutRgb(y, 0, w, row, c.alpha ? 4 : 3);
     }
-    if (spi::Stop(progress, 1, 1, lData))
-        return SPI_ABORT;
-    dib.HandOver(pHBInfo, pHBm);
     return SPI_ALL_RIGHT;
+}
+
+constexpr spi::Format kFormat{Info, Decode};
+
+} // namespace
+
+extern "C" {
+
+int GetPluginInfo(int infono, char* buf, int buflen) {
+    return spi::PluginInfo(kTexts, int(std::size(kTexts)), infono, buf, buflen);
+}
+
+int IsSupported(const char*, uintptr_t dw) {
+    const uint8_t* head = spi::Head(dw);
+    return head && IsHeif(head, SPI_HEAD_SIZE) ? 1 : 0;
+}
+
+int GetPictureInfo(const char* buf, intptr_t len, unsigned int flag, SPI_PICTUREINFO* lpInfo) {
+    return spi::PictureInfo(kFormat, buf, len, flag, lpInfo);
+}
+
+int GetPicture(const char* buf, intptr_t len, unsigned int flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+               SPI_PROGRESS progress, intptr_t lData) {
+    return spi::Picture(kFormat, buf, len, flag, pHBInfo, pHBm, progress, lData);
 }
 
 } // extern "C"

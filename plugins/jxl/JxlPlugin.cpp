@@ -108,6 +108,22 @@ int Decode(const spi::Input& in, Picture& p, spi::Dib* dib) {
     }
 }
 
+int Info(const spi::Input& in, int& width, int& height, bool& alpha) {
+    Picture p;
+    const int r = Decode(in, p, nullptr);
+    width = p.width;
+    height = p.height;
+    alpha = p.alpha;
+    return r;
+}
+
+int DecodeInto(const spi::Input& in, spi::Dib& dib) {
+    Picture p;
+    return Decode(in, p, &dib);
+}
+
+constexpr spi::Format kFormat{Info, DecodeInto};
+
 } // namespace
 
 extern "C" {
@@ -122,35 +138,12 @@ int IsSupported(const char*, uintptr_t dw) {
 }
 
 int GetPictureInfo(const char* buf, intptr_t len, unsigned int flag, SPI_PICTUREINFO* lpInfo) {
-    if (!lpInfo)
-        return SPI_END_ERROR;
-    spi::Input in;
-    if (const int r = in.Read(buf, len, flag))
-        return r;
-    Picture p;
-    if (const int r = Decode(in, p, nullptr))
-        return r;
-    spi::FillInfo(lpInfo, p.width, p.height, p.alpha);
-    return SPI_ALL_RIGHT;
+    return spi::PictureInfo(kFormat, buf, len, flag, lpInfo);
 }
 
 int GetPicture(const char* buf, intptr_t len, unsigned int flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
                SPI_PROGRESS progress, intptr_t lData) {
-    if (!pHBInfo || !pHBm)
-        return SPI_END_ERROR;
-    if (spi::Stop(progress, 0, 1, lData))
-        return SPI_ABORT;
-    spi::Input in;
-    if (const int r = in.Read(buf, len, flag))
-        return r;
-    Picture p;
-    spi::Dib dib;
-    if (const int r = Decode(in, p, &dib))
-        return r;
-    if (spi::Stop(progress, 1, 1, lData))
-        return SPI_ABORT;
-    dib.HandOver(pHBInfo, pHBm);
-    return SPI_ALL_RIGHT;
+    return spi::Picture(kFormat, buf, len, flag, pHBInfo, pHBm, progress, lData);
 }
 
 } // extern "C"

@@ -85,6 +85,26 @@ int DecodeFirstFrame(const spi::Input& in, const Features& f, spi::Dib& dib) {
     return SPI_ALL_RIGHT;
 }
 
+int Info(const spi::Input& in, int& width, int& height, bool& alpha) {
+    Features f;
+    const int r = ReadFeatures(in, f);
+    width = f.width;
+    height = f.height;
+    alpha = f.alpha;
+    return r;
+}
+
+int Decode(const spi::Input& in, spi::Dib& dib) {
+    Features f;
+    if (const int r = ReadFeatures(in, f))
+        return r;
+    if (const int r = dib.Allocate(f.width, f.height, f.alpha))
+        return r;
+    return f.animated ? DecodeFirstFrame(in, f, dib) : DecodeStill(in, f, dib);
+}
+
+constexpr spi::Format kFormat{Info, Decode};
+
 } // namespace
 
 extern "C" {
@@ -99,39 +119,12 @@ int IsSupported(const char*, uintptr_t dw) {
 }
 
 int GetPictureInfo(const char* buf, intptr_t len, unsigned int flag, SPI_PICTUREINFO* lpInfo) {
-    if (!lpInfo)
-        return SPI_END_ERROR;
-    spi::Input in;
-    if (const int r = in.Read(buf, len, flag))
-        return r;
-    Features f;
-    if (const int r = ReadFeatures(in, f))
-        return r;
-    spi::FillInfo(lpInfo, f.width, f.height, f.alpha);
-    return SPI_ALL_RIGHT;
+    return spi::PictureInfo(kFormat, buf, len, flag, lpInfo);
 }
 
 int GetPicture(const char* buf, intptr_t len, unsigned int flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
                SPI_PROGRESS progress, intptr_t lData) {
-    if (!pHBInfo || !pHBm)
-        return SPI_END_ERROR;
-    if (spi::Stop(progress, 0, 1, lData))
-        return SPI_ABORT;
-    spi::Input in;
-    if (const int r = in.Read(buf, len, flag))
-        return r;
-    Features f;
-    if (const int r = ReadFeatures(in, f))
-        return r;
-    spi::Dib dib;
-    if (const int r = dib.Allocate(f.width, f.height, f.alpha))
-        return r;
-    if (const int r = f.animated ? DecodeFirstFrame(in, f, dib) : DecodeStill(in, f, dib))
-        return r;
-    if (spi::Stop(progress, 1, 1, lData))
-        return SPI_ABORT;
-    dib.HandOver(pHBInfo, pHBm);
-    return SPI_ALL_RIGHT;
+    return spi::Picture(kFormat, buf, len, flag, pHBInfo, pHBm, progress, lData);
 }
 
 } // extern "C"
