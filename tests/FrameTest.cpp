@@ -204,6 +204,13 @@ TEST_F(Frame_, MissingHelpFileIsReportedWithItsPathNextToTheExecutable) {
     EXPECT_EQ(m_boxes.size(), 3u);
     ASSERT_EQ(m_opened.size(), 1u);
     EXPECT_EQ(m_opened[0].toLocalFile(), expected);
+    // Nothing on the desktop opens it: the file is named in a message.
+    m_openAnswer = false;
+    EXPECT_TRUE(Frame()->Router().Execute(ID_HELP_KEYWORD));
+    ASSERT_EQ(m_boxes.size(), 4u);
+    EXPECT_EQ(m_boxes[3].text,
+              expected +
+                  QStringLiteral(" を開けませんでした。開くアプリケーションが見つかりません。"));
 }
 
 class HelpFilePresent : public AppTest {
@@ -239,6 +246,14 @@ TEST_F(Frame_, WebLinksOpenTheConfiguredPages) {
     EXPECT_EQ(m_opened[2], QUrl(QUILLA_URL_MAKER));
     EXPECT_EQ(m_opened[3], QUrl(QUILLA_URL_SOFTWARE));
     EXPECT_TRUE(m_boxes.empty());
+    // No browser: the command says so instead of doing nothing.
+    m_openAnswer = false;
+    EXPECT_TRUE(Frame()->Router().Execute(ID_HELP_HOMEPAGE));
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].text,
+              QUrl(QUILLA_URL_HOME).toDisplayString() +
+                  QStringLiteral(" を開けませんでした。開くアプリケーションが見つかりません。"));
+    EXPECT_EQ(m_boxes[0].type, unsigned(MB_OK | MB_ICONEXCLAMATION));
 }
 
 TEST_F(Frame_, BarStateIsSavedOnCloseAndRestoredOnStart) {

@@ -92,7 +92,7 @@ void AppTest::SetUp() {
     });
     Desktop::SetOpener([this](const QUrl& url) {
         m_opened.push_back(url);
-        return true;
+        return m_openAnswer;
     });
     Prepare();
     ASSERT_TRUE(App()->InitInstance());

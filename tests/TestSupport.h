@@ -80,6 +80,7 @@ protected:
     std::vector<MsgBoxRequest> m_boxes; // every message box asked for, in order
     int m_boxAnswer = IDOK;
     std::vector<QUrl> m_opened; // every address given to the desktop
+    bool m_openAnswer = true;   // what the desktop answers (false: it cannot open them)
 
 private:
     MsgBoxResponder m_oldResponder;

@@ -91,7 +91,7 @@ CMainFrame::CMainFrame(CQuillaDoc* pDoc, CCmdTarget* pApp, QString helpFile)
     MapCommand(ID_PREV_PANE, [this] { ActivateOtherPane(); });
 
     // The help file's index opens without the existence test.
-    MapCommand(ID_HELP_KEYWORD, [this] { Desktop::OpenFile(m_strHelpFile); });
+    MapCommand(ID_HELP_KEYWORD, [this] { Desktop::OpenFile(this, m_strHelpFile); });
     MapCommand(ID_HELP_HOMEPAGE, [this] { OpenLink(QUILLA_URL_HOME); });
     MapCommand(ID_HELP_FORUM, [this] { OpenLink(QUILLA_URL_FORUM); });
     MapCommand(ID_HELP_MAKER, [this] { OpenLink(QUILLA_URL_MAKER); });
@@ -375,7 +375,7 @@ int CMainFrame::FocusControlId() const {
 }
 
 void CMainFrame::OpenLink(const char* url) {
-    Desktop::OpenUrl(QUrl(QString::fromUtf8(url)));
+    Desktop::OpenUrl(this, QUrl(QString::fromUtf8(url)));
 }
 
 void CMainFrame::OnVersionCheck() {
@@ -402,7 +402,7 @@ void CMainFrame::WinHelp(unsigned long dwData, unsigned nCmd) {
             // request and a request for the contents both show the file's default topic.
             (void)dwData;
             if (nCmd == HELP_CONTEXT || nCmd == HELP_FINDER)
-                Desktop::OpenFile(path);
+                Desktop::OpenFile(this, path);
             return;
         }
     }

@@ -1,6 +1,7 @@
 #include "platform/Desktop.h"
 
 #include "platform/FileNames.h"
+#include "platform/MsgBox.h"
 
 #include <QDesktopServices>
 
@@ -19,14 +20,19 @@ Opener SetOpener(Opener opener) {
     return old;
 }
 
-bool OpenUrl(const QUrl& url) {
-    if (Hook())
-        return Hook()(url);
-    return QDesktopServices::openUrl(url);
+bool OpenUrl(QWidget* owner, const QUrl& url) {
+    if (Hook() ? Hook()(url) : QDesktopServices::openUrl(url))
+        return true;
+    const QString what =
+        url.isLocalFile() ? FileNames::Display(url.toLocalFile()) : url.toDisplayString();
+    QuillaMessageBox(
+        owner, what + QStringLiteral(" を開けませんでした。開くアプリケーションが見つかりません。"),
+        MB_OK | MB_ICONEXCLAMATION);
+    return false;
 }
 
-bool OpenFile(const QString& path) {
-    return OpenUrl(QUrl::fromEncoded(FileNames::ToFileUrl(path)));
+bool OpenFile(QWidget* owner, const QString& path) {
+    return OpenUrl(owner, QUrl::fromEncoded(FileNames::ToFileUrl(path)));
 }
 
 } // namespace Desktop

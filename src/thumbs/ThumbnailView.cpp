@@ -728,7 +728,7 @@ void CThumbnailView::OpenFocusInPreview() {
 void CThumbnailView::OpenWithApplication() {
     if (m_nFocus < 0 || m_nFocus >= int(m_tiles.size()))
         return;
-    Desktop::OpenFile(m_tiles[size_t(m_nFocus)]->m_wndImage.m_strPath);
+    Desktop::OpenFile(this, m_tiles[size_t(m_nFocus)]->m_wndImage.m_strPath);
 }
 
 void CThumbnailView::OnConvert() {

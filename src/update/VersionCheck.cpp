@@ -113,7 +113,7 @@ Result Run(QWidget* owner, const Config& config) {
     dlg.m_strMessage = VersionFile::FieldOf(*line, VersionFile::MessageField);
     dlg.m_strDate = VersionFile::FormatDate(*released);
     if (dlg.exec() == QDialog::Accepted)
-        Desktop::OpenUrl(QUrl(config.homePage));
+        Desktop::OpenUrl(owner, QUrl(config.homePage));
     return Result::Newer;
 }
 
