@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package in a build folder (cpack -G DEB) and checks it: its control fields and
-# Depends, its files, the menu entry, the icons, and that the programs run from the unpacked
-# package, finding their modules through the links in usr/bin.
+# Depends, its files, the menu entry, the icons, the AppStream metadata (appstreamcli), Debian's
+# policy (lintian), and that the programs run from the unpacked package, finding their modules
+# through the links in usr/bin.
 #   packaging/check-package.sh [BUILD-FOLDER]      (default: build, already built)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,10 +13,9 @@ fail() {
     problems=$((problems + 1))
 }
 
-desktop-file-validate packaging/quilla.desktop || fail "packaging/quilla.desktop is not valid"
-
 version=$(sed -n 's/^project(Quilla VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-deb="$build/quilla_${version}_$(dpkg --print-architecture).deb"
+release=$(sed -n 's/^set(QUILLA_DEBIAN_RELEASE \([0-9]*\))/\1/p' packaging/CMakeLists.txt)
+deb="$build/quilla_${version}-${release}_$(dpkg --print-architecture).deb"
 rm -f "$build"/quilla_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 [ -f "$deb" ] || { echo "check-package: $deb was not made" >&2; exit 1; }
@@ -27,7 +27,7 @@ dpkg-deb -c "$deb"
 # Control fields.
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = quilla ] || fail "Package is '$(field Package)'"
-[ "$(field Version)" = "$version" ] || fail "Version is '$(field Version)'"
+[ "$(field Version)" = "$version-$release" ] || fail "Version is '$(field Version)'"
 [ "$(field Section)" = graphics ] || fail "Section is '$(field Section)'"
 [ -n "$(field Maintainer)" ] || fail "no Maintainer"
 [ -n "$(field Description)" ] || fail "no Description"
@@ -53,6 +53,9 @@ expect=(
     ./usr/lib/quilla/plugins/jxl.spi
     ./usr/share/applications/quilla.desktop
     ./usr/share/icons/hicolor/scalable/apps/quilla.svg
+    ./usr/share/metainfo/jp.norvo.pictoquill.metainfo.xml
+    ./usr/share/man/man1/quilla.1.gz ./usr/share/man/man1/quilla-convert.1.gz
+    ./usr/share/doc/quilla/copyright ./usr/share/doc/quilla/changelog.Debian.gz
 )
 for size in 16 22 24 32 48 64 128 256; do
     expect+=("./usr/share/icons/hicolor/${size}x${size}/apps/quilla.png")
@@ -65,12 +68,71 @@ if grep -Eq 'test|\.a$|/include/|build' <<<"$listing"; then
     fail "the package holds files it should not: $(grep -E 'test|\.a$|/include/|build' <<<"$listing")"
 fi
 
-# The unpacked package: a valid menu entry, icons of their sizes, stripped programs that run.
+# No maintainer scripts and no conffiles: nothing to run at install or removal, and a removed
+# package leaves nothing behind (no "config-files" state).
+members=$(dpkg-deb -I "$deb" | awk '$1 ~ /^[0-9]+$/ && $2 == "bytes," { print $NF }' | sort | tr '\n' ' ')
+[ "$members" = "control md5sums " ] || fail "the control part holds: $members"
+
+# Debian's policy checker: no error and no warning; the informational notes are listed.
+if command -v lintian >/dev/null; then
+    echo "== lintian -I $deb"
+    lintian -I --fail-on error,warning "$deb" || fail "lintian reports errors or warnings"
+else
+    fail "lintian is not installed"
+fi
+
+# The unpacked package: a valid menu entry naming the formats, valid AppStream metadata, icons of
+# their sizes, stripped programs that run.
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 dpkg-deb -x "$deb" "$tmp/root"
-desktop-file-validate "$tmp/root/usr/share/applications/quilla.desktop" ||
-    fail "the packaged quilla.desktop is not valid"
+entry=$tmp/root/usr/share/applications/quilla.desktop
+desktop-file-validate "$entry" || fail "the packaged quilla.desktop is not valid"
+mime=$(sed -n 's/^MimeType=//p' "$entry" | tr ';' '\n')
+types=(inode/directory image/jpeg image/png image/gif image/bmp image/tiff image/webp image/heic
+    image/heif image/avif image/jxl)
+raw=(image/x-canon-cr2 image/x-canon-cr3 image/x-nikon-nef image/x-nikon-nrw image/x-sony-arw
+    image/x-sony-sr2 image/x-olympus-orf image/x-panasonic-rw2 image/x-fuji-raf image/x-pentax-pef
+    image/x-samsung-srw image/x-adobe-dng)
+if grep -Fxq ./usr/lib/quilla/plugins/raw.spi <<<"$listing"; then
+    types+=("${raw[@]}")
+else
+    for t in "${raw[@]}"; do
+        grep -Fxq -- "$t" <<<"$mime" && fail "MimeType names $t, but raw.spi is not in the package"
+    done
+fi
+for t in "${types[@]}"; do
+    grep -Fxq -- "$t" <<<"$mime" || fail "MimeType does not name $t"
+done
+metainfo=$tmp/root/usr/share/metainfo/jp.norvo.pictoquill.metainfo.xml
+if command -v appstreamcli >/dev/null; then
+    echo "== appstreamcli validate --no-net"
+    appstreamcli validate --no-net --pedantic "$metainfo" || fail "the AppStream metadata is not valid"
+    appstreamcli validate-tree --no-net "$tmp/root" || fail "appstreamcli validate-tree failed"
+else
+    fail "appstreamcli is not installed"
+fi
+# Its screenshots are the README's, on the product's web site; its names and texts in English
+# and Japanese; it launches the menu entry and provides both commands.
+home=$(sed -n 's/^set(QUILLA_URL_HOME "\([^"]*\)".*/\1/p' CMakeLists.txt)
+shots=$(sed -n 's|.*<image type="source"[^>]*>\([^<]*\)</image>.*|\1|p' "$metainfo")
+[ -n "$shots" ] || fail "the AppStream metadata has no screenshots"
+for url in $shots; do
+    case $url in
+    "${home}docs/"*.png) [ -f "docs/${url#"${home}"docs/}" ] || fail "no docs/ file for $url" ;;
+    *) fail "screenshot $url is not under ${home}docs/" ;;
+    esac
+done
+for want in '<name xml:lang="ja">' '<summary xml:lang="ja">' '<p xml:lang="ja">' \
+    '<launchable type="desktop-id">quilla.desktop</launchable>' '<content_rating type="oars-1.1"' \
+    '<binary>quilla</binary>' '<binary>quilla-convert</binary>'; do
+    grep -Fq -- "$want" "$metainfo" || fail "the AppStream metadata lacks $want"
+done
+# The manual pages format without warnings.
+for page in quilla quilla-convert; do
+    out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$tmp/root/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
+    [ -z "$out" ] || fail "man $page: $out"
+done
 for size in 16 22 24 32 48 64 128 256; do
     file "$tmp/root/usr/share/icons/hicolor/${size}x${size}/apps/quilla.png" |
         grep -q "PNG image data, $size x $size" || fail "the ${size}x${size} icon is not $size × $size"
