@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Quilla's one set-up script.
 #   ./build.sh run      install what is missing, build, and start Quilla
-#   ./build.sh test     install what is missing, build, run the whole test suite, and build and
-#                       check the Debian package
+#   ./build.sh test     install what is missing, build, run the whole test suite (also under
+#                       AddressSanitizer with UBSan, the threaded code under ThreadSanitizer),
+#                       and build and check the Debian package (lintian, appstreamcli)
+#   ./build.sh fuzz     the shipped import plug-ins under libFuzzer, two minutes each
+#   ./build.sh bench    build the speed measurements of bench/ (build/bin/bench_*)
 #   ./build.sh package  install what is missing, build, and make the Debian package
-#                       build/quilla_<version>_<arch>.deb
+#                       build/quilla_<version>-<release>_<arch>.deb
 #   ./build.sh deps     only install the missing Debian packages
-# Extra arguments after "run" are passed to Quilla.
+# Extra arguments after "run" are passed to Quilla. CI (.ci/run) runs test, fuzz and bench.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -22,9 +25,9 @@ PACKAGES=(
 )
 # Independent readers and writers of image files that the tests check against, openssl for the
 # version check's TLS test, clang with libFuzzer for fuzzing the import plug-ins, and the menu
-# entry's validator.
+# entry's validator, Debian's package checker and the AppStream validator.
 TEST_PACKAGES=(imagemagick libimage-exiftool-perl python3-pil webp libheif-examples libjxl-tools
-    openssl clang libclang-rt-14-dev desktop-file-utils)
+    openssl clang libclang-rt-14-dev desktop-file-utils lintian appstream)
 
 install_missing() {
     local missing=()
@@ -41,9 +44,90 @@ install_missing() {
         "${missing[@]}"
 }
 
+# ccache, where it is installed, lets the build folders reuse what was compiled before.
+launcher=()
+if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
+# configure FOLDER [CMAKE-OPTION...]
+configure() {
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -DQUILLA_WERROR=ON "${launcher[@]}" "$@" >/dev/null
+}
+
 build() {
-    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLA_WERROR=ON "$@" >/dev/null
+    configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
     cmake --build build -j"$(nproc)"
+}
+
+# cpu_now: sets cpu to the processor time (user and system, whole seconds) of every program this
+# script has waited for so far. Not in a subshell, whose count would start from nothing.
+times_file=$(mktemp)
+trap 'rm -f "$times_file"' EXIT
+cpu_now() {
+    times >"$times_file"
+    cpu=$(awk 'NR == 2 { s = 0; for (i = 1; i <= 2; i++) { split($i, t, /[ms]/); s += t[1] * 60 + t[2] }
+        printf "%d", s }' "$times_file")
+}
+
+# phase NAME COMMAND...: one step of the test command; its time and processor time are noted for
+# the summary (a busy machine stretches the first, hardly the second).
+summary=()
+phase() {
+    local name=$1 start=$SECONDS cpu before rc=0
+    shift
+    echo "== $name"
+    cpu_now
+    before=$cpu
+    "$@" || rc=$?
+    cpu_now
+    summary+=("$(printf '%5d s %6d s CPU  %s' $((SECONDS - start)) $((cpu - before)) "$name")$(
+        [ $rc -eq 0 ] || echo '  FAILED')")
+    return $rc
+}
+
+release_tests() {
+    (cd build && ctest -j"$(nproc)" --output-on-failure --timeout 300)
+}
+
+# The sanitizer builds are optimised a little (-O1), so that the tests run quickly, and carry line
+# tables only (-g1), which is all a sanitizer's report needs; assertions stay on.
+sanitizer_flags=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_C_FLAGS_DEBUG=-O1 -g1"
+    "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g1" -DQUILLA_BUILD_TESTS=ON)
+
+asan_build() {
+    configure build-asan "${sanitizer_flags[@]}" -DQUILLA_SANITIZE=ON
+    cmake --build build-asan -j"$(nproc)" --target imaging_tests quilla_tests convert_tests \
+        update_tests quilla-convert
+}
+
+# Every test once more under AddressSanitizer and UBSan, leaks included.
+# intercept_tls_get_addr=0: the leak checker of GCC 12's runtime can misread a thread's dynamic
+# TLS block as an old glibc header and crash at exit with no leak to report.
+asan_tests() {
+    (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0 \
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        ctest -j"$(nproc)" --output-on-failure --timeout 1200)
+}
+
+# The code that runs on several threads (the imaging library, the thumbnail engine, the file
+# operations, the batch conversion) once more under ThreadSanitizer; its test programs hold only
+# those test files (QUILLA_THREADED_TESTS in tests/CMakeLists.txt). Tests that start other
+# programs while the workers run are left out: ThreadSanitizer cannot follow threads started
+# after a multi-threaded fork.
+tsan_build() {
+    configure build-tsan "${sanitizer_flags[@]}" -DQUILLA_TSAN=ON
+    cmake --build build-tsan -j"$(nproc)" --target imaging_tests quilla_tests convert_tests \
+        quilla-convert
+}
+
+tsan_tests() {
+    (cd build-tsan && QT_QPA_PLATFORM=offscreen \
+        TSAN_OPTIONS="halt_on_error=1 die_after_fork=0 suppressions=$PWD/../tests/sanitizers/tsan.supp" \
+        ctest -j"$(nproc)" --output-on-failure --timeout 1200 \
+        -R '^(Threads|Thirty|Cached|SomeBroken|Loading|Commands|Engine|Transfer|ShellOp|Batch|Tool)')
 }
 
 cmd=${1:-run}
@@ -64,42 +148,40 @@ package)
     ;;
 test)
     install_missing "${TEST_PACKAGES[@]}"
-    build -DQUILLA_BUILD_TESTS=ON
     status=0
-    (cd build && ctest -j"$(nproc)" --output-on-failure --timeout 300) || status=1
-    # The Debian package: made, its contents and Depends listed and checked, its programs run.
-    packaging/check-package.sh build || status=1
-    # Every test once more under AddressSanitizer and UBSan, leaks included.
-    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUILLA_SANITIZE=ON -DQUILLA_WERROR=ON \
-        -DQUILLA_BUILD_TESTS=ON >/dev/null
-    cmake --build build-asan -j"$(nproc)" --target imaging_tests quilla_tests convert_tests \
-        update_tests quilla-convert
-    # intercept_tls_get_addr=0: the leak checker of GCC 12's runtime can misread a thread's
-    # dynamic TLS block as an old glibc header and crash at exit with no leak to report.
-    (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0 \
-        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        ctest -j"$(nproc)" --output-on-failure --timeout 1200) || status=1
-    # The code that runs on several threads (the imaging library, the thumbnail engine, the file
-    # operations, the batch conversion) once more under ThreadSanitizer. Tests that start other
-    # programs while the workers run are left out: ThreadSanitizer cannot follow threads started
-    # after a multi-threaded fork.
-    cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLA_TSAN=ON -DQUILLA_WERROR=ON \
-        -DQUILLA_BUILD_TESTS=ON >/dev/null
-    cmake --build build-tsan -j"$(nproc)" --target imaging_tests quilla_tests convert_tests \
-        quilla-convert
-    (cd build-tsan && QT_QPA_PLATFORM=offscreen \
-        TSAN_OPTIONS="halt_on_error=1 die_after_fork=0 suppressions=$PWD/../tests/sanitizers/tsan.supp" \
-        ctest -j"$(nproc)" --output-on-failure --timeout 1200 \
-        -R '^(Threads|Thirty|Cached|SomeBroken|Loading|Commands|Engine|Transfer|ShellOp|Batch|Tool)') ||
+    phase "build" build -DQUILLA_BUILD_TESTS=ON || exit 1
+    phase "tests" release_tests || status=1
+    # The Debian package: made, its contents and Depends listed and checked, lintian and
+    # appstreamcli, its programs run.
+    phase "package" packaging/check-package.sh build || status=1
+    if phase "ASan+UBSan build" asan_build; then
+        phase "ASan+UBSan tests" asan_tests || status=1
+    else
         status=1
-    # The import plug-ins under libFuzzer, two minutes each, on their kept corpus. The seed is
-    # fixed so that a run can be repeated; by hand, plugins/fuzz/run.sh explores afresh.
-    QUILLA_FUZZ_SEED=${QUILLA_FUZZ_SEED:-1} plugins/fuzz/run.sh "${QUILLA_FUZZ_SECONDS:-120}" ||
+    fi
+    if phase "TSan build" tsan_build; then
+        phase "TSan tests" tsan_tests || status=1
+    else
         status=1
+    fi
+    echo "== times (wall, processor)"
+    printf '%s\n' "${summary[@]}"
     exit $status
     ;;
+fuzz)
+    # The import plug-ins under libFuzzer, two minutes each, on their kept corpus. The seed is
+    # fixed so that a run can be repeated; by hand, plugins/fuzz/run.sh explores afresh.
+    install_missing "${TEST_PACKAGES[@]}"
+    QUILLA_FUZZ_SEED=${QUILLA_FUZZ_SEED:-1} exec plugins/fuzz/run.sh "${QUILLA_FUZZ_SECONDS:-120}"
+    ;;
+bench)
+    install_missing
+    build -DQUILLA_BUILD_TESTS=ON
+    cmake --build build -j"$(nproc)" --target benches dialog_shots
+    ;;
+
 *)
-    echo "usage: $0 run|test|package|deps" >&2
+    echo "usage: $0 run|test|fuzz|bench|package|deps" >&2
     exit 2
     ;;
 esac

@@ -7,7 +7,7 @@
 #   3. The conversion command's progress window during a 3000 x 2000 PNG save: how long a click
 #      on "中止" and other events wait, with the conversion on a worker thread as the command runs
 #      it, and on the user-interface thread for comparison.
-#   bench/batch.sh [COUNT] [ROUNDS]      (build first: ./build.sh test)
+#   bench/batch.sh [COUNT] [ROUNDS]      (build first: ./build.sh bench)
 #   PARTS="1 3" bench/batch.sh ...      runs only those parts
 # Each timing is the best of ROUNDS runs (default 3), the contenders taking turns, so that other
 # load on the machine touches both alike.
@@ -21,7 +21,7 @@ data=${QUILLA_BENCH_DATA:-/tmp/quilla-bench}/batch
 for tool in convert mogrify compare taskset bc; do
     command -v $tool >/dev/null || { echo "missing: $tool"; exit 2; }
 done
-[ -x "$bin/quilla-convert" ] && [ -x "$bin/bench_convert_ui" ] || { echo "build first: ./build.sh test"; exit 2; }
+[ -x "$bin/quilla-convert" ] && [ -x "$bin/bench_convert_ui" ] || { echo "build first: ./build.sh bench"; exit 2; }
 export MAGICK_THREAD_LIMIT=1 OMP_NUM_THREADS=1
 # quilla-convert reads no settings of the user's: every option comes from the command line.
 config=$(mktemp -d)

@@ -4,12 +4,12 @@
 #     time from listing to the first painted screen, and memory per entry before pictures load;
 #  2. idle loading of 200 camera-size (4000 × 3000) JPEGs without and with Exif thumbnails:
 #     thumbnails per second.
-#   bench/browser.sh           (build first: ./build.sh test; part 2 reuses bench/thumbnails.sh's files)
+#   bench/browser.sh           (build first: ./build.sh bench; part 2 reuses bench/thumbnails.sh's files)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$root/build/bin/bench_browser
 data=${QUILLA_BENCH_DATA:-/tmp/quilla-bench}
-[ -x "$bin" ] || { echo "build first: ./build.sh test"; exit 2; }
+[ -x "$bin" ] || { echo "build first: ./build.sh bench"; exit 2; }
 
 big=$data/listing
 if [ ! -f "$big/img099999.jpg" ]; then

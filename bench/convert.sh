@@ -3,7 +3,7 @@
 # colours and as JPEG at quality 85, with Quilla and, in the same run on the same files, with
 # ImageMagick's convert; one core. Prints milliseconds per file, the ratios, and for GIF the
 # mean PSNR of the result against its source.
-#   bench/convert.sh [COUNT]      (build first: ./build.sh test)
+#   bench/convert.sh [COUNT]      (build first: ./build.sh bench)
 set -euo pipefail
 count=${1:-50}
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -12,7 +12,7 @@ data=${QUILLA_BENCH_DATA:-/tmp/quilla-bench}/convert
 for tool in convert compare taskset bc; do
     command -v $tool >/dev/null || { echo "missing: $tool"; exit 2; }
 done
-[ -x "$bin" ] || { echo "build first: ./build.sh test"; exit 2; }
+[ -x "$bin" ] || { echo "build first: ./build.sh bench"; exit 2; }
 export MAGICK_THREAD_LIMIT=1 OMP_NUM_THREADS=1
 
 mkdir -p "$data"

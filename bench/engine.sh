@@ -8,14 +8,14 @@
 #     budget (256 MB by default);
 #  4. the first and the second visit of 500 PNGs of 4000 × 3000 (the shared thumbnail cache, in a
 #     temporary folder): seconds each and their ratio.
-#   bench/engine.sh [PART...]    (build first: ./build.sh test; parts 1 to 4, all by default)
+#   bench/engine.sh [PART...]    (build first: ./build.sh bench; parts 1 to 4, all by default)
 # Files are made once in /tmp/quilla-bench (or $QUILLA_BENCH_DATA); many are links to a few
 # distinct pictures, which the engine decodes as separate files.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$root/build/bin/bench_engine
 data=${QUILLA_BENCH_DATA:-/tmp/quilla-bench}
-[ -x "$bin" ] || { echo "build first: ./build.sh test"; exit 2; }
+[ -x "$bin" ] || { echo "build first: ./build.sh bench"; exit 2; }
 for tool in convert taskset; do
     command -v $tool >/dev/null || { echo "missing: $tool"; exit 2; }
 done

@@ -2,7 +2,7 @@
 # Copy throughput: a folder of photo-sized files (default 400 files of 5 MB, 2 GB) copied by
 # Quilla's shell file operation (bench_fileop, the copy-to path with its worker and progress
 # window, headless) and by `cp -r`, taking turns, on the same disk, several rounds.
-#   bench/fileop.sh [FILES] [MB_EACH] [ROUNDS]   (build first: ./build.sh test)
+#   bench/fileop.sh [FILES] [MB_EACH] [ROUNDS]   (build first: ./build.sh bench)
 # The source stays in the page cache between rounds (run it on a machine with the memory for it),
 # so both copies are measured reading from memory and writing to the file system of $data.
 set -euo pipefail
@@ -12,7 +12,7 @@ data=${QUILLA_BENCH_DATA:-/tmp/quilla-bench}/copy
 files=${1:-400}
 mb=${2:-5}
 rounds=${3:-5}
-[ -x "$bin" ] || { echo "build first: ./build.sh test"; exit 2; }
+[ -x "$bin" ] || { echo "build first: ./build.sh bench"; exit 2; }
 
 src=$data/photos-$files-$mb
 if [ ! -f "$src/photo$(printf '%04d' $((files - 1))).jpg" ]; then

@@ -5,7 +5,7 @@
 #  2. thumbnails (76 × 76) of COUNT 4000 × 3000 photo-like pictures as WebP, HEIC, AVIF and JPEG XL:
 #     Quilla through its plug-ins, vipsthumbnail on the same files, and the format's own decoder
 #     (dwebp, heif-convert, djxl) writing the whole picture, side by side.
-#   bench/plugins.sh [COUNT]      (build first: ./build.sh test)
+#   bench/plugins.sh [COUNT]      (build first: ./build.sh bench)
 set -euo pipefail
 count=${1:-10}
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,7 +15,7 @@ data=${QUILLA_BENCH_DATA:-/tmp/quilla-bench}
 for tool in convert vipsthumbnail cwebp dwebp heif-enc heif-convert cjxl djxl taskset bc; do
     command -v $tool >/dev/null || { echo "missing: $tool (apt-get install imagemagick libvips-tools webp libheif-examples libjxl-tools bc)"; exit 2; }
 done
-[ -x "$bin/bench_browser" ] && [ -f "$plugins/webp.spi" ] || { echo "build first: ./build.sh test"; exit 2; }
+[ -x "$bin/bench_browser" ] && [ -f "$plugins/webp.spi" ] || { echo "build first: ./build.sh bench"; exit 2; }
 export VIPS_CONCURRENCY=1 OMP_NUM_THREADS=1
 
 echo "== listing 100,000 files"

@@ -4,7 +4,7 @@
 # (vipsthumbnail) and libjpeg-turbo's djpeg -scale 1/8 (the decoder's floor), for photo-like
 # files (about 2 MB) and very detailed ones (about 10 MB); then Quilla alone on the same files
 # carrying Exif thumbnails. Prints milliseconds per image and the ratios.
-#   bench/thumbnails.sh [COUNT]      (build first: ./build.sh test)
+#   bench/thumbnails.sh [COUNT]      (build first: ./build.sh bench)
 set -euo pipefail
 count=${1:-40}
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,7 +13,7 @@ data=${QUILLA_BENCH_DATA:-/tmp/quilla-bench}
 for tool in convert mogrify vipsthumbnail djpeg exiftool taskset; do
     command -v $tool >/dev/null || { echo "missing: $tool (apt-get install imagemagick libvips-tools libjpeg-turbo-progs libimage-exiftool-perl)"; exit 2; }
 done
-[ -x "$bin" ] || { echo "build first: ./build.sh test"; exit 2; }
+[ -x "$bin" ] || { echo "build first: ./build.sh bench"; exit 2; }
 export MAGICK_THREAD_LIMIT=1 VIPS_CONCURRENCY=1 OMP_NUM_THREADS=1
 
 make_set() { # kind quality base-options...
