@@ -1,22 +1,28 @@
 // Copying, moving and deleting on real files: names that keep their bytes, taken names, folders,
-// another file system, a stop in the middle, a full disk and a read-only destination; and the
-// shell file operation around it with its progress window, questions, errors and change hook.
+// another file system, a stop in the middle, a kill in the middle, another program saving over a
+// source meanwhile, a full disk and a read-only destination; and the shell file operation around
+// it with its progress window, questions, errors (said in Japanese) and change hook.
 #include "TestSupport.h"
 
 #include "platform/FileNames.h"
 #include "platform/FileOpProgressDlg.h"
 #include "platform/FileTransfer.h"
+#include "platform/Files.h"
 #include "platform/Shell.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTest>
+#include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -142,6 +148,7 @@ protected:
     }
     void TearDown() override {
         CFileTransfer::s_onChunk = nullptr;
+        CFileTransfer::s_beforeRemove = nullptr;
         RemoveTreeNative(m_dir.path());
     }
     QByteArray Src() const { return m_root + "/src"; }
@@ -351,6 +358,114 @@ TEST_F(Transfer, AMoveAcrossFileSystemsCopiesChecksAndThenRemovesTheSource) {
     EXPECT_EQ(changes.size(), 3u);
     EXPECT_FALSE(HasTemporaries(dest));
     RemoveTreeNative(there.path());
+}
+
+TEST_F(Transfer, AMoveAcrossFileSystemsKeepsASourceThatWasSavedOverMeanwhile) {
+    const QByteArray other = OtherFileSystem(m_root);
+    if (other.isEmpty())
+        GTEST_SKIP() << "no writable file system apart from the temporary folder (/dev/shm)";
+    QTemporaryDir there(Q(other) + "/quilla-move-XXXXXX");
+    ASSERT_TRUE(there.isValid());
+    const QByteArray dest = QFile::encodeName(there.path());
+    const QByteArray photo = Src() + "/photo.jpg", notes = Src() + "/notes.jpg";
+    const QByteArray album = Src() + "/album";
+    ASSERT_TRUE(WriteNative(photo, Random(300000, 11)));
+    ASSERT_TRUE(WriteNative(notes, Random(4000, 12)));
+    ASSERT_EQ(::mkdir(album.constData(), 0755), 0);
+    ASSERT_TRUE(WriteNative(album + "/1.jpg", Random(50000, 13)));
+    ASSERT_TRUE(WriteNative(album + "/2.jpg", Random(50000, 14)));
+    // Between the copy and the removal another program saves: photo.jpg and album/1.jpg as
+    // editors do (a new file renamed over the old one, of the same size and time), notes.jpg in
+    // place (appended to).
+    CFileTransfer::s_beforeRemove = [&](CFileTransfer&, const QByteArray& path) {
+        if (path == photo || path == album + "/1.jpg") {
+            const struct stat old = StatOf(path);
+            const QByteArray temp = path + ".saving";
+            ASSERT_TRUE(WriteNative(temp, Random(int(old.st_size), 99)));
+            SetMtime(temp, old.st_mtim.tv_sec);
+            ASSERT_EQ(::rename(temp.constData(), path.constData()), 0);
+        } else if (path == notes) {
+            const int fd = ::open(path.constData(), O_WRONLY | O_APPEND);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(::write(fd, "!", 1), 1);
+            ::close(fd);
+        }
+    };
+    std::vector<CFileTransfer::Change> changes;
+    const auto r = Run(Mode::Move, {photo, notes, album}, dest, &changes);
+    const QString why = "コピーした後に別のプログラムが移動元を書き換えたため、"
+                        "移動元とコピーの両方を残しました";
+    EXPECT_EQ(r[0].outcome, Outcome::Failed);
+    EXPECT_EQ(r[0].reason, why);
+    EXPECT_EQ(r[1].outcome, Outcome::Failed);
+    EXPECT_EQ(r[1].reason, why);
+    EXPECT_EQ(r[2].outcome, Outcome::Failed);
+    EXPECT_EQ(r[2].reason, "1.jpg: " + why);
+    // The new versions stay where they were; the copies hold what was read.
+    EXPECT_EQ(ReadNative(photo), Random(300000, 99));
+    EXPECT_EQ(ReadNative(dest + "/photo.jpg"), Random(300000, 11));
+    EXPECT_EQ(ReadNative(notes), Random(4000, 12) + "!");
+    EXPECT_EQ(ReadNative(dest + "/notes.jpg"), Random(4000, 12));
+    EXPECT_EQ(ReadNative(album + "/1.jpg"), Random(50000, 99));
+    EXPECT_EQ(ReadNative(dest + "/album/1.jpg"), Random(50000, 13));
+    // What nobody touched is moved as usual.
+    EXPECT_FALSE(ExistsNative(album + "/2.jpg"));
+    EXPECT_EQ(ReadNative(dest + "/album/2.jpg"), Random(50000, 14));
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].from, Q(album + "/2.jpg"));
+    EXPECT_FALSE(HasTemporaries(dest));
+    RemoveTreeNative(there.path());
+}
+
+TEST_F(Transfer, LeftoversOfAKilledTransferGoOnceTheirProcessIsGone) {
+    const QByteArray big = Src() + "/big.jpg";
+    ASSERT_TRUE(WriteNative(big, Random(24 << 20, 21)));
+    // A transfer killed in the middle of a file (a process of its own, as Quilla would be).
+    const pid_t killed = ::fork();
+    ASSERT_GE(killed, 0);
+    if (killed == 0) {
+        CFileTransfer::s_onChunk = [](CFileTransfer&) { ::raise(SIGKILL); };
+        CFileTransfer t(Mode::Copy, {{Q(big), CFileTransfer::Collision::Rename}}, Q(Dst()));
+        t.Run();
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(killed, &status, 0), killed);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    const QByteArray deadPid = QByteArray::number(killed);
+    const QList<QByteArray> left = Tree(Dst());
+    ASSERT_EQ(left.size(), 1);
+    EXPECT_TRUE(left[0].startsWith(".quilla-" + deadPid + "-")) << left[0].constData();
+
+    // A running program's temporary entries stay, whatever their age.
+    QProcess running;
+    running.start("sleep", {"60"});
+    ASSERT_TRUE(running.waitForStarted());
+    const QByteArray livePid = QByteArray::number(running.processId());
+    ASSERT_EQ(::mkdir((Dst() + "/.quilla-" + livePid + "-aB3dE9").constData(), 0700), 0);
+    ASSERT_EQ(::symlink("x.jpg", (Dst() + "/.quilla-link-" + livePid + "-0").constData()), 0);
+    // More of the dead one's: a folder with a read-only folder inside, and a link.
+    const QByteArray deadFolder = Dst() + "/.quilla-" + deadPid + "-Zz0000";
+    ASSERT_EQ(::mkdir(deadFolder.constData(), 0700), 0);
+    ASSERT_EQ(::mkdir((deadFolder + "/album").constData(), 0700), 0);
+    ASSERT_TRUE(WriteNative(deadFolder + "/album/1.jpg", "1"));
+    ASSERT_EQ(::chmod((deadFolder + "/album").constData(), 0500), 0);
+    ASSERT_EQ(::symlink("x.jpg", (Dst() + "/.quilla-link-" + deadPid + "-3").constData()), 0);
+    // Names that only look like ours are the user's.
+    ASSERT_TRUE(WriteNative(Dst() + "/.quilla-notes.txt", "mine"));
+    ASSERT_TRUE(WriteNative(Dst() + "/.quilla-" + deadPid + "-longer name", "mine"));
+
+    // The next transfer into the folder clears what the dead process left, and only that.
+    ASSERT_TRUE(WriteNative(Src() + "/small.jpg", "small"));
+    const auto r = Run(Mode::Copy, {Src() + "/small.jpg"}, Dst());
+    EXPECT_EQ(r[0].outcome, Outcome::Done);
+    QList<QByteArray> expected{".quilla-" + deadPid + "-longer name",
+                               ".quilla-" + livePid + "-aB3dE9", ".quilla-link-" + livePid + "-0",
+                               ".quilla-notes.txt", "small.jpg"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Tree(Dst()), expected);
+    running.kill();
+    running.waitForFinished();
 }
 
 TEST_F(Transfer, AStoppedCopyLeavesTheSourcesAndNoPartialFile) {
@@ -698,4 +813,48 @@ TEST_F(ShellOp, TheChangeHookFollowsMovesRenamesAndDeletions) {
     EXPECT_EQ(Op(Shell::FO_DELETE, {Dst() + "/c.png"}, QByteArray()), Shell::kFileOpCancelled);
     EXPECT_TRUE(ExistsNative(Dst() + "/c.png"));
     EXPECT_TRUE(m_changes.isEmpty());
+}
+
+TEST(ErrorText, EveryReasonIsJapaneseAndTheCommonOnesAreNamed) {
+    const QRegularExpression latin("[A-Za-z]");
+    for (int err = 1; err < 134; ++err) {
+        const QString text = Files::ErrorText(err);
+        EXPECT_FALSE(text.isEmpty()) << err;
+        EXPECT_FALSE(text.contains(latin)) << err << " " << text.toStdString();
+    }
+    // What a file operation meets has a reason of its own, not the general one.
+    const QString general = Files::ErrorText(EHWPOISON);
+    EXPECT_TRUE(general.startsWith("システムエラーが起きました")) << general.toStdString();
+    for (const int err :
+         {ENOENT, EACCES,  EPERM,   EEXIST,    ENOSPC, EDQUOT, EROFS,    ELOOP, ENAMETOOLONG,
+          EXDEV,  EISDIR,  ENOTDIR, ENOTEMPTY, EBUSY,  EIO,    EMLINK,   EFBIG, ETXTBSY,
+          EINVAL, ENOTSUP, EMFILE,  ENOMEM,    ESTALE, ENODEV, ETIMEDOUT})
+        EXPECT_FALSE(Files::ErrorText(err).startsWith("システムエラー")) << err;
+    EXPECT_NE(Files::ErrorText(EACCES), Files::ErrorText(EPERM));
+}
+
+TEST_F(ShellOp, TheSystemsReasonsAreShownInJapanese) {
+    // A link that leads to itself: following it never ends.
+    ASSERT_EQ(::symlink("loop.jpg", (Src() + "/loop.jpg").constData()), 0);
+    EXPECT_EQ(Op(Shell::FO_COPY, {Src() + "/loop.jpg"}, Dst()), Shell::kFileOpFailed);
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_TRUE(m_boxes[0].text.contains(
+        Q(Src()) + "/loop.jpg: シンボリックリンクが循環しているか、深すぎます"))
+        << m_boxes[0].text.toStdString();
+    // A destination path through a file.
+    m_boxes.clear();
+    ASSERT_TRUE(WriteNative(Src() + "/a.jpg", "a"));
+    EXPECT_EQ(Op(Shell::FO_COPY, {Src() + "/a.jpg"}, Src() + "/a.jpg/inside"),
+              Shell::kFileOpFailed);
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_TRUE(m_boxes[0].text.contains("フォルダではありません"))
+        << m_boxes[0].text.toStdString();
+    // A name longer than the file system takes.
+    QString reason;
+    EXPECT_FALSE(
+        Shell::Rename(Q(Src() + "/a.jpg"), Q(Src() + "/" + QByteArray(300, 'n')), &reason));
+    EXPECT_EQ(reason, "名前が長すぎます");
+    // Nothing shown anywhere is the system's English.
+    for (const MsgBoxRequest& box : m_boxes)
+        EXPECT_FALSE(box.text.contains("Too many levels")) << box.text.toStdString();
 }

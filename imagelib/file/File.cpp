@@ -17,7 +17,9 @@ constexpr size_t kFileBuffer = 64 * 1024;
 File::File(const char* path) {
     if (!path)
         return;
-    m_fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    // Without waiting: a FIFO or a device named like a picture is refused below, not waited on
+    // (the flag changes nothing for a regular file).
+    m_fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (m_fd < 0) {
         m_error = QByteArray("cannot open the file: ") + std::strerror(errno);
         return;
@@ -80,7 +82,7 @@ QByteArray File::ReadAt(int64_t pos, size_t n) {
 Mapped::Mapped(const char* path) {
     if (!path)
         return;
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK); // as File
     if (fd < 0)
         return;
     struct stat st {};

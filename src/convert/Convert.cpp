@@ -1,6 +1,8 @@
 #include "convert/Convert.h"
 
 #include "imaging/ImageKit.h"
+#include "platform/FileNames.h"
+#include "platform/Files.h"
 #include "platform/MsgBox.h"
 #include "platform/Settings.h"
 
@@ -153,6 +155,8 @@ const char* ResultText(Result r) {
         return "cannot write the file";
     case Result::BadFormat:
         return "unknown output format";
+    case Result::NotRegular:
+        return "not a regular file";
     }
     return "";
 }
@@ -160,6 +164,9 @@ const char* ResultText(Result r) {
 Result ConvertFile(const Request& req, const Options& opt, bool show) {
     if (!ValidFormat(req.format))
         return Result::BadFormat;
+    // Only regular files are opened: reading a FIFO would wait for a writer that never comes.
+    if (const std::optional<Files::Info> info = Files::Stat(req.source); info && !info->isRegular)
+        return Result::NotRegular;
     CImageKit kit;
     if (!kit.Load(req.source, show) || kit.IsEmpty())
         return Result::LoadFailed;
@@ -211,7 +218,7 @@ int ConvertImageFile(const QString& source, const QString& destination, int form
     const Result r = ConvertFile({source, destination, format, bits, width, height}, options,
                                  options.Display() != 0);
     if (r == Result::ResizeFailed)
-        QuillaMessageBox(nullptr, source, MB_OK);
+        QuillaMessageBox(nullptr, FileNames::Display(source), MB_OK);
     return r == Result::Ok ? 1 : 0;
 }
 

@@ -74,6 +74,7 @@ enum class Result {
     BadRatio,     // the picture is too wide to compute its missing side (ratio 0)
     SaveFailed,   // the destination could not be written
     BadFormat,    // the format index names no format
+    NotRegular,   // the source is no regular file (a FIFO or a device, say): it is not opened
 };
 // A short English reason for messages outside the dialogs (the command-line converter).
 const char* ResultText(Result r);

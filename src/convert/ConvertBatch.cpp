@@ -4,6 +4,8 @@
 #include "convert/Convert.h"
 #include "convert/StatusDlg.h"
 #include "convert/TypeChangeDlg.h"
+#include "platform/FileNames.h"
+#include "platform/Files.h"
 #include "platform/MsgBox.h"
 #include "platform/Settings.h"
 
@@ -14,6 +16,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QScopedValueRollback>
+#include <QSet>
 #include <QtConcurrent/QtConcurrentRun>
 #include <memory>
 
@@ -25,6 +28,8 @@ namespace {
 
 bool g_running = false;
 QPointer<CStatusDlg> g_status;
+// Output folders are made as the shell makes folders (the mask applies).
+constexpr int kFolderMode = 0777;
 
 struct FileResult {
     Convert::Result result = Convert::Result::Ok;
@@ -60,10 +65,18 @@ bool ConfirmOverwrite(QWidget* owner, const QString& source) {
     dlg.m_strMessage = QStringLiteral("ファイル変換で同一フォルダが指定されました。ファイル形式も同"
                                       "じなので以下のファイルは変換後に"
                                       "上書きされます。元のファイルは残りません");
-    dlg.m_strDetail = source;
+    dlg.m_strDetail = FileNames::Display(source);
     const bool ok = dlg.exec() == QDialog::Accepted;
     Settings::Write(Settings::AlertTypeChange, ok && dlg.m_bDontShow ? 1 : 0);
     return ok;
+}
+
+// "変換できません - " and the file, with the reason on a line of its own when there is one.
+void ReportFailure(QWidget* owner, const QString& source, const QString& reason = QString()) {
+    QString text = QStringLiteral("変換できません - ") + FileNames::Display(source);
+    if (!reason.isEmpty())
+        text += QLatin1Char('\n') + reason;
+    QuillaMessageBox(owner, text, MB_OK);
 }
 
 } // namespace
@@ -83,22 +96,28 @@ Outcome Run(QWidget* owner, const QString& workingDir, const std::vector<Source>
     const QScopedValueRollback<bool> running(g_running, true);
 
     CTypeChangeDlg dlg(owner);
-    dlg.m_strFolder = workingDir;
+    dlg.m_strFolder = FileNames::Display(workingDir);
     if (dlg.exec() != QDialog::Accepted)
         return Outcome::Done;
 
     // The folder with its separator; a relative name is taken from the folder shown, so that the
-    // destinations stay put whatever the tree does meanwhile.
+    // destinations stay put whatever the tree does meanwhile. The field shows names decoded (a
+    // name that is not UTF-8 holds code page 932 bytes), so the text is matched back to the names
+    // the file system has; paths are joined as strings and tested and made by their exact bytes.
     const QString typed = dlg.m_strFolder;
+    const QString withSeparator = Convert::WithSeparator(typed);
     const QString folder = Convert::WithSeparator(
-        QDir::cleanPath(QDir(workingDir).absoluteFilePath(Convert::WithSeparator(typed))));
-    if (!QDir(folder).exists()) {
+        FileNames::FromShown(QDir::cleanPath(withSeparator.startsWith(QLatin1Char('/'))
+                                                 ? withSeparator
+                                                 : workingDir + QLatin1Char('/') + withSeparator)));
+    const std::optional<Files::Info> info = Files::Stat(folder);
+    if (!info || !info->isFolder) {
         if (QuillaMessageBox(owner,
                              QStringLiteral("出力先フォルダがありません。新規に作成しますか？"),
                              MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
             return Outcome::Done;
-        // One level only.
-        if (!QDir().mkdir(folder)) {
+        // The whole path: every missing level is made.
+        if (!Files::MakeFolders(folder, kFolderMode)) {
             QuillaMessageBox(
                 owner,
                 QStringLiteral(
@@ -120,13 +139,14 @@ Outcome Run(QWidget* owner, const QString& workingDir, const std::vector<Source>
     status->m_progress->setRange(0, int(selection.size()));
     status->Create(owner);
 
+    QSet<QString> written; // the outputs this batch has written
     for (size_t i = 0; i < selection.size(); ++i) {
         const QString& source = selection[i].path;
         QCoreApplication::processEvents();
         if (status->StopRequested())
             return Outcome::Done; // no refresh, whatever was written
         status->m_progress->setValue(int(i));
-        status->m_strFile = source;
+        status->m_strFile = FileNames::Display(source);
         status->UpdateData();
         QCoreApplication::processEvents();
         if (s_onFile)
@@ -134,6 +154,20 @@ Outcome Run(QWidget* owner, const QString& workingDir, const std::vector<Source>
 
         const QString destination =
             Convert::DestinationOf(folder, selection[i].name, dlg.m_nFormat);
+        // Two sources of one base name (a.png and a.jpg to BMP): the second would replace what
+        // the first has just written.
+        if (written.contains(destination)) {
+            ReportFailure(owner, source,
+                          QStringLiteral("出力ファイル %1 はこの変換で既に書き込まれています")
+                              .arg(FileNames::Display(destination)));
+            continue;
+        }
+        if (Files::IsReadOnlyFile(destination)) {
+            ReportFailure(owner, source,
+                          QStringLiteral("出力ファイル %1 は読み取り専用のため置き換えません")
+                              .arg(FileNames::Display(destination)));
+            continue;
+        }
         if (destination == source && Settings::Get(Settings::AlertTypeChange) == 0 &&
             !ConfirmOverwrite(owner, source))
             continue;
@@ -142,13 +176,17 @@ Outcome Run(QWidget* owner, const QString& workingDir, const std::vector<Source>
         if (r.interrupted)
             return Outcome::Done;
         if (r.result == Convert::Result::ResizeFailed)
-            QuillaMessageBox(owner, source, MB_OK);
-        if (r.result != Convert::Result::Ok)
-            QuillaMessageBox(owner, QStringLiteral("変換できません - ") + source, MB_OK);
+            QuillaMessageBox(owner, FileNames::Display(source), MB_OK);
+        if (r.result == Convert::Result::Ok)
+            written.insert(destination);
+        else
+            ReportFailure(owner, source);
     }
     status.reset();
     // The folder as typed: a trailing separator makes it differ from the working directory.
-    return typed.compare(workingDir, Qt::CaseInsensitive) == 0 ? Outcome::Refresh : Outcome::Done;
+    return FileNames::FromShown(typed).compare(workingDir, Qt::CaseInsensitive) == 0
+               ? Outcome::Refresh
+               : Outcome::Done;
 }
 
 } // namespace ConvertBatch

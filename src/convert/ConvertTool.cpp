@@ -5,12 +5,12 @@
 #include "imaging/ImageLibrary.h"
 #include "imaging/SusieHost.h"
 #include "platform/FileNames.h"
+#include "platform/Files.h"
 #include "platform/Settings.h"
 #include "platform/Terminal.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QHash>
 #include <QThread>
 #include <atomic>
@@ -20,6 +20,13 @@
 #include <vector>
 
 namespace {
+
+// Output folders are made as the shell makes folders (the mask applies).
+constexpr int kFolderMode = 0777;
+
+QString FileName(const QString& path) {
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
 
 struct Job {
     QString argument; // the file as it was named
@@ -42,8 +49,10 @@ public:
             std::fputs("\r\033[K", stderr);
         if (!failure.isEmpty()) {
             ++m_failed;
+            // Names in the text keep their bytes, as the file system has them.
             std::fprintf(stderr, "quilla-convert: %s: %s\n",
-                         FileNames::ToNative(job.argument).constData(), qPrintable(failure));
+                         FileNames::ToNative(job.argument).constData(),
+                         FileNames::ToNative(failure).constData());
         }
         if (m_bar)
             DrawBar(job);
@@ -68,7 +77,7 @@ private:
         QString line = QLatin1Char('[') + QString(filled, QLatin1Char('#')) +
                        QString(width - filled, QLatin1Char('.')) + QLatin1Char(']') + count;
         const int room = m_columns - int(line.size()) - 1;
-        QString name = QFileInfo(job.argument).fileName();
+        QString name = FileNames::Display(FileName(job.argument));
         if (room < 4)
             name.clear();
         else if (name.size() > room)
@@ -83,16 +92,16 @@ private:
     bool m_bar;
 };
 
+// Paths are joined and cleaned as strings, never through the file system's Qt names, so that
+// names that are not UTF-8 keep their bytes.
 QString Absolute(const QString& cwd, const QString& path) {
-    return QDir::cleanPath(QDir(cwd).absoluteFilePath(path));
+    return QDir::cleanPath(path.startsWith(QLatin1Char('/')) ? path
+                                                             : cwd + QLatin1Char('/') + path);
 }
 
 // The destination names the source file itself (by its path, or by a link to it).
 bool IsSameFile(const QString& source, const QString& destination) {
-    if (source == destination)
-        return true;
-    const QFileInfo d(destination), s(source);
-    return d.exists() && s.exists() && d.canonicalFilePath() == s.canonicalFilePath();
+    return source == destination || Files::SameFile(source, destination);
 }
 
 } // namespace
@@ -134,7 +143,8 @@ int main(int argc, char** argv) {
     const QString cwd = FileNames::CurrentDir();
     const QString folder = Convert::WithSeparator(
         Absolute(cwd, Convert::WithSeparator(cmd.output.isEmpty() ? cwd : cmd.output)));
-    if (!QDir(folder).exists() && !QDir().mkdir(folder)) {
+    // The whole path is made, missing levels above the folder too.
+    if (!Files::MakeFolders(folder, kFolderMode)) {
         std::fprintf(stderr, "quilla-convert: cannot create the output folder %s\n",
                      FileNames::ToNative(folder).constData());
         return 2;
@@ -142,8 +152,9 @@ int main(int argc, char** argv) {
     // Every option is fixed before the first file, so all files are written alike.
     const Convert::Options options = cmd.overrides.Resolved();
 
-    // Files with the same destination are converted one after the other in the order given, so
-    // the last one wins as it would in one sequence; different destinations run in parallel.
+    // Files with the same destination are taken one after the other in the order given: the
+    // first one converted writes it, and the later ones fail rather than replace what this run
+    // wrote (a.png and a.jpg to BMP make one a.bmp). Different destinations run in parallel.
     std::vector<std::vector<Job>> groups;
     QHash<QString, size_t> groupOf;
     for (const QString& file : cmd.files) {
@@ -151,7 +162,7 @@ int main(int argc, char** argv) {
         job.argument = file;
         job.request.source = Absolute(cwd, file);
         job.request.destination =
-            Convert::DestinationOf(folder, QFileInfo(job.request.source).fileName(), cmd.format);
+            Convert::DestinationOf(folder, FileName(job.request.source), cmd.format);
         job.request.format = cmd.format;
         job.request.bits = cmd.bits;
         job.request.width = cmd.width;
@@ -171,18 +182,33 @@ int main(int argc, char** argv) {
     std::atomic<size_t> next{0};
     const auto work = [&] {
         for (size_t g; (g = next.fetch_add(1)) < groups.size();) {
+            QString writtenFrom; // the file whose output the destination now holds
             for (const Job& job : groups[g]) {
+                const QString& destination = job.request.destination;
+                if (!writtenFrom.isEmpty()) {
+                    reporter.Done(job, QStringLiteral("%1 was already written from %2 in this run")
+                                           .arg(destination, writtenFrom));
+                    continue;
+                }
                 if (job.sameFile && !cmd.overwriteSource) {
                     reporter.Done(job, QStringLiteral("would overwrite the source file "
                                                       "(use --overwrite-source to allow it)"));
                     continue;
                 }
+                if (Files::IsReadOnlyFile(destination)) {
+                    reporter.Done(
+                        job,
+                        QStringLiteral("%1 is read-only and is not replaced").arg(destination));
+                    continue;
+                }
                 const Convert::Result r = Convert::ConvertFile(job.request, options, false);
                 QString failure;
                 if (r == Convert::Result::SaveFailed)
-                    failure = QStringLiteral("cannot write %1").arg(job.request.destination);
+                    failure = QStringLiteral("cannot write %1").arg(destination);
                 else if (r != Convert::Result::Ok)
                     failure = QString::fromLatin1(Convert::ResultText(r));
+                else
+                    writtenFrom = job.argument;
                 reporter.Done(job, failure);
             }
         }

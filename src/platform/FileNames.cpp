@@ -1,10 +1,14 @@
 #include "platform/FileNames.h"
 
 #include <QDir>
+#include <QFile>
+#include <QStringList>
 #include <QUrl>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <iconv.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace FileNames {
@@ -129,6 +133,39 @@ QString Display(const QString& name) {
     if (!HasRawBytes(name))
         return name;
     return Cp932::Decode(ToNative(name));
+}
+
+QString FromShown(const QString& path) {
+    QStringList parts = path.split(QLatin1Char('/'));
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        const QString part = parts[i];
+        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
+            continue;
+        const QString parent = parts.mid(0, i).join(QLatin1Char('/'));
+        const QString here = i == 0 ? part : parent + QLatin1Char('/') + part;
+        struct stat st {};
+        if (::lstat(ToNative(here).constData(), &st) == 0)
+            continue;
+        const QByteArray folder =
+            parent.isEmpty() ? QByteArray(i == 0 ? "." : "/") : ToNative(parent);
+        DIR* dir = ::opendir(folder.constData());
+        if (!dir)
+            break; // nothing below can be found either
+        QString match;
+        int matches = 0;
+        while (const dirent* e = ::readdir(dir)) {
+            const QString name = FromNative(e->d_name);
+            if (HasRawBytes(name) &&
+                (Display(name) == part || QFile::decodeName(e->d_name) == part)) {
+                match = name;
+                ++matches;
+            }
+        }
+        ::closedir(dir);
+        if (matches == 1)
+            parts[i] = match;
+    }
+    return parts.join(QLatin1Char('/'));
 }
 
 QString CurrentDir() {

@@ -26,6 +26,12 @@ bool HasRawBytes(const QString& name);
 // (bytes that are not code page 932 either are shown as U+FFFD).
 QString Display(const QString& name);
 
+// The path a text shows, as the file system spells it: each part of the path that names no entry
+// as it stands is matched against the entries of the folder above it by their shown form
+// (Display), or by the form Qt's own dialogs give a name that is not UTF-8 (invalid bytes as
+// U+FFFD); a part that matches no single entry stays as given (a folder yet to be made).
+QString FromShown(const QString& path);
+
 // The process's current directory, and changing it (a folder whose name holds raw bytes is
 // entered by those bytes). SetCurrentDir returns false when the folder cannot be entered.
 QString CurrentDir();

@@ -3,9 +3,11 @@
 #include "platform/FileNames.h"
 #include "platform/Files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -16,6 +18,7 @@
 #include <unistd.h>
 
 std::function<void(CFileTransfer&)> CFileTransfer::s_onChunk;
+std::function<void(CFileTransfer&, const QByteArray&)> CFileTransfer::s_beforeRemove;
 
 namespace {
 
@@ -28,7 +31,53 @@ constexpr mode_t kPrivateFile = 0600;
 // Permissions and the sticky bit are carried over; set-user and set-group bits are not.
 constexpr mode_t kKeptModeBits = 01777;
 constexpr int kMaxNames = 10000;
-constexpr char kTempPattern[] = ".quilla-XXXXXX";
+// Temporary entries are named ".quilla-<process ID>-XXXXXX" (files and folders, the last part
+// filled in by mkstemp and mkdtemp) and ".quilla-link-<process ID>-<n>" (links).
+constexpr char kTempPrefix[] = ".quilla-";
+constexpr char kLinkPrefix[] = ".quilla-link-";
+constexpr char kRandomPart[] = "XXXXXX";
+constexpr qsizetype kRandomLength = sizeof kRandomPart - 1;
+constexpr qsizetype kMaxPidDigits = 9;
+
+QByteArray TempPattern() {
+    return kTempPrefix + QByteArray::number(qint64(::getpid())) + '-' + kRandomPart;
+}
+
+QByteArray LinkTempName(int n) {
+    return kLinkPrefix + QByteArray::number(qint64(::getpid())) + '-' + QByteArray::number(n);
+}
+
+bool AllDigits(const QByteArray& s) {
+    return !s.isEmpty() &&
+           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool AllAlnum(const QByteArray& s) {
+    return std::all_of(s.begin(), s.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    });
+}
+
+// The process that made a temporary entry of that name; 0 when the name is not one of ours.
+pid_t OwnerOfTemp(const QByteArray& name) {
+    const bool link = name.startsWith(kLinkPrefix);
+    if (!link && !name.startsWith(kTempPrefix))
+        return 0;
+    const QByteArray rest = name.mid(qsizetype(link ? sizeof kLinkPrefix : sizeof kTempPrefix) - 1);
+    const qsizetype dash = rest.indexOf('-');
+    if (dash <= 0 || dash > kMaxPidDigits)
+        return 0;
+    const QByteArray pid = rest.left(dash), tail = rest.mid(dash + 1);
+    if (!AllDigits(pid) ||
+        (link ? !AllDigits(tail) : (tail.size() != kRandomLength || !AllAlnum(tail))))
+        return 0;
+    return pid_t(pid.toInt());
+}
+
+// True when no process of that ID runs (one that runs under another user still counts).
+bool ProcessGone(pid_t pid) {
+    return ::kill(pid, 0) != 0 && errno == ESRCH;
+}
 
 QByteArray Join(const QByteArray& dir, const QByteArray& name) {
     return dir.endsWith('/') ? dir + name : dir + '/' + name;
@@ -93,6 +142,28 @@ void RemoveTemp(const QByteArray& path) {
     Files::RemoveTree(path);
 }
 
+// Removes what transfers of this user that were killed (or whose machine went down) left in the
+// folder: entries of our temporary names whose process is gone.
+void RemoveLeftovers(const QByteArray& folder) {
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir)
+        return;
+    std::vector<QByteArray> gone;
+    while (const dirent* e = ::readdir(dir)) {
+        const QByteArray name(e->d_name);
+        const pid_t owner = OwnerOfTemp(name);
+        if (owner > 0 && owner != ::getpid() && ProcessGone(owner))
+            gone.push_back(name);
+    }
+    ::closedir(dir);
+    for (const QByteArray& name : gone) {
+        const QByteArray path = Join(folder, name);
+        struct stat st {};
+        if (::lstat(path.constData(), &st) == 0 && st.st_uid == ::geteuid())
+            RemoveTemp(path);
+    }
+}
+
 void KeepTimes(const QByteArray& path, const struct stat& st) {
     const timespec times[2] = {st.st_atim, st.st_mtim};
     ::utimensat(AT_FDCWD, path.constData(), times, AT_SYMLINK_NOFOLLOW);
@@ -119,9 +190,32 @@ struct CFileTransfer::Failure {
     }
 };
 
+// The file a copy read, as its descriptor told at the end: before the source is removed, its name
+// must still lead to this very file, unchanged.
+struct CFileTransfer::Identity {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    timespec mtime{};
+    mode_t type = 0;
+
+    static Identity Of(const struct stat& st) {
+        return Identity{st.st_dev, st.st_ino, st.st_size, st.st_mtim, mode_t(st.st_mode & S_IFMT)};
+    }
+    bool Matches(const struct stat& st) const {
+        return st.st_dev == dev && st.st_ino == ino && st.st_size == size &&
+               st.st_mtim.tv_sec == mtime.tv_sec && st.st_mtim.tv_nsec == mtime.tv_nsec &&
+               mode_t(st.st_mode & S_IFMT) == type;
+    }
+};
+
 // What a copy made, relative to the item, so that a move can remove exactly that from the source.
 struct CFileTransfer::Copied {
-    std::vector<QByteArray> files;   // files and links
+    struct File {
+        QByteArray rel; // "" for the item itself
+        Identity read;
+    };
+    std::vector<File> files;         // files and links
     std::vector<QByteArray> folders; // in the order they were made (parents first)
 };
 
@@ -206,6 +300,7 @@ void CFileTransfer::Work() {
                          Files::ErrorText(err));
         }
     } else {
+        RemoveLeftovers(m_dest);
         Measure();
         QString abortReason;
         for (size_t i = 0; i < m_items.size(); ++i) {
@@ -318,31 +413,8 @@ int CFileTransfer::DoItem(size_t i) {
         if (!CopyItem(src, false, true, item.collision, finalPath, &copied, f))
             return fail(f);
         r.target = FileNames::FromNative(finalPath);
-        bool removed = true;
-        if (isFolder) {
-            for (const QByteArray& rel : copied.files) {
-                if (::unlink(Join(src, rel).constData()) == 0)
-                    AddChange(Join(src, rel), Join(finalPath, rel));
-                else
-                    removed = false;
-            }
-            // Deepest first; a folder that gained entries meanwhile stays.
-            for (auto it = copied.folders.rbegin(); it != copied.folders.rend(); ++it)
-                removed = ::rmdir(Join(src, *it).constData()) == 0 && removed;
-            removed = removed && ::rmdir(src.constData()) == 0;
-        } else if (::unlink(src.constData()) == 0) {
-            AddChange(src, finalPath);
-        } else {
-            removed = false;
-        }
-        if (!removed) {
-            r.outcome = Outcome::Failed;
-            r.reason =
-                QStringLiteral("移動先にコピーしましたが、移動元を削除できませんでした（%1）")
-                    .arg(Files::ErrorText(errno));
-            return 0;
-        }
-        r.outcome = Outcome::Done;
+        r.outcome = RemoveSource(src, isFolder, copied, finalPath, r.reason) ? Outcome::Done
+                                                                             : Outcome::Failed;
         return 0;
     }
 
@@ -353,6 +425,67 @@ int CFileTransfer::DoItem(size_t i) {
     return 0;
 }
 
+bool CFileTransfer::RemoveSource(const QByteArray& src, bool isFolder, const Copied& copied,
+                                 const QByteArray& finalPath, QString& reason) {
+    std::vector<QByteArray> replaced; // files that are no longer the ones copied
+    int err = 0;
+    for (const Copied::File& file : copied.files) {
+        const QByteArray path = file.rel.isEmpty() ? src : Join(src, file.rel);
+        const QByteArray target = file.rel.isEmpty() ? finalPath : Join(finalPath, file.rel);
+        if (s_beforeRemove)
+            s_beforeRemove(*this, path);
+        struct stat now {};
+        if (::lstat(path.constData(), &now) != 0) {
+            if (errno == ENOENT) // removed meanwhile: its copy is all there is
+                AddChange(path, target);
+            else
+                err = errno;
+            continue;
+        }
+        // Saved over by another program since it was read (an editor writes a new file and
+        // renames it over the old one): that version was never copied, so it stays.
+        if (!file.read.Matches(now)) {
+            replaced.push_back(file.rel);
+            continue;
+        }
+        if (::unlink(path.constData()) == 0 || errno == ENOENT)
+            AddChange(path, target);
+        else
+            err = errno;
+    }
+    bool removed = replaced.empty() && err == 0;
+    if (isFolder) {
+        // Deepest first; a folder that gained entries meanwhile stays.
+        for (auto it = copied.folders.rbegin(); it != copied.folders.rend(); ++it)
+            if (::rmdir(Join(src, *it).constData()) != 0) {
+                removed = false;
+                err = err ? err : errno;
+            }
+        if (removed && ::rmdir(src.constData()) != 0) {
+            removed = false;
+            err = errno;
+        }
+    }
+    if (!replaced.empty()) {
+        QString which;
+        if (isFolder) {
+            which = FileNames::Display(FileNames::FromNative(replaced.front()));
+            if (replaced.size() > 1)
+                which += QStringLiteral(" ほか %1 件").arg(replaced.size() - 1);
+            which += QStringLiteral(": ");
+        }
+        reason = which + QStringLiteral("コピーした後に別のプログラムが移動元を書き換えたため、"
+                                        "移動元とコピーの両方を残しました");
+        return false;
+    }
+    if (!removed) {
+        reason = QStringLiteral("移動先にコピーしましたが、移動元を削除できませんでした（%1）")
+                     .arg(Files::ErrorText(err));
+        return false;
+    }
+    return true;
+}
+
 bool CFileTransfer::CopyItem(const QByteArray& src, bool followLink, bool verify,
                              Collision collision, QByteArray& finalPath, Copied* copied,
                              Failure& f) {
@@ -360,7 +493,7 @@ bool CFileTransfer::CopyItem(const QByteArray& src, bool followLink, bool verify
     if ((followLink ? ::stat(src.constData(), &st) : ::lstat(src.constData(), &st)) != 0)
         return f.Set(errno, src);
     const QByteArray name = BaseName(src);
-    QByteArray temp = Join(m_dest, kTempPattern);
+    QByteArray temp = Join(m_dest, TempPattern());
 
     if (S_ISDIR(st.st_mode)) {
         if (!::mkdtemp(temp.data()))
@@ -384,8 +517,7 @@ bool CFileTransfer::CopyItem(const QByteArray& src, bool followLink, bool verify
             return f.Set(errno, src);
         target.truncate(n);
         for (int k = 0;; ++k) {
-            temp = Join(m_dest, ".quilla-link-" + QByteArray::number(::getpid()) + '-' +
-                                    QByteArray::number(k));
+            temp = Join(m_dest, LinkTempName(k));
             if (::symlink(target.constData(), temp.constData()) == 0)
                 break;
             if (errno != EEXIST || k >= kMaxNames)
@@ -396,19 +528,24 @@ bool CFileTransfer::CopyItem(const QByteArray& src, bool followLink, bool verify
             ::unlink(temp.constData());
             return false;
         }
+        if (copied)
+            copied->files.push_back({QByteArray(), Identity::Of(st)});
         return true;
     }
 
     const int out = ::mkostemp(temp.data(), O_CLOEXEC);
     if (out < 0)
         return f.Set(errno, m_dest);
-    bool ok = CopyFile(src, out, verify, f);
+    Identity read;
+    bool ok = CopyFile(src, out, verify, &read, f);
     if (::close(out) != 0 && ok)
         ok = f.Set(errno, src);
     if (ok)
         ok = Place(temp, name, false, collision, finalPath, f);
     if (!ok)
         ::unlink(temp.constData());
+    else if (copied)
+        copied->files.push_back({QByteArray(), read});
     return ok;
 }
 
@@ -450,13 +587,14 @@ bool CFileTransfer::CopyTree(const QByteArray& src, const QByteArray& dst, Copie
                 ::open(t.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFile);
             if (out < 0)
                 return f.Set(errno, s);
-            bool ok = CopyFile(s, out, verify, f);
+            Identity read;
+            bool ok = CopyFile(s, out, verify, &read, f);
             if (::close(out) != 0 && ok)
                 ok = f.Set(errno, s);
             if (!ok)
                 return false;
             if (copied)
-                copied->files.push_back(r);
+                copied->files.push_back({r, read});
         } else if (S_ISLNK(st.st_mode)) {
             QByteArray target(PATH_MAX, '\0');
             const ssize_t len = ::readlink(s.constData(), target.data(), size_t(target.size()));
@@ -467,7 +605,7 @@ bool CFileTransfer::CopyTree(const QByteArray& src, const QByteArray& dst, Copie
                 return f.Set(errno, s);
             KeepTimes(t, st);
             if (copied)
-                copied->files.push_back(r);
+                copied->files.push_back({r, Identity::Of(st)});
         } else {
             return f.SetText(QStringLiteral("特殊なファイルはコピーできません"), s);
         }
@@ -475,7 +613,8 @@ bool CFileTransfer::CopyTree(const QByteArray& src, const QByteArray& dst, Copie
     return true;
 }
 
-bool CFileTransfer::CopyFile(const QByteArray& src, int out, bool verify, Failure& f) {
+bool CFileTransfer::CopyFile(const QByteArray& src, int out, bool verify, Identity* read,
+                             Failure& f) {
     const int in = ::open(src.constData(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return f.Set(errno, src);
@@ -502,6 +641,8 @@ bool CFileTransfer::CopyFile(const QByteArray& src, int out, bool verify, Failur
     ::fchmod(out, st.st_mode & kKeptModeBits);
     const timespec times[2] = {st.st_atim, st.st_mtim};
     ::futimens(out, times);
+    if (read)
+        *read = Identity::Of(after);
     if (!verify)
         return true;
 
@@ -524,6 +665,10 @@ bool CFileTransfer::CopyFile(const QByteArray& src, int out, bool verify, Failur
             return f.SetText(QStringLiteral("コピーした内容が元のファイルと一致しません"), src);
         pos += na;
     }
+    // Changed in place while it was compared: the copy may hold neither version.
+    struct stat now {};
+    if (::fstat(in, &now) != 0 || !Identity::Of(after).Matches(now))
+        return f.SetText(QStringLiteral("コピー中にファイルが変更されました"), src);
     return true;
 }
 

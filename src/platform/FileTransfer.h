@@ -7,7 +7,10 @@
 //   kept); a stopped or failed item leaves no trace in the destination;
 // - a move within one file system is a rename; across file systems the item is copied, written
 //   out to the disk, read back and compared, renamed into place, and only then is the source
-//   removed;
+//   removed: each source file only while its name still leads to the very file that was read
+//   (another program may have saved a new version over it meanwhile, which is then kept);
+// - the temporary names carry the process's ID, so that what a killed run left behind is known
+//   as such: such leftovers are removed the next time a transfer writes into that folder;
 // - a name that is taken gets "name - コピー.ext", "name - コピー (2).ext", … (unless the item was
 //   cleared to replace an existing file);
 // - a folder is never copied or moved into itself.
@@ -77,9 +80,13 @@ public:
 
     // Tests: called on the working thread after every piece of data copied.
     static std::function<void(CFileTransfer&)> s_onChunk;
+    // Tests: called on the working thread with each source file (or link) of a move across file
+    // systems just before it is checked and removed.
+    static std::function<void(CFileTransfer&, const QByteArray& source)> s_beforeRemove;
 
 private:
     struct Failure;
+    struct Identity;
     struct Copied;
     void Work();
     void Measure();
@@ -89,7 +96,11 @@ private:
                   QByteArray& finalPath, Copied* copied, Failure& f);
     bool CopyTree(const QByteArray& src, const QByteArray& dst, Copied* copied,
                   const QByteArray& rel, bool verify, Failure& f);
-    bool CopyFile(const QByteArray& src, int out, bool verify, Failure& f);
+    bool CopyFile(const QByteArray& src, int out, bool verify, Identity* read, Failure& f);
+    // Removes the copied source files and folders of a move; false with the reason when some of
+    // them stay.
+    bool RemoveSource(const QByteArray& src, bool isFolder, const Copied& copied,
+                      const QByteArray& finalPath, QString& reason);
     bool CopyData(int in, int out, int64_t& copied, Failure& f);
     bool Place(const QByteArray& from, const QByteArray& name, bool isFolder, Collision collision,
                QByteArray& finalPath, Failure& f);

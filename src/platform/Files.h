@@ -24,6 +24,11 @@ bool Exists(const QString& path);
 bool MakeFolders(const QString& path, int mode);
 // Removes one file (not a folder); true when it is gone.
 bool RemoveFile(const QString& path);
+// True when the path names an existing file (links followed) that is not to be written over: this
+// user may not write it, or it allows nobody to (a file marked read-only, also for root).
+bool IsReadOnlyFile(const QString& path);
+// True when both paths name one existing file or folder (links followed).
+bool SameFile(const QString& a, const QString& b);
 
 // The reason an error number stands for, as the user is told it.
 QString ErrorText(int errnum);

@@ -1,6 +1,7 @@
 #include "platform/Trash.h"
 
 #include "platform/FileNames.h"
+#include "platform/Files.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -17,7 +18,7 @@ namespace {
 constexpr mode_t kPrivateDir = 0700;
 
 QString Errno() {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    return Files::ErrorText(errno);
 }
 
 void SetReason(QString* reason, const QString& text) {

@@ -62,6 +62,7 @@ void CVersionFetch::Start(const QString& address) {
         m_reply = nullptr;
     }
     m_body.clear();
+    m_headBytes = -1;
     m_status = 0;
     m_reason.clear();
     m_outcome = Outcome::Running;
@@ -104,6 +105,27 @@ void CVersionFetch::Cancel() {
     Stop(Outcome::Cancelled, QStringLiteral("cancelled"));
 }
 
+bool CVersionFetch::CheckHead() {
+    if (m_headBytes >= 0)
+        return true;
+    // What came on the wire, near enough: "HTTP/1.1 200 OK", then "Name: value" lines, each line
+    // ended by CR LF, and an empty line.
+    constexpr qint64 kStatusLine = 17, kLineEnd = 2, kSeparator = 2;
+    qint64 head =
+        kStatusLine + kLineEnd +
+        m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray().size();
+    for (const QNetworkReply::RawHeaderPair& h : m_reply->rawHeaderPairs())
+        head += h.first.size() + kSeparator + h.second.size() + kLineEnd;
+    m_headBytes = head + kLineEnd;
+    if (m_headBytes > m_limits.maxHeaderBytes) {
+        Stop(Outcome::Failed, QStringLiteral("the headers are longer than %1 bytes (%2)")
+                                  .arg(m_limits.maxHeaderBytes)
+                                  .arg(m_headBytes));
+        return false;
+    }
+    return true;
+}
+
 void CVersionFetch::OnMetaData() {
     m_connectTimer->stop();
     m_status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -111,6 +133,8 @@ void CVersionFetch::OnMetaData() {
         Stop(Outcome::Failed, QStringLiteral("HTTP status %1").arg(m_status));
         return;
     }
+    if (!CheckHead())
+        return;
     const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
     if (length.isValid() && length.toLongLong() > m_limits.maxBytes)
         Stop(Outcome::Failed, QStringLiteral("the file is longer than %1 bytes (%2)")
@@ -120,6 +144,8 @@ void CVersionFetch::OnMetaData() {
 
 void CVersionFetch::OnReadyRead() {
     m_connectTimer->stop();
+    if (m_reply && !CheckHead())
+        return;
     while (m_reply && m_reply->bytesAvailable() > 0) {
         // One byte past the limit is enough to know that the body is too long.
         const qint64 room = m_limits.maxBytes - m_body.size();
@@ -149,6 +175,8 @@ void CVersionFetch::OnFinished() {
         Finish(Outcome::Failed, QStringLiteral("no HTTP status"));
         return;
     }
+    if (!CheckHead())
+        return;
     OnReadyRead();
     if (m_reply)
         Finish(Outcome::Received, QString());

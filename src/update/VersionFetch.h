@@ -29,6 +29,7 @@ public:
         int connectMs = 15000;     // until the request has gone out (connection, TLS included)
         int totalMs = 30000;       // the whole exchange
         qint64 maxBytes = 1 << 20; // the body; a longer one is not read on and fails
+        qint64 maxHeaderBytes = 64 << 10; // the status line and the headers; more fails
     };
 
     explicit CVersionFetch(QObject* parent = nullptr);
@@ -63,6 +64,9 @@ private:
     void OnMetaData();
     void OnReadyRead();
     void OnFinished();
+    // Counts the response's head (status line and headers) once it has come; false, after
+    // ending the exchange, when it is over its limits.
+    bool CheckHead();
     // Ends a running exchange with that outcome and reason.
     void Stop(Outcome outcome, const QString& reason);
     void Finish(Outcome outcome, const QString& reason);
@@ -74,6 +78,7 @@ private:
     QTimer* m_totalTimer = nullptr;
     Outcome m_outcome = Outcome::Running;
     QByteArray m_body;
+    qint64 m_headBytes = -1; // the size of the response's head; -1 until it has come
     int m_status = 0;
     QString m_reason;
 };

@@ -10,6 +10,7 @@
 #include "convert/ConvertBatch.h"
 #include "convert/StatusDlg.h"
 #include "convert/TypeChangeDlg.h"
+#include "platform/FileNames.h"
 #include "platform/Settings.h"
 #include "res/resource.h"
 #include "thumbs/ThumbnailView.h"
@@ -18,6 +19,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -26,6 +28,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
+#include <dirent.h>
 
 using namespace convtest;
 
@@ -156,7 +159,7 @@ TEST_F(Batch, WidthAndHeightMustBeIntegersAndBrowseFillsTheFolder) {
     EXPECT_EQ(m_boxes.size(), 2u);
 }
 
-TEST_F(Batch, MissingFolderIsAskedForAndCreatedOneLevelOnly) {
+TEST_F(Batch, MissingFolderIsAskedForAndCreatedWithEveryLevel) {
     Select("a.png");
     // Refused: nothing created, nothing converted.
     Answer(Convert::Png, P("新しい フォルダ/"));
@@ -170,15 +173,108 @@ TEST_F(Batch, MissingFolderIsAskedForAndCreatedOneLevelOnly) {
     m_boxAnswer = IDOK;
     Convert();
     EXPECT_TRUE(QFileInfo(P("新しい フォルダ/a.png")).isFile());
-    // Two missing levels cannot be made at once.
+    // Two missing levels are made in one go, after the one question.
     m_boxes.clear();
-    Answer(Convert::Png, P("x/y"));
+    Answer(Convert::Png, P("変換出力/PNG"));
+    Convert();
+    EXPECT_EQ(Texts(), QStringList{"出力先フォルダがありません。新規に作成しますか？"});
+    EXPECT_TRUE(QFileInfo(P("変換出力/PNG/a.png")).isFile());
+    // A path through a file cannot be made.
+    m_boxes.clear();
+    Answer(Convert::Png, P("a.png/x"));
     Convert();
     EXPECT_EQ(
         Texts(),
         (QStringList{"出力先フォルダがありません。新規に作成しますか？",
                      "フォルダを作成できませんでした。フォルダ名が正しいか確認してください"}));
-    EXPECT_FALSE(QFileInfo::exists(P("x")));
+}
+
+TEST_F(Batch, OneOutputPerNameInABatchAndReadOnlyOutputsAreKept) {
+    // a.jpg and a.png both make a.bmp: the first in display order writes it, the second fails.
+    WriteGradient(P("a.jpg"), 23, 17);
+    QDir().mkdir(P("o"));
+    // An output that is read-only stays as it is (also for root, who could write it).
+    WriteAll(P("o/b.bmp"), "keep me");
+    ASSERT_TRUE(QFile::setPermissions(P("o/b.bmp"), QFile::ReadOwner | QFile::ReadGroup));
+    View()->FillList();
+    SelectAll();
+    Answer(Convert::Bmp, P("o"));
+    Convert();
+    EXPECT_EQ(Texts(), (QStringList{"変換できません - " + P("a.png") + "\n出力ファイル " +
+                                        P("o/a.bmp") + " はこの変換で既に書き込まれています",
+                                    "変換できません - " + P("b.bmp") + "\n出力ファイル " +
+                                        P("o/b.bmp") + " は読み取り専用のため置き換えません"}));
+    EXPECT_EQ(QImage(P("o/a.bmp")).size(), QSize(23, 17));
+    EXPECT_EQ(ReadAll(P("o/b.bmp")), "keep me");
+    EXPECT_EQ(QImage(P("o/c.bmp")).size(), QSize(30, 30));
+    // A later batch may replace what an earlier one wrote.
+    m_boxes.clear();
+    View()->FillList();
+    Select("a.png");
+    Convert();
+    EXPECT_TRUE(m_boxes.empty());
+    EXPECT_EQ(QImage(P("o/a.bmp")).size(), QSize(40, 30));
+}
+
+TEST_F(Batch, AFolderNamedInCodePage932KeepsItsBytes) {
+    // "変換" in code page 932 bytes, which are not UTF-8.
+    const QByteArray raw = QFile::encodeName(m_tmp.path()) + "/\x95\xcf\x8a\xb7";
+    ASSERT_EQ(::mkdir(raw.constData(), 0755), 0);
+    const QString folder = FileNames::FromNative(raw);
+    const QString shown = m_tmp.path() + "/変換";
+    ASSERT_EQ(FileNames::Display(folder), shown);
+    WriteGradient(m_tmp.path() + "/src.png", 20, 10);
+    ASSERT_TRUE(WriteNative(raw + "/a.png", ReadAll(m_tmp.path() + "/src.png")));
+    const std::vector<ConvertBatch::Source> selection{{folder + "/a.png", "a.png"},
+                                                      {folder + "/x.png", "x.png"}};
+    QStringList fileTexts;
+    ConvertBatch::s_onFile = [&](CStatusDlg& s, int) { fileTexts << s.m_strFile; };
+    QString edit;
+    CTypeChangeDlg::s_answer = [&](CTypeChangeDlg& d) {
+        edit = d.FolderEdit()->text();
+        d.m_nFormat = Convert::Bmp;
+        return QDialog::Accepted;
+    };
+    // The folder shown, as offered: no question, the file written into it, the view refreshed.
+    EXPECT_EQ(ConvertBatch::Run(View(), folder, selection), ConvertBatch::Outcome::Refresh);
+    EXPECT_EQ(edit, shown);
+    EXPECT_TRUE(ExistsNative(raw + "/a.bmp"));
+    // Names are shown decoded, in the progress window and in the messages.
+    EXPECT_EQ(fileTexts, (QStringList{shown + "/a.png", shown + "/x.png"}));
+    EXPECT_EQ(Texts(), QStringList{"変換できません - " + shown + "/x.png"});
+    // A new folder below it is made inside the real folder.
+    m_boxes.clear();
+    CTypeChangeDlg::s_answer = [&](CTypeChangeDlg& d) {
+        d.m_nFormat = Convert::Png;
+        d.m_strFolder = d.FolderEdit()->text() + "/出力";
+        return QDialog::Accepted;
+    };
+    EXPECT_EQ(ConvertBatch::Run(View(), folder, {selection[0]}), ConvertBatch::Outcome::Done);
+    EXPECT_EQ(Texts(), QStringList{"出力先フォルダがありません。新規に作成しますか？"});
+    EXPECT_TRUE(ExistsNative(raw + "/出力/a.png"));
+    // The folder browser of Qt gives the name with its invalid bytes as U+FFFD: it is still found.
+    m_boxes.clear();
+    CTypeChangeDlg::s_browse = [&](QString& chosen) {
+        chosen = QFile::decodeName(raw);
+        return true;
+    };
+    CTypeChangeDlg::s_answer = [&](CTypeChangeDlg& d) {
+        d.OnBrowse();
+        d.m_nFormat = Convert::Gif;
+        return QDialog::Accepted;
+    };
+    EXPECT_EQ(ConvertBatch::Run(View(), folder, {selection[0]}), ConvertBatch::Outcome::Refresh);
+    EXPECT_TRUE(m_boxes.empty()) << Texts().join('|').toStdString();
+    EXPECT_TRUE(ExistsNative(raw + "/a.gif"));
+    // No folder of a mangled name was made anywhere.
+    QList<QByteArray> folders;
+    DIR* dir = ::opendir(QFile::encodeName(m_tmp.path()).constData());
+    ASSERT_NE(dir, nullptr);
+    while (const dirent* e = ::readdir(dir))
+        if (e->d_type == DT_DIR && e->d_name[0] != '.')
+            folders << QByteArray(e->d_name);
+    ::closedir(dir);
+    EXPECT_EQ(folders, QList<QByteArray>{"\x95\xcf\x8a\xb7"});
 }
 
 TEST_F(Batch, NothingSelectedStillOpensTheDialogAndCreatesTheFolder) {

@@ -1,17 +1,26 @@
 // quilla-convert: its command line, and its files read back by ImageMagick and Pillow and
-// compared with what the conversion command writes from the same settings.
+// compared with what the conversion command writes from the same settings; what it refuses to
+// open or to replace.
 #include "ConvertSupport.h"
 #include "TestSupport.h"
 
 #include "convert/Convert.h"
 #include "convert/ToolOptions.h"
+#include "imaging/ImageKit.h"
 #include "imaging/ImageLibrary.h"
 #include "platform/Settings.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace convtest;
 
@@ -228,16 +237,80 @@ TEST_F(Tool, ParallelRunsMatchOneAtATimeAndFolderNamesAreKeptAsGiven) {
         files << P(QString("f%1.png").arg(i));
         WriteGradient(files.last(), 120 + i, 80);
     }
-    // Two sources with one destination: the later one wins, as in one sequence.
+    // Two sources with one destination: the first one writes it, the later one fails.
     WriteFlat(P("f0.bmp"), 10, 10, Qt::red);
     files << P("f0.bmp");
     const QString one = P("一つ ずつ/"), many = P("並列 出力/");
-    ASSERT_EQ(Launch(QStringList{"-q", "-f", "gif", "-j", "1", "-o", one} + files), 0);
-    ASSERT_EQ(Launch(QStringList{"-q", "-f", "gif", "-j", "4", "-o", many} + files), 0);
+    QByteArray err;
+    ASSERT_EQ(Launch(QStringList{"-q", "-f", "gif", "-j", "1", "-o", one} + files, &err), 1);
+    EXPECT_TRUE(QString::fromUtf8(err).contains(P("f0.bmp") + ": " + one + "f0.gif" +
+                                                " was already written from " + P("f0.png")))
+        << err.constData();
+    ASSERT_EQ(Launch(QStringList{"-q", "-f", "gif", "-j", "4", "-o", many} + files), 1);
     for (int i = 0; i < 12; ++i) {
         const QString name = QString("f%1.gif").arg(i);
         EXPECT_EQ(ReadAll(one + name), ReadAll(many + name)) << i;
     }
-    EXPECT_EQ(Identify("%w", many + "f0.gif"), "10");
+    EXPECT_EQ(Identify("%w", many + "f0.gif"), "120");
     EXPECT_EQ(QDir(many).entryList(QDir::Files).size(), 12);
+}
+
+TEST_F(Tool, AReadOnlyOutputIsKeptAndNestedOutputFoldersAreMade) {
+    WriteGradient(P("a.png"), 20, 20);
+    WriteGradient(P("b.png"), 20, 20);
+    // Two missing levels are made.
+    const QString out = P("変換出力/PNG");
+    ASSERT_EQ(Launch({"-q", "-f", "bmp", "-o", out, P("a.png")}), 0);
+    EXPECT_TRUE(QFileInfo(out + "/a.bmp").isFile());
+    // An output the user made read-only stays, and the run says so (also as root).
+    WriteAll(out + "/b.bmp", "keep me");
+    ASSERT_TRUE(QFile::setPermissions(out + "/b.bmp", QFile::ReadOwner));
+    QByteArray err;
+    EXPECT_EQ(Launch({"-f", "bmp", "-o", out, P("a.png"), P("b.png")}, &err), 1);
+    EXPECT_TRUE(QString::fromUtf8(err).contains(P("b.png") + ": " + out +
+                                                "/b.bmp is read-only and is not replaced"))
+        << err.constData();
+    EXPECT_EQ(ReadAll(out + "/b.bmp"), "keep me");
+    EXPECT_TRUE(err.contains("1 of 2 files could not be converted"));
+}
+
+TEST_F(Tool, OnlyRegularFilesAreOpened) {
+    // A FIFO named like a picture: opening it to read would wait for a writer for ever.
+    WriteGradient(P("a.png"), 20, 20);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(P("pipe.png")).constData(), 0644), 0);
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", m_config.path());
+    tool.setProcessEnvironment(env);
+    tool.start(m_bin, {"-f", "bmp", "-o", P("o"), P("pipe.png"), P("a.png")});
+    const bool ended = tool.waitForFinished(20000);
+    if (!ended) {
+        tool.kill();
+        tool.waitForFinished();
+    }
+    ASSERT_TRUE(ended) << "quilla-convert waited on the FIFO";
+    EXPECT_EQ(tool.exitCode(), 1);
+    const QString err = QString::fromUtf8(tool.readAllStandardError());
+    EXPECT_TRUE(err.contains(P("pipe.png") + ": not a regular file")) << err.toStdString();
+    EXPECT_TRUE(QFileInfo(P("o/a.bmp")).isFile());
+
+    // The imaging library itself refuses it rather than wait (a file swapped for a FIFO after the
+    // check): a writer opened after a while would free a reader that waits.
+    std::atomic<bool> done{false};
+    std::thread rescue([&] {
+        for (int i = 0; i < 100 && !done.load(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!done.load()) {
+            const int fd = ::open(QFile::encodeName(P("pipe.png")).constData(), O_WRONLY);
+            if (fd >= 0)
+                ::close(fd);
+        }
+    });
+    CImageKit kit;
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(kit.Load(P("pipe.png"), false));
+    done.store(true);
+    rescue.join();
+    EXPECT_LT(clock.elapsed(), 5000);
 }
