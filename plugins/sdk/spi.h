@@ -38,8 +38,8 @@
  * ---------------------
  * - GetPluginInfo only copies constant texts: a host may call it from any thread, also while
  *   another thread is inside IsSupported or GetPicture of the same plug-in.
- * - A host never calls IsSupported, GetPictureInfo or GetPicture of one plug-in from two threads
- *   at once (Quilla holds a lock per plug-in around them).
+ * - A host never calls IsSupported, GetPictureInfo, GetPicture or GetPictureScaled of one plug-in
+ *   from two threads at once (Quilla holds a lock per plug-in around them).
  * - Texts are NUL-terminated; UTF-8 where they are valid UTF-8, else code page 932.
  * - Pictures: the BITMAPINFO's biWidth and biHeight describe the bits; rows are bottom-up
  *   (a negative biHeight means top-down), each padded to a multiple of 4 bytes; 1, 4 and 8 bits
