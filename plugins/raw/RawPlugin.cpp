@@ -107,6 +107,7 @@ int Result(int libraw) {
 struct Raw {
     std::unique_ptr<LibRaw> lr;
     spi::Input in;
+    const char* path = nullptr; // the file LibRaw reads, or null when it reads in's bytes
 
     int Open(const char* buf, intptr_t len, unsigned int flag) {
         if (!buf || len < 0)
@@ -120,6 +121,7 @@ struct Raw {
         int r;
         if ((flag & SPI_INPUT_MASK) != SPI_INPUT_MEMORY && len == 0) {
             r = lr->open_file(buf);
+            path = buf;
         } else {
             if (const int e = in.Read(buf, len, flag))
                 return e;
@@ -176,6 +178,50 @@ int Oriented(const uint8_t* px, int w, int h, int n, size_t stride, int flip, sp
     return SPI_ALL_RIGHT;
 }
 
+// Where a JPEG preview's bytes come from: the file, read in pieces as libjpeg asks for them (a
+// full-size preview is several megabytes, which need not be copied first), or memory.
+struct JpegSource {
+    jpeg_source_mgr mgr;
+    std::FILE* file;
+    size_t left;
+    JOCTET buffer[65536];
+};
+
+void SourceInit(j_decompress_ptr) {}
+void SourceTerm(j_decompress_ptr) {}
+
+boolean SourceFill(j_decompress_ptr cinfo) {
+    auto* src = reinterpret_cast<JpegSource*>(cinfo->src);
+    const size_t n = std::fread(src->buffer, 1, std::min(src->left, sizeof src->buffer), src->file);
+    src->left -= n;
+    src->mgr.next_input_byte = src->buffer;
+    src->mgr.bytes_in_buffer = n;
+    if (n == 0) {
+        // Cut short: an end marker lets libjpeg finish with what it has, as its own sources do.
+        src->buffer[0] = 0xFF;
+        src->buffer[1] = JPEG_EOI;
+        src->mgr.bytes_in_buffer = 2;
+    }
+    return TRUE;
+}
+
+void SourceSkip(j_decompress_ptr cinfo, long count) {
+    auto* src = reinterpret_cast<JpegSource*>(cinfo->src);
+    if (count <= 0)
+        return;
+    if (size_t(count) <= src->mgr.bytes_in_buffer) {
+        src->mgr.next_input_byte += count;
+        src->mgr.bytes_in_buffer -= size_t(count);
+        return;
+    }
+    size_t skip = size_t(count) - src->mgr.bytes_in_buffer;
+    src->mgr.bytes_in_buffer = 0;
+    skip = std::min(skip, src->left);
+    if (std::fseek(src->file, long(skip), SEEK_CUR) != 0)
+        skip = src->left;
+    src->left -= skip;
+}
+
 // libjpeg's errors end the decoding through a jump back.
 struct JpegError {
     jpeg_error_mgr mgr;
@@ -188,32 +234,17 @@ void JpegFail(j_common_ptr cinfo) {
 
 void JpegQuiet(j_common_ptr, int) {}
 
-// The JPEG preview's size as stored.
-bool JpegSize(const uint8_t* data, size_t size, int& w, int& h) {
-    jpeg_decompress_struct cinfo;
-    JpegError err;
-    cinfo.err = jpeg_std_error(&err.mgr);
-    err.mgr.error_exit = JpegFail;
-    err.mgr.emit_message = JpegQuiet;
-    if (setjmp(err.jump)) {
-        jpeg_destroy_decompress(&cinfo);
-        return false;
-    }
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
-    jpeg_read_header(&cinfo, TRUE);
-    w = int(cinfo.image_width);
-    h = int(cinfo.image_height);
-    jpeg_destroy_decompress(&cinfo);
-    return true;
-}
+// The reduction of the DCT (1, 2, 4 or 8) to decode a JPEG preview of w x h at, 0 to leave it.
+using ChooseScale = int (*)(int w, int h, const void* context);
 
-// Decodes the JPEG preview at 1/denom of its size into px (rows of w * 3 bytes, R, G, B).
-// Plain data only between setjmp and longjmp.
-bool JpegDecode(const uint8_t* data, size_t size, int denom, std::vector<uint8_t>& px, int& w,
-                int& h) {
+// Decodes the JPEG preview (from file, or else the size bytes at data) at the reduction choose
+// gives: straight into direct when it is given (a preview that needs no turning), else into px
+// as rows of w * 3 bytes, R, G, B. Plain data only between setjmp and longjmp.
+bool JpegDecode(std::FILE* file, size_t size, const uint8_t* data, ChooseScale choose,
+                const void* context, spi::Dib* direct, std::vector<uint8_t>& px, int& w, int& h) {
     jpeg_decompress_struct cinfo;
     JpegError err;
+    JpegSource* src = nullptr;
     cinfo.err = jpeg_std_error(&err.mgr);
     err.mgr.error_exit = JpegFail;
     err.mgr.emit_message = JpegQuiet;
@@ -222,13 +253,30 @@ bool JpegDecode(const uint8_t* data, size_t size, int denom, std::vector<uint8_t
         return false;
     }
     jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    if (file) {
+        src = static_cast<JpegSource*>((*cinfo.mem->alloc_small)(
+            reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_PERMANENT, sizeof(JpegSource)));
+        src->mgr.init_source = SourceInit;
+        src->mgr.fill_input_buffer = SourceFill;
+        src->mgr.skip_input_data = SourceSkip;
+        src->mgr.resync_to_restart = jpeg_resync_to_restart;
+        src->mgr.term_source = SourceTerm;
+        src->mgr.next_input_byte = nullptr;
+        src->mgr.bytes_in_buffer = 0;
+        src->file = file;
+        src->left = size;
+        cinfo.src = &src->mgr;
+    } else {
+        jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    }
     jpeg_read_header(&cinfo, TRUE);
-    if (cinfo.num_components != 1 && cinfo.num_components != 3) {
+    const int denom = choose(int(cinfo.image_width), int(cinfo.image_height), context);
+    if (denom == 0 || (cinfo.num_components != 1 && cinfo.num_components != 3)) {
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
-    cinfo.out_color_space = JCS_RGB; // grey is widened by libjpeg-turbo too
+    // Grey is widened by libjpeg-turbo too.
+    cinfo.out_color_space = direct ? JCS_EXT_BGR : JCS_RGB;
     cinfo.scale_num = 1;
     cinfo.scale_denom = unsigned(denom);
     cinfo.dct_method = JDCT_ISLOW;
@@ -239,10 +287,21 @@ bool JpegDecode(const uint8_t* data, size_t size, int denom, std::vector<uint8_t
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
-    px.resize(size_t(w) * size_t(h) * 3); // within the limits checked above
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = &px[size_t(cinfo.output_scanline) * size_t(w) * 3];
-        jpeg_read_scanlines(&cinfo, &row, 1);
+    if (direct) {
+        if (direct->Allocate(w, h, false) != SPI_ALL_RIGHT) {
+            jpeg_destroy_decompress(&cinfo);
+            return false;
+        }
+        while (cinfo.output_scanline < cinfo.output_height) {
+            JSAMPROW row = direct->Row(int(cinfo.output_scanline));
+            jpeg_read_scanlines(&cinfo, &row, 1);
+        }
+    } else {
+        px.resize(size_t(w) * size_t(h) * 3); // within the limits checked above
+        while (cinfo.output_scanline < cinfo.output_height) {
+            JSAMPROW row = &px[size_t(cinfo.output_scanline) * size_t(w) * 3];
+            jpeg_read_scanlines(&cinfo, &row, 1);
+        }
     }
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
@@ -273,51 +332,89 @@ int ProcessInto(Raw& raw, bool half, spi::Dib& dib) {
     return Oriented(image->data, w, h, n, size_t(w) * size_t(n), 0, dib);
 }
 
+// What decides the DCT reduction of a JPEG preview: the picture's size as shown, the box, and
+// the orientation that turns the preview.
+struct Need {
+    spi::Size shown;
+    int boxWidth, boxHeight, flip;
+
+    spi::Size Turned(int w, int h) const { return flip & 4 ? spi::Size{h, w} : spi::Size{w, h}; }
+    bool Enough(int w, int h) const {
+        return spi::LargeEnough(Turned(w, h), shown.width, shown.height, boxWidth, boxHeight);
+    }
+};
+
+// The largest reduction whose picture is still large enough; 0 when even the whole preview is
+// too small.
+int ChooseDenominator(int w, int h, const void* context) {
+    const auto* need = static_cast<const Need*>(context);
+    for (const int d : {8, 4, 2, 1})
+        if (need->Enough((w + d - 1) / d, (h + d - 1) / d))
+            return d;
+    return 0;
+}
+
+// A JPEG preview where LibRaw found one, decoded from where it lies; false when there is none or
+// it is too small.
+bool JpegPreviewInto(const Raw& raw, const Need& need, spi::Dib& dib, int& result) {
+    const int64_t offset = raw.lr->get_internal_data_pointer()->internal_data.toffset;
+    const size_t length = raw.lr->imgdata.thumbnail.tlength;
+    if (offset <= 0 || length < 4)
+        return false;
+    // Decoded into a picture of its own: a failure half-way leaves dib untouched.
+    spi::Dib direct;
+    spi::Dib* into = need.flip == 0 ? &direct : nullptr;
+    std::vector<uint8_t> px;
+    int w = 0, h = 0;
+    bool ok = false;
+    if (raw.path) {
+        std::FILE* f = std::fopen(raw.path, "rb");
+        if (!f)
+            return false;
+        uint8_t sig[2] = {};
+        ok = fseeko(f, off_t(offset), SEEK_SET) == 0 && std::fread(sig, 1, 2, f) == 2 &&
+             sig[0] == 0xFF && sig[1] == 0xD8 && fseeko(f, off_t(offset), SEEK_SET) == 0 &&
+             JpegDecode(f, length, nullptr, ChooseDenominator, &need, into, px, w, h);
+        std::fclose(f);
+    } else if (uint64_t(offset) + 2 <= raw.in.Size()) {
+        const uint8_t* data = raw.in.Data() + offset;
+        const size_t size = std::min(length, raw.in.Size() - size_t(offset));
+        ok = data[0] == 0xFF && data[1] == 0xD8 &&
+             JpegDecode(nullptr, size, data, ChooseDenominator, &need, into, px, w, h);
+    }
+    if (!ok)
+        return false;
+    if (into) {
+        dib = std::move(direct);
+        result = SPI_ALL_RIGHT;
+    } else {
+        result = Oriented(px.data(), w, h, 3, size_t(w) * 3, need.flip, dib);
+    }
+    return true;
+}
+
 // The embedded preview, when it is large enough: SPI_ALL_RIGHT with dib filled, else another
 // result and dib untouched.
 int PreviewInto(Raw& raw, int boxWidth, int boxHeight, spi::Dib& dib) {
     const libraw_thumbnail_t& t = raw.lr->imgdata.thumbnail;
-    const spi::Size shown = raw.Shown();
-    const int flip = raw.Flip();
-    auto turned = [flip](int w, int h) { return flip & 4 ? spi::Size{h, w} : spi::Size{w, h}; };
+    const Need need{raw.Shown(), boxWidth, boxHeight, raw.Flip()};
     // The size LibRaw read from the file's directory, where it has one, spares reading a preview
     // that is too small.
-    if (t.twidth > 0 && t.theight > 0 &&
-        !spi::LargeEnough(turned(t.twidth, t.theight), shown.width, shown.height, boxWidth,
-                          boxHeight))
+    if (t.twidth > 0 && t.theight > 0 && !need.Enough(t.twidth, t.theight))
         return SPI_NOT_SUPPORT;
-    if (raw.lr->unpack_thumb() != LIBRAW_SUCCESS || !t.thumb || t.tlength == 0)
+    int result = SPI_NOT_SUPPORT;
+    if (JpegPreviewInto(raw, need, dib, result))
+        return result;
+    // Other previews (bitmaps) as LibRaw unpacks them.
+    if (raw.lr->unpack_thumb() != LIBRAW_SUCCESS || !t.thumb || t.tlength == 0 ||
+        t.tformat != LIBRAW_THUMBNAIL_BITMAP)
         return SPI_NOT_SUPPORT;
-    const auto* data = reinterpret_cast<const uint8_t*>(t.thumb);
-    const size_t size = t.tlength;
-    if (t.tformat == LIBRAW_THUMBNAIL_BITMAP) {
-        const int n = t.tcolors;
-        if ((n != 3 && n != 1) || !spi::SizeAllowed(t.twidth, t.theight) ||
-            size < size_t(t.twidth) * t.theight * size_t(n) ||
-            !spi::LargeEnough(turned(t.twidth, t.theight), shown.width, shown.height, boxWidth,
-                              boxHeight))
-            return SPI_NOT_SUPPORT;
-        return Oriented(data, t.twidth, t.theight, n, size_t(t.twidth) * size_t(n), flip, dib);
-    }
-    if (t.tformat != LIBRAW_THUMBNAIL_JPEG)
+    const int n = t.tcolors;
+    if ((n != 3 && n != 1) || !spi::SizeAllowed(t.twidth, t.theight) ||
+        t.tlength < size_t(t.twidth) * t.theight * size_t(n) || !need.Enough(t.twidth, t.theight))
         return SPI_NOT_SUPPORT;
-    int w = 0, h = 0;
-    if (!JpegSize(data, size, w, h) ||
-        !spi::LargeEnough(turned(w, h), shown.width, shown.height, boxWidth, boxHeight))
-        return SPI_NOT_SUPPORT;
-    // The largest reduction of the DCT whose picture is still large enough.
-    int denom = 1;
-    for (const int d : {8, 4, 2}) {
-        const int dw = (w + d - 1) / d, dh = (h + d - 1) / d;
-        if (spi::LargeEnough(turned(dw, dh), shown.width, shown.height, boxWidth, boxHeight)) {
-            denom = d;
-            break;
-        }
-    }
-    std::vector<uint8_t> px;
-    if (!JpegDecode(data, size, denom, px, w, h))
-        return SPI_OUT_OF_ORDER;
-    return Oriented(px.data(), w, h, 3, size_t(w) * 3, flip, dib);
+    return Oriented(reinterpret_cast<const uint8_t*>(t.thumb), t.twidth, t.theight, n,
+                    size_t(t.twidth) * size_t(n), need.flip, dib);
 }
 
 // "Name=value" lines for what the image information shows.
