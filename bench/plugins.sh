@@ -89,7 +89,7 @@ spi=$bin/bench_spi
 # A/B of one pair of commands: the median ratio of cpu seconds and of wall seconds.
 pair() {
     farm-bench -n "${QUILLA_BENCH_RUNS:-7}" --pin 0 --timeout 600 --vs "$2" -- $1 2>&1 |
-        awk '/^A\/B cpu/ { c = $3 } /^A\/B wall/ { w = $3 } END { printf "cpu %s  wall %s", c, w }'
+        awk '/^A\/B cpu/ { c = $4 } /^A\/B wall/ { w = $4 } END { printf "cpu %s  wall %s", c, w }'
 }
 one=$dir/001
 [ -f "$one-thumb.heic" ] || heif-enc -q 80 -t 320 "$one.png" -o "$one-thumb.heic" >/dev/null
