@@ -4,7 +4,12 @@
 #     listed and its first screen painted, without and with the three shipped plug-ins loaded;
 #  2. thumbnails (76 × 76) of COUNT 4000 × 3000 photo-like pictures as WebP, HEIC, AVIF and JPEG XL:
 #     Quilla through its plug-ins, vipsthumbnail on the same files, and the format's own decoder
-#     (dwebp, heif-convert, djxl) writing the whole picture, side by side.
+#     (dwebp, heif-convert, djxl) writing the whole picture, side by side;
+#  3. each plug-in called directly (bench_spi): the reduced picture for a box of 160
+#     (GetPictureScaled) against the whole picture (GetPicture) and against vipsthumbnail -s 160,
+#     for WebP, HEIC without and with a 320 × 240 thumbnail inside, AVIF and JPEG XL; and a
+#     24-megapixel DNG with a full-size JPEG preview: raw.spi's thumbnail against djpeg -scale 1/8
+#     on the preview dcraw -e extracts. Timed in pairs by farm-bench (whole processes, one core).
 #   bench/plugins.sh [COUNT]      (build first: ./build.sh bench)
 set -euo pipefail
 count=${1:-10}
@@ -73,3 +78,38 @@ for ext in webp heic avif jxl; do
         "$(echo "scale=2; $quilla / $vips" | bc)"
 done
 rm -rf "$out"
+
+echo "== reduced entry, plug-ins called directly, box 160 (farm-bench medians of A/B, cpu)"
+if ! command -v farm-bench >/dev/null || ! command -v dcraw >/dev/null ||
+    ! command -v djpeg >/dev/null || [ ! -x "$bin/bench_spi" ]; then
+    echo "skipped: needs farm-bench, dcraw, djpeg (apt-get install dcraw libjpeg-turbo-progs) and bench_spi"
+    exit 0
+fi
+spi=$bin/bench_spi
+# A/B of one pair of commands: the median ratio of cpu seconds and of wall seconds.
+pair() {
+    farm-bench -n "${QUILLA_BENCH_RUNS:-7}" --pin 0 --timeout 600 --vs "$2" -- $1 2>&1 |
+        awk '/^A\/B cpu/ { c = $4 } /^A\/B wall/ { w = $4 } END { printf "cpu %s  wall %s", c, w }'
+}
+one=$dir/001
+[ -f "$one-thumb.heic" ] || heif-enc -q 80 -t 320 "$one.png" -o "$one-thumb.heic" >/dev/null
+out=$(mktemp -d)
+for f in "$one.webp:webp" "$one.heic:heif" "$one-thumb.heic:heif" "$one.avif:heif" "$one.jxl:jxl"; do
+    file=${f%:*}
+    plugin=$plugins/${f##*:}.spi
+    printf '%-16s reduced/whole: %s | ' "$(basename "$file")" \
+        "$(pair "$spi $plugin 160 $file" "$spi $plugin 0 $file")"
+    printf 'reduced/vipsthumbnail: %s\n' \
+        "$(pair "$spi $plugin 160 $file" "vipsthumbnail -s 160 -o $out/%s.jpg $file")"
+done
+rm -rf "$out"
+raw=$data/raw
+mkdir -p "$raw"
+if [ ! -f "$raw/full.dng" ]; then
+    # A 6000 x 4000 photo-like JPEG preview inside a 24-megapixel DNG, as cameras store it.
+    convert "$dir/base.miff" -resize 6000x4000! -quality 92 "$raw/preview.jpg"
+    python3 "$root/bench/make_dng.py" "$raw/full.dng" 6000 4000 "$raw/preview.jpg" 6000 4000
+fi
+dcraw -e -c "$raw/full.dng" >"$raw/extracted.jpg"
+printf '%-16s raw.spi thumbnail/djpeg -scale 1/8 on the preview: %s\n' "full.dng" \
+    "$(pair "$spi $plugins/raw.spi 160 $raw/full.dng" "djpeg -scale 1/8 -outfile /dev/null $raw/extracted.jpg")"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace spi {
 
@@ -62,6 +63,20 @@ int Input::Read(const char* buf, intptr_t len, unsigned int flag) {
 Dib::~Dib() {
     LocalFree(m_hInfo);
     LocalFree(m_hBits);
+}
+
+Dib& Dib::operator=(Dib&& other) noexcept {
+    if (this != &other) {
+        LocalFree(m_hInfo);
+        LocalFree(m_hBits);
+        m_hInfo = std::exchange(other.m_hInfo, nullptr);
+        m_hBits = std::exchange(other.m_hBits, nullptr);
+        m_bits = std::exchange(other.m_bits, nullptr);
+        m_stride = other.m_stride;
+        m_height = other.m_height;
+        m_alpha = other.m_alpha;
+    }
+    return *this;
 }
 
 int Dib::Allocate(int width, int height, bool alpha) {
@@ -145,8 +160,37 @@ int PictureInfo(const Format& format, const char* buf, intptr_t len, unsigned in
     return SPI_ALL_RIGHT;
 }
 
+Size FitInto(int width, int height, int boxWidth, int boxHeight) {
+    if (width <= 0 || height <= 0)
+        return {};
+    if (boxWidth <= 0 || boxHeight <= 0 || (width <= boxWidth && height <= boxHeight))
+        return {width, height};
+    Size s;
+    if (int64_t(width) * boxHeight >= int64_t(height) * boxWidth) {
+        s.width = boxWidth;
+        s.height = int(int64_t(height) * boxWidth / width);
+    } else {
+        s.height = boxHeight;
+        s.width = int(int64_t(width) * boxHeight / height);
+    }
+    s.width = std::clamp(s.width, 1, width);
+    s.height = std::clamp(s.height, 1, height);
+    return s;
+}
+
+bool LargeEnough(Size have, int width, int height, int boxWidth, int boxHeight) {
+    const Size need = FitInto(width, height, boxWidth, boxHeight);
+    return need.width > 0 && have.width >= need.width && have.height >= need.height;
+}
+
 int Picture(const Format& format, const char* buf, intptr_t len, unsigned int flag, HLOCAL* pHBInfo,
             HLOCAL* pHBm, SPI_PROGRESS progress, intptr_t lData) {
+    return PictureScaled(format, buf, len, flag, pHBInfo, pHBm, progress, lData, 0, 0);
+}
+
+int PictureScaled(const Format& format, const char* buf, intptr_t len, unsigned int flag,
+                  HLOCAL* pHBInfo, HLOCAL* pHBm, SPI_PROGRESS progress, intptr_t lData,
+                  int boxWidth, int boxHeight) {
     if (!pHBInfo || !pHBm)
         return SPI_END_ERROR;
     if (Stop(progress, 0, 1, lData))
@@ -155,7 +199,9 @@ int Picture(const Format& format, const char* buf, intptr_t len, unsigned int fl
     if (const int r = in.Read(buf, len, flag))
         return r;
     Dib dib;
-    if (const int r = format.decode(in, dib))
+    const bool scaled = format.decodeScaled && boxWidth > 0 && boxHeight > 0;
+    if (const int r =
+            scaled ? format.decodeScaled(in, dib, boxWidth, boxHeight) : format.decode(in, dib))
         return r;
     if (Stop(progress, 1, 1, lData))
         return SPI_ABORT;

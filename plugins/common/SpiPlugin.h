@@ -53,6 +53,8 @@ public:
     ~Dib();
     Dib(const Dib&) = delete;
     Dib& operator=(const Dib&) = delete;
+    // Takes other's blocks (freeing its own).
+    Dib& operator=(Dib&& other) noexcept;
 
     // Allocates the blocks; SPI_NO_MEMORY when the size is beyond the limits or memory is short.
     int Allocate(int width, int height, bool alpha);
@@ -83,12 +85,25 @@ bool Stop(SPI_PROGRESS progress, int num, int denom, intptr_t lData);
 // Fills the picture information of a picture of this size.
 void FillInfo(SPI_PICTUREINFO* info, int width, int height, bool alpha);
 
+// The size a reduced picture must at least have: the whole picture (width x height) fitted into
+// the box with its aspect ratio kept, never larger than the picture, at least 1 x 1.
+struct Size {
+    int width = 0, height = 0;
+};
+Size FitInto(int width, int height, int boxWidth, int boxHeight);
+// Whether a picture of have's size is large enough to stand for the whole picture (width x
+// height) fitted into the box.
+bool LargeEnough(Size have, int width, int height, int boxWidth, int boxHeight);
+
 // What a plug-in reads its pictures with; the entry points below answer the same way for all.
 struct Format {
     // The picture's size and whether it has alpha, without decoding its pixels.
     int (*info)(const Input& in, int& width, int& height, bool& alpha);
     // The picture decoded into dib, which it allocates.
     int (*decode)(const Input& in, Dib& dib);
+    // A picture at least as large as the whole one fitted into the box (boxWidth and boxHeight
+    // are positive), decoded into dib; null when the format has no cheaper way than decode.
+    int (*decodeScaled)(const Input& in, Dib& dib, int boxWidth, int boxHeight) = nullptr;
 };
 
 // GetPictureInfo: reads the input and fills the information from the format's info.
@@ -98,5 +113,9 @@ int PictureInfo(const Format& format, const char* buf, intptr_t len, unsigned in
 // callback before and after.
 int Picture(const Format& format, const char* buf, intptr_t len, unsigned int flag, HLOCAL* pHBInfo,
             HLOCAL* pHBm, SPI_PROGRESS progress, intptr_t lData);
+// GetPictureScaled: the same with the format's reduced decoder when the box is given.
+int PictureScaled(const Format& format, const char* buf, intptr_t len, unsigned int flag,
+                  HLOCAL* pHBInfo, HLOCAL* pHBm, SPI_PROGRESS progress, intptr_t lData,
+                  int boxWidth, int boxHeight);
 
 } // namespace spi

@@ -1,6 +1,7 @@
 // libFuzzer target for one of Quilla's import plug-ins (its source is compiled into the target):
-// every input is offered to IsSupported, GetPictureInfo and GetPicture as bytes in memory, and a
-// picture handed over must be as large as its header says.
+// every input is offered to IsSupported, GetPictureInfo, GetPicture and GetPictureScaled (for a
+// thumbnail's box) as bytes in memory, and a picture handed over must be as large as its header
+// says.
 #include "spi.h"
 
 #include <algorithm>
@@ -47,6 +48,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     HLOCAL hInfo = nullptr, hBits = nullptr;
     if (GetPicture(buf, intptr_t(size), SPI_INPUT_MEMORY, &hInfo, &hBits, nullptr, 0) ==
         SPI_ALL_RIGHT) {
+        CheckPicture(hInfo, hBits);
+        LocalFree(hInfo);
+        LocalFree(hBits);
+    }
+    hInfo = hBits = nullptr;
+    if (GetPictureScaled(buf, intptr_t(size), SPI_INPUT_MEMORY, &hInfo, &hBits, nullptr, 0, 64,
+                         64) == SPI_ALL_RIGHT) {
         CheckPicture(hInfo, hBits);
         LocalFree(hInfo);
         LocalFree(hBits);

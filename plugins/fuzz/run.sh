@@ -4,7 +4,7 @@
 #   plugins/fuzz/run.sh [SECONDS]           default 120 seconds per plug-in
 #   plugins/fuzz/run.sh SECONDS --merge     also adds the inputs that found new coverage to the
 #                                           corpus kept in plugins/fuzz/corpus
-#   QUILLA_FUZZ_TARGETS="webp jxl" ...      only these
+#   QUILLA_FUZZ_TARGETS="webp jxl" ...      only these (webp heif jxl raw)
 #   QUILLA_FUZZ_SEED=N                      libFuzzer's seed (0, the default, picks one)
 # A crash leaves its input in build-fuzz/artifacts/ and makes the script fail.
 set -euo pipefail
@@ -22,7 +22,7 @@ export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
 export LSAN_OPTIONS=suppressions=$root/plugins/fuzz/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 status=0
-for name in ${QUILLA_FUZZ_TARGETS:-webp heif jxl}; do
+for name in ${QUILLA_FUZZ_TARGETS:-webp heif jxl raw}; do
     kept=$root/plugins/fuzz/corpus/$name
     work=$build/corpus-$name
     mkdir -p "$work"

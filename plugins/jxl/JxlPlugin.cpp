@@ -1,10 +1,13 @@
 // jxl.spi: JPEG XL pictures through libjxl. The first frame, with its orientation applied, at
-// 8 bits per channel, with alpha where it has it.
+// 8 bits per channel, with alpha where it has it. For a thumbnail the decoder stops at the first
+// progressive step (the 1:8 image of a lossy picture) that is large enough.
 #include "SpiPlugin.h"
 
+#include <algorithm>
 #include <iterator>
 #include <jxl/decode.h>
 #include <memory>
+#include <mutex>
 
 #ifndef QUILLA_SPI_SINGLE_THREAD
 #include <jxl/thread_parallel_runner.h>
@@ -40,27 +43,60 @@ int BasicInfo(JxlDecoder* dec, Picture& p) {
     return SPI_ALL_RIGHT;
 }
 
+// Where the decoder's rows go. ratio 1: every pixel into the whole picture, which is allocated
+// with the first row; ratio n > 1: a flushed progressive step, shown at the whole size, of which
+// the centre pixel of every n x n block goes into the reduced picture. Rows come from the
+// decoder's threads.
 struct Output {
-    spi::Dib* dib;
-    int channels;
+    spi::Dib* dib = nullptr;
+    const Picture* picture = nullptr;
+    int channels = 3;
+    int ratio = 1;
+    std::once_flag allocated;
+    int allocation = SPI_ALL_RIGHT;
 };
 
 void WriteRow(void* opaque, size_t x, size_t y, size_t n, const void* pixels) {
-    const auto* out = static_cast<const Output*>(opaque);
-    out->dib->PutRgb(int(y), int(x), int(n), static_cast<const uint8_t*>(pixels), out->channels);
+    auto* out = static_cast<Output*>(opaque);
+    const auto* px = static_cast<const uint8_t*>(pixels);
+    const Picture& p = *out->picture;
+    if (out->ratio == 1) {
+        std::call_once(out->allocated, [out, &p] {
+            out->allocation = out->dib->Allocate(p.width, p.height, p.alpha);
+        });
+        if (out->allocation == SPI_ALL_RIGHT)
+            out->dib->PutRgb(int(y), int(x), int(n), px, out->channels);
+        return;
+    }
+    const int r = out->ratio;
+    const int oy = int(y) / r;
+    if (int(y) != std::min(oy * r + r / 2, p.height - 1))
+        return;
+    for (int ox = int(x) / r; ox * r < int(x + n); ++ox) {
+        const int sx = std::min(ox * r + r / 2, p.width - 1);
+        if (sx >= int(x) && sx < int(x + n))
+            out->dib->PutRgb(oy, ox, 1, px + size_t(sx - int(x)) * size_t(out->channels),
+                             out->channels);
+    }
 }
 
-// Runs the decoder over the whole input. With dib null it stops after the basic information.
-int Decode(const spi::Input& in, Picture& p, spi::Dib* dib) {
+// Runs the decoder over the whole input. With dib null it stops after the basic information;
+// with a box it stops at the first progressive step that is large enough for it.
+int Decode(const spi::Input& in, Picture& p, spi::Dib* dib, int boxWidth = 0, int boxHeight = 0) {
     if (!IsJxl(in.Data(), in.Size()))
         return SPI_NOT_SUPPORT;
     Decoder dec(JxlDecoderCreate(nullptr), JxlDecoderDestroy);
     if (!dec)
         return SPI_NO_MEMORY;
+    const bool reduced = dib && boxWidth > 0 && boxHeight > 0;
     int events = JXL_DEC_BASIC_INFO;
     if (dib)
         events |= JXL_DEC_FULL_IMAGE;
+    if (reduced)
+        events |= JXL_DEC_FRAME_PROGRESSION;
     if (JxlDecoderSubscribeEvents(dec.get(), events) != JXL_DEC_SUCCESS)
+        return SPI_END_ERROR;
+    if (reduced && JxlDecoderSetProgressiveDetail(dec.get(), kDC) != JXL_DEC_SUCCESS)
         return SPI_END_ERROR;
 #ifndef QUILLA_SPI_SINGLE_THREAD
     std::unique_ptr<void, decltype(&JxlThreadParallelRunnerDestroy)> runner(
@@ -75,7 +111,9 @@ int Decode(const spi::Input& in, Picture& p, spi::Dib* dib) {
     if (JxlDecoderSetInput(dec.get(), in.Data(), in.Size()) != JXL_DEC_SUCCESS)
         return SPI_END_ERROR;
     JxlDecoderCloseInput(dec.get());
-    Output out{dib, 3};
+    Output out;
+    out.dib = dib;
+    out.picture = &p;
     for (;;) {
         switch (JxlDecoderProcessInput(dec.get())) {
         case JXL_DEC_BASIC_INFO: {
@@ -83,8 +121,6 @@ int Decode(const spi::Input& in, Picture& p, spi::Dib* dib) {
                 return r;
             if (!dib)
                 return SPI_ALL_RIGHT;
-            if (const int r = dib->Allocate(p.width, p.height, p.alpha))
-                return r;
             break;
         }
         case JXL_DEC_NEED_IMAGE_OUT_BUFFER: {
@@ -96,8 +132,24 @@ int Decode(const spi::Input& in, Picture& p, spi::Dib* dib) {
                 return SPI_OUT_OF_ORDER;
             break;
         }
+        case JXL_DEC_FRAME_PROGRESSION: {
+            const int ratio = int(JxlDecoderGetIntendedDownsamplingRatio(dec.get()));
+            // Rows already written went into the whole picture: it is finished instead.
+            if (ratio <= 1 || dib->Bits())
+                break;
+            const spi::Size have{(p.width + ratio - 1) / ratio, (p.height + ratio - 1) / ratio};
+            if (!spi::LargeEnough(have, p.width, p.height, boxWidth, boxHeight))
+                break; // decoded on to the next step or the whole picture
+            if (const int r = dib->Allocate(have.width, have.height, p.alpha))
+                return r;
+            out.ratio = ratio;
+            if (JxlDecoderFlushImage(dec.get()) != JXL_DEC_SUCCESS)
+                return SPI_OUT_OF_ORDER;
+            return SPI_ALL_RIGHT;
+        }
         case JXL_DEC_FULL_IMAGE:
-            return SPI_ALL_RIGHT; // the first frame is enough
+            // The first frame is enough.
+            return out.ratio == 1 && !dib->Bits() ? SPI_OUT_OF_ORDER : out.allocation;
         case JXL_DEC_SUCCESS:
             return p.width > 0 && !dib ? SPI_ALL_RIGHT : SPI_OUT_OF_ORDER;
         case JXL_DEC_NEED_MORE_INPUT: // truncated
@@ -122,7 +174,12 @@ int DecodeInto(const spi::Input& in, spi::Dib& dib) {
     return Decode(in, p, &dib);
 }
 
-constexpr spi::Format kFormat{Info, DecodeInto};
+int DecodeScaled(const spi::Input& in, spi::Dib& dib, int boxWidth, int boxHeight) {
+    Picture p;
+    return Decode(in, p, &dib, boxWidth, boxHeight);
+}
+
+constexpr spi::Format kFormat{Info, DecodeInto, DecodeScaled};
 
 } // namespace
 
@@ -144,6 +201,12 @@ int GetPictureInfo(const char* buf, intptr_t len, unsigned int flag, SPI_PICTURE
 int GetPicture(const char* buf, intptr_t len, unsigned int flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
                SPI_PROGRESS progress, intptr_t lData) {
     return spi::Picture(kFormat, buf, len, flag, pHBInfo, pHBm, progress, lData);
+}
+
+int GetPictureScaled(const char* buf, intptr_t len, unsigned int flag, HLOCAL* pHBInfo,
+                     HLOCAL* pHBm, SPI_PROGRESS progress, intptr_t lData, int width, int height) {
+    return spi::PictureScaled(kFormat, buf, len, flag, pHBInfo, pHBm, progress, lData, width,
+                              height);
 }
 
 } // extern "C"

@@ -38,8 +38,8 @@
  * ---------------------
  * - GetPluginInfo only copies constant texts: a host may call it from any thread, also while
  *   another thread is inside IsSupported or GetPicture of the same plug-in.
- * - A host never calls IsSupported, GetPictureInfo or GetPicture of one plug-in from two threads
- *   at once (Quilla holds a lock per plug-in around them).
+ * - A host never calls IsSupported, GetPictureInfo, GetPicture or GetPictureScaled of one plug-in
+ *   from two threads at once (Quilla holds a lock per plug-in around them).
  * - Texts are NUL-terminated; UTF-8 where they are valid UTF-8, else code page 932.
  * - Pictures: the BITMAPINFO's biWidth and biHeight describe the bits; rows are bottom-up
  *   (a negative biHeight means top-down), each padded to a multiple of 4 bytes; 1, 4 and 8 bits
@@ -257,6 +257,11 @@ typedef int(SPI_CALL* SPI_PROGRESS)(int nNum, int nDenom, intptr_t lData);
 typedef int(SPI_CALL* SPI_GetPluginInfo)(int infono, char* buf, int buflen);
 /* 1 when the plug-in reads the file; dw is the address of its first 2,048 bytes. */
 typedef int(SPI_CALL* SPI_IsSupported)(const char* filename, uintptr_t dw);
+/* The picture's size and depth without decoding it. hInfo, when a plug-in sets it, is a text in
+ * a LocalAlloc block. Quilla's own plug-ins write it as lines "Name=value" separated by "\n",
+ * named like the Exif tags they come from (Make, Model, DateTimeOriginal as "YYYY:MM:DD hh:mm:ss",
+ * ExposureTime in seconds as "1/250" or "2", FNumber, FocalLength in mm, ISOSpeedRatings), so
+ * that a host can show them. */
 typedef int(SPI_CALL* SPI_GetPictureInfo)(const char* buf, intptr_t len, unsigned int flag,
                                           SPI_PICTUREINFO* lpInfo);
 /* Decodes the picture into two new local-memory blocks: *pHBInfo the BITMAPINFO with its colour
@@ -267,6 +272,18 @@ typedef int(SPI_CALL* SPI_GetPicture)(const char* buf, intptr_t len, unsigned in
 typedef int(SPI_CALL* SPI_GetPreview)(const char* buf, intptr_t len, unsigned int flag,
                                       HLOCAL* pHBInfo, HLOCAL* pHBm, SPI_PROGRESS lpPrgressCallback,
                                       intptr_t lData);
+/* Quilla's extension of the interface: a picture reduced for a thumbnail. GetPicture's
+ * arguments, then the size of the box the picture is to be fitted into. A plug-in that can make a
+ * smaller picture cheaper than the whole one (a decoder's own scaling, a thumbnail or preview
+ * stored in the file, a coarse progressive pass) returns one that is at least as large as the
+ * whole picture fitted into width x height with its aspect ratio kept, with the same orientation
+ * applied as GetPicture's; else it returns what GetPicture returns. A width or height of 0 or less
+ * asks for the whole picture. The export is optional: a host calls GetPicture when a plug-in does
+ * not export it, and other hosts never call it. */
+typedef int(SPI_CALL* SPI_GetPictureScaled)(const char* buf, intptr_t len, unsigned int flag,
+                                            HLOCAL* pHBInfo, HLOCAL* pHBm,
+                                            SPI_PROGRESS lpPrgressCallback, intptr_t lData,
+                                            int width, int height);
 /* Archive plug-ins ("00AM"); Quilla loads only import filters. */
 typedef int(SPI_CALL* SPI_GetArchiveInfo)(const char* buf, intptr_t len, unsigned int flag,
                                           HLOCAL* lphInf);
@@ -285,6 +302,10 @@ SPI_EXPORT int SPI_CALL GetPictureInfo(const char* buf, intptr_t len, unsigned i
 SPI_EXPORT int SPI_CALL GetPicture(const char* buf, intptr_t len, unsigned int flag,
                                    HLOCAL* pHBInfo, HLOCAL* pHBm, SPI_PROGRESS lpPrgressCallback,
                                    intptr_t lData);
+SPI_EXPORT int SPI_CALL GetPictureScaled(const char* buf, intptr_t len, unsigned int flag,
+                                         HLOCAL* pHBInfo, HLOCAL* pHBm,
+                                         SPI_PROGRESS lpPrgressCallback, intptr_t lData, int width,
+                                         int height);
 #endif
 
 #ifdef __cplusplus

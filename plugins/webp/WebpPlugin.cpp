@@ -1,5 +1,6 @@
 // webp.spi: WebP pictures through libwebp. Lossy and lossless, with alpha, and the first frame of
-// an animation (composed on its canvas).
+// an animation (composed on its canvas). A still picture is reduced for a thumbnail by libwebp's
+// own scaling while it decodes, without a whole-size buffer.
 #include "SpiPlugin.h"
 
 #include <cstring>
@@ -44,10 +45,16 @@ int ReadFeatures(const spi::Input& in, Features& f) {
     return spi::SizeAllowed(f.width, f.height) ? SPI_ALL_RIGHT : SPI_NO_MEMORY;
 }
 
-int DecodeStill(const spi::Input& in, const Features& f, spi::Dib& dib) {
+// Decodes into dib, which is allocated at the picture's size or (scaled) at a smaller one.
+int DecodeStill(const spi::Input& in, const Features& f, spi::Dib& dib, spi::Size scaled = {}) {
     WebPDecoderConfig config;
     if (!WebPInitDecoderConfig(&config))
         return SPI_END_ERROR;
+    if (scaled.width > 0 && (scaled.width != f.width || scaled.height != f.height)) {
+        config.options.use_scaling = 1;
+        config.options.scaled_width = scaled.width;
+        config.options.scaled_height = scaled.height;
+    }
     // Straight into the picture's bits: B, G, R[, A], flipped to bottom-up rows.
     config.output.colorspace = f.alpha ? MODE_BGRA : MODE_BGR;
     config.output.is_external_memory = 1;
@@ -103,7 +110,19 @@ int Decode(const spi::Input& in, spi::Dib& dib) {
     return f.animated ? DecodeFirstFrame(in, f, dib) : DecodeStill(in, f, dib);
 }
 
-constexpr spi::Format kFormat{Info, Decode};
+int DecodeScaled(const spi::Input& in, spi::Dib& dib, int boxWidth, int boxHeight) {
+    Features f;
+    if (const int r = ReadFeatures(in, f))
+        return r;
+    if (f.animated)
+        return Decode(in, dib);
+    const spi::Size size = spi::FitInto(f.width, f.height, boxWidth, boxHeight);
+    if (const int r = dib.Allocate(size.width, size.height, f.alpha))
+        return r;
+    return DecodeStill(in, f, dib, size);
+}
+
+constexpr spi::Format kFormat{Info, Decode, DecodeScaled};
 
 } // namespace
 
@@ -125,6 +144,12 @@ int GetPictureInfo(const char* buf, intptr_t len, unsigned int flag, SPI_PICTURE
 int GetPicture(const char* buf, intptr_t len, unsigned int flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
                SPI_PROGRESS progress, intptr_t lData) {
     return spi::Picture(kFormat, buf, len, flag, pHBInfo, pHBm, progress, lData);
+}
+
+int GetPictureScaled(const char* buf, intptr_t len, unsigned int flag, HLOCAL* pHBInfo,
+                     HLOCAL* pHBm, SPI_PROGRESS progress, intptr_t lData, int width, int height) {
+    return spi::PictureScaled(kFormat, buf, len, flag, pHBInfo, pHBm, progress, lData, width,
+                              height);
 }
 
 } // extern "C"

@@ -1,6 +1,7 @@
-// The plug-ins Quilla ships (webp.spi, heif.spi, jxl.spi) on real files made by cwebp, heif-enc and
-// cjxl, compared with ImageMagick or the formats' own decoders reading the same files, and on
-// hostile files: truncated, empty, random, and pictures that claim sizes beyond the limits.
+// The plug-ins Quilla ships (webp.spi, heif.spi, jxl.spi; raw.spi has tests of its own) on real
+// files made by cwebp, heif-enc and cjxl, compared with ImageMagick or the formats' own decoders
+// reading the same files, and on hostile files: truncated, empty, random, and pictures that claim
+// sizes beyond the limits.
 #include "ImagingSupport.h"
 
 #include "imaging/Dib.h"
@@ -23,11 +24,11 @@ QString PluginDir() {
 class Shipped : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* name : {"webp", "heif", "jxl"})
+        for (const char* name : {"webp", "heif", "jxl", "raw"})
             if (!QFile::exists(PluginDir() + "/" + name + ".spi"))
                 GTEST_SKIP() << name << ".spi was not built";
         m_spi.SetChecker(QDir(QCoreApplication::applicationDirPath()).filePath("quilla-spiprobe"));
-        ASSERT_EQ(m_spi.LoadFolder(PluginDir()), 3);
+        ASSERT_EQ(m_spi.LoadFolder(PluginDir()), 4);
     }
     QDir Dir() const { return QDir(m_dir.path()); }
     QString P(const QString& name) const { return Dir().filePath(name); }
@@ -98,8 +99,10 @@ protected:
 } // namespace
 
 TEST_F(Shipped, TextsFormatsAndExtensions) {
-    EXPECT_EQ(m_spi.GetFormatCount(), 5);
-    for (const char* ext : {".webp", ".WEBP", ".heic", ".heif", ".avif", ".jxl"})
+    // WebP, HEIC, HEIF, AVIF, JPEG XL, and at least the dozen RAW formats of the big makers.
+    EXPECT_GE(m_spi.GetFormatCount(), 5 + 12);
+    for (const char* ext : {".webp", ".WEBP", ".heic", ".heif", ".avif", ".jxl", ".dng", ".NEF",
+                            ".cr3", ".arw", ".raf"})
         EXPECT_TRUE(m_spi.IsSupportedExtension(ext)) << ext;
     EXPECT_FALSE(m_spi.IsSupportedExtension(".png"));
     CSPICore core;
@@ -237,7 +240,7 @@ TEST_F(Shipped, ThroughCImageKitAsAnyOtherPicture) {
     REQUIRE_TOOL("cwebp");
     const QString src = SourcePng("src.png", 30, 20);
     ASSERT_TRUE(RunTool("cwebp", {"-quiet", "-lossless", src, "-o", P("k.webp")}));
-    ASSERT_EQ(SusieHost::LoadFolder(PluginDir()), 3);
+    ASSERT_EQ(SusieHost::LoadFolder(PluginDir()), 4);
     EXPECT_TRUE(IsImageFile(P("k.webp")));
     CImageKit kit;
     ASSERT_TRUE(kit.Load(P("k.webp"), false));
