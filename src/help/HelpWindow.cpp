@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QHelpContentModel>
 #include <QHelpContentWidget>
 #include <QHelpEngine>
 #include <QHelpIndexWidget>
@@ -234,12 +235,19 @@ void CHelpWindow::BuildWindow() {
         bar->addAction(QStringLiteral("文字を小さく"), this, [this] { m_browser->zoomOut(); });
     smaller->setShortcut(QKeySequence::ZoomOut);
 
-    // The contents follow the page shown.
-    connect(m_browser, &QTextBrowser::sourceChanged, this, [this, contents](const QUrl& url) {
-        const QModelIndex at = contents->indexOf(url);
+    // The contents follow the page shown, also when they are read after the page was shown; they
+    // open with their chapters listed.
+    const auto follow = [this, contents] {
+        const QModelIndex at = contents->indexOf(m_browser->source());
         if (at.isValid())
             contents->setCurrentIndex(at);
-    });
+    };
+    connect(m_browser, &QTextBrowser::sourceChanged, this, follow);
+    connect(m_engine->contentModel(), &QHelpContentModel::contentsCreated, this,
+            [contents, follow] {
+                contents->expandToDepth(0);
+                follow();
+            });
 }
 
 QUrl CHelpWindow::StartUrl() const {
