@@ -236,17 +236,18 @@ void CHelpWindow::BuildWindow() {
     smaller->setShortcut(QKeySequence::ZoomOut);
 
     // The contents follow the page shown, also when they are read after the page was shown; they
-    // open with their chapters listed.
-    const auto follow = [this, contents] {
-        const QModelIndex at = contents->indexOf(m_browser->source());
+    // open with their chapters listed. (While sourceChanged is sent, source() still names the
+    // page before.)
+    const auto follow = [contents](const QUrl& url) {
+        const QModelIndex at = contents->indexOf(url);
         if (at.isValid())
             contents->setCurrentIndex(at);
     };
     connect(m_browser, &QTextBrowser::sourceChanged, this, follow);
     connect(m_engine->contentModel(), &QHelpContentModel::contentsCreated, this,
-            [contents, follow] {
+            [this, contents, follow] {
                 contents->expandToDepth(0);
-                follow();
+                follow(m_browser->source());
             });
 }
 
