@@ -17,6 +17,7 @@ cd "$(dirname "$0")"
 PACKAGES=(
     build-essential cmake pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev libx11-dev
+    qt6-tools-dev qt6-tools-dev-tools libqt6sql6-sqlite
     libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev libexif-dev libimagequant-dev zlib1g-dev
     libwebp-dev libheif-dev libjxl-dev libraw-dev
     libgtest-dev googletest

@@ -5,6 +5,7 @@
 #include "app/QuillaApp.h"
 #include "app/QuillaDoc.h"
 #include "app/config.h"
+#include "help/HelpWindow.h"
 #include "platform/Signals.h"
 #include "res/Icons.h"
 #include "res/resource.h"
@@ -178,63 +179,19 @@ TEST_F(NarrowColumn, ColumSetsTheTreeWidthAndRowIsUnused) {
     EXPECT_EQ(Frame()->DirView()->width(), 120);
 }
 
-TEST_F(Frame_, MissingHelpFileIsReportedWithItsPathNextToTheExecutable) {
-    const QString expected = QDir(QCoreApplication::applicationDirPath()).filePath("quilla.chm");
-    ASSERT_FALSE(QFile::exists(expected));
-    // The current directory does not matter, even one with a help file of that name in it.
+TEST_F(Frame_, HelpFileIsTheCollectionNextToTheExecutable) {
+    const QString expected = QDir(QCoreApplication::applicationDirPath()).filePath("quilla.qhc");
+    EXPECT_EQ(Frame()->HelpFile(), expected);
+    // The current directory does not matter.
     QTemporaryDir elsewhere;
-    QFile decoy(QDir(elsewhere.path()).filePath("quilla.chm"));
-    ASSERT_TRUE(decoy.open(QIODevice::WriteOnly));
-    decoy.close();
     ASSERT_TRUE(Frame()->GetActiveDocument()->SetFolder(elsewhere.path()));
-
-    EXPECT_TRUE(Frame()->Router().Execute(ID_HELP_FINDER));
-    ASSERT_EQ(m_boxes.size(), 1u);
-    EXPECT_EQ(m_boxes[0].text, QStringLiteral("ヘルプファイルがありません：") + expected);
-    EXPECT_EQ(m_boxes[0].type & 0xF, unsigned(MB_OK));
-    EXPECT_TRUE(m_opened.empty());
-
-    EXPECT_TRUE(Frame()->Router().Execute(ID_HELP_USING));
-    EXPECT_EQ(m_boxes.size(), 2u);
-    // F1 in a pane asks for that pane's context topic; the same check comes first.
-    Frame()->OnHelpInfo(AFX_IDW_PANE_FIRST);
-    EXPECT_EQ(m_boxes.size(), 3u);
-    // The index opens without the existence check.
-    EXPECT_TRUE(Frame()->Router().Execute(ID_HELP_KEYWORD));
-    EXPECT_EQ(m_boxes.size(), 3u);
-    ASSERT_EQ(m_opened.size(), 1u);
-    EXPECT_EQ(m_opened[0].toLocalFile(), expected);
-    // Nothing on the desktop opens it: the file is named in a message.
-    m_openAnswer = false;
-    EXPECT_TRUE(Frame()->Router().Execute(ID_HELP_KEYWORD));
-    ASSERT_EQ(m_boxes.size(), 4u);
-    EXPECT_EQ(m_boxes[3].text,
-              expected +
-                  QStringLiteral(" を開けませんでした。開くアプリケーションが見つかりません。"));
-}
-
-class HelpFilePresent : public AppTest {
-protected:
-    void Prepare() override {
-        m_path = QDir(QCoreApplication::applicationDirPath()).filePath("quilla.chm");
-        QFile f(m_path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    }
-    void TearDown() override {
-        AppTest::TearDown();
-        QFile::remove(m_path);
-    }
-    QString m_path;
-};
-
-TEST_F(HelpFilePresent, ContentsOpenTheFileAndHelpOnHelpDoesNothing) {
-    EXPECT_TRUE(Frame()->Router().Execute(ID_HELP_USING));
-    EXPECT_TRUE(m_boxes.empty());
-    EXPECT_TRUE(m_opened.empty());
+    EXPECT_EQ(Frame()->HelpFile(), expected);
+    // The help is shown in the program's own window, never handed to the desktop.
     EXPECT_TRUE(Frame()->Router().Execute(ID_HELP_FINDER));
     EXPECT_TRUE(m_boxes.empty());
-    ASSERT_EQ(m_opened.size(), 1u);
-    EXPECT_EQ(m_opened[0].toLocalFile(), m_path);
+    EXPECT_TRUE(m_opened.empty());
+    ASSERT_NE(Frame()->HelpWindow(), nullptr);
+    EXPECT_TRUE(Frame()->HelpWindow()->isVisible());
 }
 
 TEST_F(Frame_, WebLinksOpenTheConfiguredPages) {

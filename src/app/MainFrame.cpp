@@ -3,6 +3,7 @@
 #include "app/QuillaDoc.h"
 #include "app/SetDlg.h"
 #include "app/config.h"
+#include "help/HelpWindow.h"
 #include "platform/Desktop.h"
 #include "platform/KeyLocks.h"
 #include "platform/MsgBox.h"
@@ -90,8 +91,11 @@ CMainFrame::CMainFrame(CQuillaDoc* pDoc, CCmdTarget* pApp, QString helpFile)
     MapCommand(ID_NEXT_PANE, [this] { ActivateOtherPane(); });
     MapCommand(ID_PREV_PANE, [this] { ActivateOtherPane(); });
 
-    // The help file's index opens without the existence test.
-    MapCommand(ID_HELP_KEYWORD, [this] { Desktop::OpenFile(this, m_strHelpFile); });
+    // The help's keyword index opens without the existence test.
+    MapCommand(ID_HELP_KEYWORD, [this] {
+        if (CHelpWindow* help = ShowHelpWindow())
+            help->ShowTab(CHelpWindow::Tab::Index);
+    });
     MapCommand(ID_HELP_HOMEPAGE, [this] { OpenLink(QUILLA_URL_HOME); });
     MapCommand(ID_HELP_FORUM, [this] { OpenLink(QUILLA_URL_FORUM); });
     MapCommand(ID_HELP_MAKER, [this] { OpenLink(QUILLA_URL_MAKER); });
@@ -398,15 +402,48 @@ void CMainFrame::WinHelp(unsigned long dwData, unsigned nCmd) {
         if (QWidget* grabber = QWidget::mouseGrabber())
             grabber->releaseMouse();
         if (QFileInfo::exists(path)) {
-            // The desktop's viewer opens the help file; it cannot be told a topic, so a context
-            // request and a request for the contents both show the file's default topic.
-            (void)dwData;
-            if (nCmd == HELP_CONTEXT || nCmd == HELP_FINDER)
-                Desktop::OpenFile(this, path);
+            // A context request shows the topic filed under its number (the start page when
+            // the manual has none); the contents show the start page; help on help shows the
+            // page on the help window itself. Other requests do nothing.
+            if (nCmd != HELP_CONTEXT && nCmd != HELP_FINDER && nCmd != HELP_HELPONHELP)
+                return;
+            CHelpWindow* help = ShowHelpWindow();
+            if (!help)
+                return;
+            if (nCmd == HELP_CONTEXT) {
+                help->ShowContext(dwData);
+            } else if (nCmd == HELP_FINDER) {
+                help->ShowTab(CHelpWindow::Tab::Contents);
+                help->ShowStartPage();
+            } else {
+                help->ShowIdentifier(CHelpWindow::HelpOnHelpId());
+            }
             return;
         }
     }
     QuillaMessageBox(this, QStringLiteral("ヘルプファイルがありません：%1").arg(path));
+}
+
+void CMainFrame::SetHelpFile(const QString& path) {
+    if (path == m_strHelpFile)
+        return;
+    m_strHelpFile = path;
+    m_pHelpWindow.reset();
+}
+
+CHelpWindow* CMainFrame::ShowHelpWindow() {
+    if (!m_pHelpWindow)
+        m_pHelpWindow = std::make_unique<CHelpWindow>(m_strHelpFile);
+    if (!m_pHelpWindow->Open()) {
+        const QString reason = m_pHelpWindow->Error();
+        m_pHelpWindow.reset();
+        QuillaMessageBox(
+            this,
+            QStringLiteral("ヘルプファイルを開けませんでした：%1\n%2").arg(m_strHelpFile, reason));
+        return nullptr;
+    }
+    m_pHelpWindow->Present();
+    return m_pHelpWindow.get();
 }
 
 void CMainFrame::OnHelpInfo(int nCtrlId) {
@@ -421,10 +458,12 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     SaveBarState(QLatin1String(Settings::BarStateProfile));
     m_bClosed = true;
     QMainWindow::closeEvent(event);
-    // Closing the main window ends the program: the preview goes with it, and the event loop
-    // ends (the application then destroys the frame, which writes the favourites).
+    // Closing the main window ends the program: the preview and the help window go with it, and
+    // the event loop ends (the application then destroys the frame, which writes the favourites).
     if (m_pThumbView)
         m_pThumbView->Preview().close();
+    if (m_pHelpWindow)
+        m_pHelpWindow->close();
     QCoreApplication::quit();
 }
 

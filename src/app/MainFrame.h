@@ -10,6 +10,7 @@
 #include <memory>
 
 class CDirView;
+class CHelpWindow;
 class CQuillaDoc;
 class CThumbnailView;
 class CView;
@@ -22,8 +23,8 @@ class QToolBar;
 class CMainFrame : public QMainWindow, public CCmdTarget, public CPaneSite {
     Q_OBJECT
 public:
-    // pApp ends the command route (the application's own commands); helpFile is the help file
-    // that the help index opens.
+    // pApp ends the command route (the application's own commands); helpFile is the help
+    // collection that the help commands open.
     CMainFrame(CQuillaDoc* pDoc, CCmdTarget* pApp, QString helpFile);
     ~CMainFrame() override;
 
@@ -57,6 +58,10 @@ public:
 
     // The help routine for every help request of the program.
     void WinHelp(unsigned long dwData, unsigned nCmd);
+    // The help collection the help commands open, and the help window once one was asked for.
+    QString HelpFile() const { return m_strHelpFile; }
+    void SetHelpFile(const QString& path);
+    CHelpWindow* HelpWindow() const { return m_pHelpWindow.get(); }
     // A help request for a control (F1): nCtrlId is the identifier of the focused control.
     void OnHelpInfo(int nCtrlId);
     // The control identifier of the pane that holds the focus (0 when neither does).
@@ -97,6 +102,9 @@ private:
     void OnFocusChanged(QWidget* old, QWidget* now);
     void ActivateOtherPane();
     void OpenLink(const char* url);
+    // The help window, opened on its collection and shown; null (after saying why) when the
+    // collection cannot be read.
+    CHelpWindow* ShowHelpWindow();
     // "最新バージョンの確認": the version file named at build time or by QUILLA_VERSION_URL.
     void OnVersionCheck();
     void SetMessageText(const QString& text);
@@ -104,6 +112,7 @@ private:
     CQuillaDoc* m_pDocument;
     CCmdTarget* m_pApp;
     QString m_strHelpFile;
+    std::unique_ptr<CHelpWindow> m_pHelpWindow;
     CDirView* m_pDirView = nullptr;
     CThumbnailView* m_pThumbView = nullptr;
     CView* m_pActiveView = nullptr;

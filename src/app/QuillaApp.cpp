@@ -69,8 +69,8 @@ bool CQuillaApp::InitInstance() {
     // The clipboard and drag and drop need no separate initialisation on this platform. The
     // imaging library is loaded first; a failure shows only where images are used.
     LoadImageLibrary();
-    // The help file lies next to the executable, whatever the current directory.
-    m_strHelpFilePath = QDir(applicationDirPath()).filePath(QStringLiteral("quilla.chm"));
+    // The help collection lies next to the executable, whatever the current directory.
+    m_strHelpFilePath = QDir(applicationDirPath()).filePath(QStringLiteral("quilla.qhc"));
     // Every setting from here on lives under Norvo/Quilla.
     setOrganizationName(QStringLiteral("Norvo"));
     setApplicationName(Strings::Load(AFX_IDS_APP_TITLE));

@@ -34,7 +34,8 @@ public:
     CQuillaDoc* Document() const { return m_pDocument.get(); }
     CIdleHook& IdleHook() { return m_idle; }
 
-    // The help file: "quilla.chm" in the executable's folder.
+    // The help file: the help collection "quilla.qhc" in the executable's folder (it names the
+    // manual quilla.qch beside it).
     QString m_strHelpFilePath;
 
     // Passes a help request to the main frame's help routine.
