@@ -1,26 +1,31 @@
 #!/usr/bin/env bash
 # Browser benchmark, headless, on one core:
-#  1. a folder of 100,000 image files (names, sizes and dates only: the files are empty or sparse):
-#     time from listing to the first painted screen, and memory per entry before pictures load;
+#  1. a folder of N image files (100,000 unless given; names, sizes and dates only: the files are
+#     empty or sparse): time from listing to the first painted screen, and memory per entry before
+#     pictures load;
 #  2. idle loading of 200 camera-size (4000 × 3000) JPEGs without and with Exif thumbnails:
-#     thumbnails per second.
-#   bench/browser.sh           (build first: ./build.sh bench; part 2 reuses bench/thumbnails.sh's files)
+#     thumbnails per second (when bench/thumbnails.sh has made its files).
+#   bench/browser.sh [N]       (build first: ./build.sh bench; part 2 reuses bench/thumbnails.sh's files)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$root/build/bin/bench_browser
 data=${QUILLA_BENCH_DATA:-/tmp/quilla-bench}
+count=${1:-100000}
 [ -x "$bin" ] || { echo "build first: ./build.sh bench"; exit 2; }
+[[ $count =~ ^[0-9]+$ ]] && [ "$count" -gt 0 ] || { echo "usage: $0 [N]"; exit 2; }
 
-big=$data/listing
-if [ ! -f "$big/img099999.jpg" ]; then
+# The 100,000-file folder keeps its old name and names; other counts get a folder of their own.
+if [ "$count" = 100000 ]; then big=$data/listing; width=6; else big=$data/listing-$count; width=7; fi
+last=$(printf "img%0${width}d" $((count - 1)))
+if ! ls "$big/$last".* >/dev/null 2>&1; then
     mkdir -p "$big"
-    python3 - "$big" <<'PY'
+    python3 - "$big" "$count" "$width" <<'PY'
 import os, random, sys
-d = sys.argv[1]
+d, n, w = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 random.seed(1)
 exts = ['.jpg', '.JPG', '.png', '.gif', '.bmp', '.tif']
-for i in range(100000):
-    p = os.path.join(d, 'img%06d%s' % (i, exts[i % len(exts)]))
+for i in range(n):
+    p = os.path.join(d, 'img%0*d%s' % (w, i, exts[i % len(exts)]))
     with open(p, 'wb') as f:
         f.truncate(random.randint(1000, 8000000))
     t = 1500000000 + random.randint(0, 200000000)
@@ -31,7 +36,7 @@ echo "== listing"
 taskset -c 0 "$bin" listing "$big" 2>/dev/null
 
 echo "== idle loading"
-[ -d "$data/photo" ] || { echo "run bench/thumbnails.sh first for the camera-size files"; exit 2; }
+[ -d "$data/photo" ] || { echo "skipped: run bench/thumbnails.sh first for the camera-size files"; exit 0; }
 for kind in plain exif; do
     dir=$data/idle-$kind
     if [ ! -d "$dir" ]; then

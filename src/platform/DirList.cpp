@@ -2,6 +2,7 @@
 
 #include "platform/FileNames.h"
 
+#include <atomic>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,11 +10,43 @@
 
 namespace DirList {
 
+namespace {
+
+std::atomic<uint64_t> g_listings{0}, g_stats{0};
+
+} // namespace
+
+Counters Count() {
+    return Counters{g_listings.load(), g_stats.load()};
+}
+
+bool IsFolder(const QString& path) {
+    struct stat st {};
+    return ::stat(FileNames::ToNative(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::optional<Entry> LookUp(const QString& folder, const QString& name,
+                            const std::function<bool(const QString&)>& accept) {
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
+        name.contains(QLatin1Char('/')) || !accept(name))
+        return std::nullopt;
+    QString path = folder;
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    ++g_stats;
+    struct stat st {};
+    if (::stat(FileNames::ToNative(path + name).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return Entry{name, uint64_t(st.st_size), int64_t(st.st_mtim.tv_sec)};
+}
+
 bool ForEachFile(const QString& folder, const std::function<bool(const QString&)>& accept,
                  const std::function<void(const Entry&)>& fn) {
     DIR* dir = ::opendir(FileNames::ToNative(folder).constData());
     if (!dir)
         return false;
+    ++g_listings;
+    uint64_t stats = 0;
     const int fd = ::dirfd(dir);
     while (const dirent* d = ::readdir(dir)) {
         if (d->d_type == DT_DIR || d->d_type == DT_FIFO || d->d_type == DT_SOCK ||
@@ -27,11 +60,13 @@ bool ForEachFile(const QString& folder, const std::function<bool(const QString&)
             continue;
         // Symbolic links count as what they point to, as the file managers show them.
         struct stat st {};
+        ++stats;
         if (::fstatat(fd, d->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))
             continue;
         fn(Entry{name, uint64_t(st.st_size), int64_t(st.st_mtim.tv_sec)});
     }
     ::closedir(dir);
+    g_stats += stats;
     return true;
 }
 

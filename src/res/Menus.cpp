@@ -79,7 +79,7 @@ const std::vector<MenuItem>& MainMenu() {
                   Item(ID_VIEW_PUREMODE, u"精細モード(&P)"),
                   Item(ID_VIEW_TOOLBAR, u"ﾂｰﾙ ﾊﾞｰ(&T)"),
                   Item(ID_VIEW_STATUS_BAR, u"ｽﾃｰﾀｽ ﾊﾞｰ(&S)"),
-                  Item(ID_VIEW_REFRESH, u"最新の状態に更新(&U)"),
+                  Item(ID_VIEW_REFRESH, u"最新の状態に更新(&U)\tF5"),
               }),
         Popup(u"ﾂｰﾙ(&T)",
               {
@@ -191,6 +191,7 @@ const std::vector<Accelerator>& Accelerators() {
         {QKeySequence(Qt::Key_Backspace), ID_FOLDER_UP},
         {QKeySequence(Qt::Key_Delete), ID_FILE_DELETE},
         {QKeySequence(Qt::SHIFT | Qt::Key_Delete), ID_EDIT_CUT},
+        {QKeySequence(Qt::Key_F5), ID_VIEW_REFRESH},
         {QKeySequence(Qt::Key_F6), ID_NEXT_PANE},
         {QKeySequence(Qt::SHIFT | Qt::Key_F6), ID_PREV_PANE},
         {QKeySequence(Qt::CTRL | Qt::Key_Insert), ID_EDIT_COPY},

@@ -2,26 +2,62 @@
 
 #include "platform/FileNames.h"
 
+#include <cstring>
+
 namespace {
 
+// A sort key's bytes: the tile's code page 932 bytes (m_key), or, when m_key is empty, the
+// characters of a plain ASCII name, which are its bytes: most names cost no key of their own.
+struct KeyRef {
+    const char* bytes = nullptr;
+    const char16_t* ascii = nullptr;
+    qsizetype size = 0;
+    uchar At(qsizetype i) const { return bytes ? uchar(bytes[i]) : uchar(ascii[i]); }
+    // The text after the last ".", "" when there is none.
+    KeyRef Extension() const {
+        qsizetype dot = size;
+        while (dot-- > 0)
+            if (At(dot) == '.')
+                break;
+        KeyRef ext = *this;
+        if (dot < 0) {
+            ext.size = 0;
+        } else if (bytes) {
+            ext.bytes += dot + 1;
+            ext.size -= dot + 1;
+        } else {
+            ext.ascii += dot + 1;
+            ext.size -= dot + 1;
+        }
+        return ext;
+    }
+};
+
+KeyRef KeyOf(const CImageTile& t) {
+    KeyRef k;
+    if (t.m_key.isEmpty()) {
+        k.ascii = reinterpret_cast<const char16_t*>(t.m_strName.utf16());
+        k.size = t.m_strName.size();
+    } else {
+        k.bytes = t.m_key.constData();
+        k.size = t.m_key.size();
+    }
+    return k;
+}
+
+uchar Fold(uchar c) {
+    return c >= 'A' && c <= 'Z' ? uchar(c + ('a' - 'A')) : c;
+}
+
 // Byte-wise comparison, case-insensitive for the letters A to Z only.
-int CompareText(const QByteArray& a, const QByteArray& b) {
-    const qsizetype n = std::min(a.size(), b.size());
+int CompareText(const KeyRef& a, const KeyRef& b) {
+    const qsizetype n = std::min(a.size, b.size);
     for (qsizetype i = 0; i < n; ++i) {
-        int x = uchar(a[i]), y = uchar(b[i]);
-        if (x >= 'A' && x <= 'Z')
-            x += 'a' - 'A';
-        if (y >= 'A' && y <= 'Z')
-            y += 'a' - 'A';
+        const int x = Fold(a.At(i)), y = Fold(b.At(i));
         if (x != y)
             return x - y;
     }
-    return int(a.size() > n) - int(b.size() > n);
-}
-
-QByteArray Extension(const QByteArray& name) {
-    const qsizetype dot = name.lastIndexOf('.');
-    return dot < 0 ? QByteArray() : name.mid(dot + 1);
+    return int(a.size > n) - int(b.size > n);
 }
 
 // The names' code page 932 bytes; the listing runs on one thread, which keeps one converter.
@@ -39,7 +75,13 @@ void CImageTile::SetPath(const QString& path) {
         return;
     m_strName = path.mid(slash + 1);
     m_strCaption = FileNames::Display(m_strName);
-    if (FileNames::HasRawBytes(m_strName)) {
+    bool ascii = true;
+    for (QChar c : m_strName)
+        ascii = ascii && c.unicode() < 0x80;
+    if (ascii) {
+        m_key.clear(); // the characters are the bytes
+        m_bKeyOutside = false;
+    } else if (FileNames::HasRawBytes(m_strName)) {
         // Bytes that are not UTF-8 are taken for what they most likely are: code page 932.
         m_key = FileNames::ToNative(m_strName);
         m_bKeyOutside = false;
@@ -58,7 +100,7 @@ namespace {
 int CompareNames(const CImageTile& a, const CImageTile& b) {
     if (a.m_bKeyOutside != b.m_bKeyOutside)
         return a.m_bKeyOutside ? 1 : -1;
-    return CompareText(a.m_key, b.m_key);
+    return CompareText(KeyOf(a), KeyOf(b));
 }
 
 } // namespace
@@ -70,7 +112,7 @@ int CompareEntries(const CImageTile& a, const CImageTile& b, int sortMode, bool 
         r = CompareNames(a, b);
         break;
     case 1: {
-        r = CompareText(Extension(a.m_key), Extension(b.m_key));
+        r = CompareText(KeyOf(a).Extension(), KeyOf(b).Extension());
         if (r == 0)
             r = CompareNames(a, b);
         break;
@@ -90,32 +132,153 @@ int CompareEntries(const CImageTile& a, const CImageTile& b, int sortMode, bool 
     return ascending ? sign : -sign;
 }
 
+namespace {
+
+// One entry as the heap holds it: its key folded into a shared buffer, the first 8 bytes of it
+// (or of its extension, or its size or time) in an integer that orders them the same way.
+struct SortItem {
+    uint64_t lead;   // big-endian folded bytes, zero-padded; or the size or time, biased
+    uint32_t offset; // of the folded key in the buffer
+    uint32_t size;
+    uint32_t index; // the tile's position before sorting
+    uint16_t ext;   // where the extension starts in the key (size when there is none)
+    uint8_t outside;
+};
+
+uint64_t Lead(const uchar* p, size_t n) {
+    uint64_t v = 0;
+    for (size_t i = 0; i < 8; ++i)
+        v = (v << 8) | (i < n ? p[i] : 0);
+    return v;
+}
+
+class Sorter {
+public:
+    Sorter(const TileList& tiles, int mode, bool ascending)
+        : m_mode(mode), m_sign(ascending ? 1 : -1) {
+        const size_t n = tiles.size();
+        m_items.resize(n);
+        if (mode == 2 || mode == 3)
+            m_values.resize(n);
+        size_t total = 0;
+        for (const auto& t : tiles)
+            total += size_t(KeyOf(*t).size);
+        m_text.resize(total);
+        size_t at = 0;
+        for (size_t i = 0; i < n; ++i) {
+            const CImageTile& t = *tiles[i];
+            const KeyRef k = KeyOf(t);
+            SortItem& item = m_items[i];
+            item.offset = uint32_t(at);
+            item.size = uint32_t(k.size);
+            item.index = uint32_t(i);
+            item.outside = t.m_bKeyOutside ? 1 : 0;
+            for (qsizetype j = 0; j < k.size; ++j)
+                m_text[at + size_t(j)] = Fold(k.At(j));
+            const KeyRef ext = k.Extension();
+            item.ext = uint16_t(std::min<qsizetype>(k.size - ext.size, 0xFFFF));
+            at += size_t(k.size);
+            if (mode == 1)
+                item.lead = Lead(Text(item) + item.ext, item.size - item.ext);
+            else
+                item.lead = Lead(Text(item), item.size);
+            if (mode == 2)
+                m_values[i] = int64_t(t.m_nSize);
+            else if (mode == 3)
+                m_values[i] = t.m_time;
+        }
+    }
+
+    // The same sign as CompareEntries gives for the two tiles.
+    int Compare(const SortItem& a, const SortItem& b) const {
+        int r = 0;
+        switch (m_mode) {
+        case 0:
+            r = Names(a, b);
+            break;
+        case 1:
+            r = a.lead != b.lead
+                    ? (a.lead < b.lead ? -1 : 1)
+                    : Bytes(Text(a) + a.ext, a.size - a.ext, Text(b) + b.ext, b.size - b.ext);
+            if (r == 0)
+                r = Names(a, b);
+            break;
+        case 2: {
+            const auto x = uint32_t(m_values[a.index]), y = uint32_t(m_values[b.index]);
+            r = x == y ? Names(a, b) : int32_t(x - y); // as a signed 32-bit value
+            break;
+        }
+        case 3: {
+            const int64_t x = m_values[a.index], y = m_values[b.index];
+            r = x == y ? Names(a, b) : (x < y ? -1 : 1);
+            break;
+        }
+        default:
+            break;
+        }
+        const int sign = r < 0 ? -1 : r > 0 ? 1 : 0;
+        return sign * m_sign;
+    }
+
+    std::vector<SortItem> m_items;
+
+private:
+    const uchar* Text(const SortItem& item) const { return m_text.data() + item.offset; }
+    static int Bytes(const uchar* a, size_t na, const uchar* b, size_t nb) {
+        const size_t n = std::min(na, nb);
+        const int r = n ? std::memcmp(a, b, n) : 0;
+        return r != 0 ? r : int(na > n) - int(nb > n);
+    }
+    int Names(const SortItem& a, const SortItem& b) const {
+        if (a.outside != b.outside)
+            return a.outside ? 1 : -1;
+        if (m_mode != 1 && a.lead != b.lead)
+            return a.lead < b.lead ? -1 : 1;
+        return Bytes(Text(a), a.size, Text(b), b.size);
+    }
+
+    int m_mode;
+    int m_sign;
+    std::vector<uchar> m_text;
+    std::vector<int64_t> m_values;
+};
+
+} // namespace
+
+// The heap holds compact copies of the keys (case folded, side by side), not the tiles, so that a
+// large folder sorts without a walk through memory for every comparison; the comparisons, and so
+// the order equal keys end in, are those of the heapsort over the tiles.
 void SortTiles(TileList& tiles, int sortMode, bool ascending) {
+    Sorter sorter(tiles, sortMode, ascending);
+    std::vector<SortItem>& items = sorter.m_items;
     // Position p (1-based) is element p - 1.
-    auto at = [&](size_t p) -> std::unique_ptr<CImageTile>& { return tiles[p - 1]; };
-    auto cmp = [&](const CImageTile& a, const CImageTile& b) {
-        return CompareEntries(a, b, sortMode, ascending);
-    };
-    size_t n = tiles.size();
-    auto siftDown = [&](std::unique_ptr<CImageTile> v, size_t i) {
+    auto at = [&](size_t p) -> SortItem& { return items[p - 1]; };
+    auto cmp = [&](const SortItem& a, const SortItem& b) { return sorter.Compare(a, b); };
+    size_t n = items.size();
+    auto siftDown = [&](SortItem v, size_t i) {
         size_t j = 2 * i;
         while (j <= n) {
-            if (j < n && cmp(*at(j), *at(j + 1)) < 0)
+            if (j < n && cmp(at(j), at(j + 1)) < 0)
                 ++j;
-            if (cmp(*v, *at(j)) >= 0)
+            if (cmp(v, at(j)) >= 0)
                 break;
-            at(i) = std::move(at(j));
+            at(i) = at(j);
             i = j;
             j = 2 * j;
         }
-        at(i) = std::move(v);
+        at(i) = v;
     };
     for (size_t k = n / 2; k >= 1; --k)
-        siftDown(std::move(at(k)), k);
+        siftDown(at(k), k);
     while (n > 1) {
-        std::unique_ptr<CImageTile> v = std::move(at(n));
-        at(n) = std::move(at(1));
+        const SortItem v = at(n);
+        at(n) = at(1);
         --n;
-        siftDown(std::move(v), 1);
+        siftDown(v, 1);
     }
+    TileList sorted;
+    sorted.reserve(tiles.size());
+    for (const SortItem& item : items)
+        sorted.push_back(std::move(tiles[item.index]));
+    tiles = std::move(sorted);
 }

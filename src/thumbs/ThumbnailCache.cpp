@@ -108,9 +108,14 @@ bool Read(const QString& path, const Stamp& stamp, int classSide, CImageKit& pic
     const QSize size = picture.GetSize();
     bool ok = false;
     const int64_t mtime = Key(keys, "Thumb::MTime").trimmed().toLongLong(&ok);
-    // The entry must be this file's, of this state, and a picture of its size class.
-    if (Key(keys, "Thumb::URI") != UriOf(path) || !ok || mtime != stamp.mtime || size.isEmpty() ||
-        size.width() > classSide || size.height() > classSide) {
+    // The entry must be this file's, of this state, and a picture of its size class. The size is
+    // optional; when it is there it must match too, so that an entry made while the file was still
+    // being written (in the same second as its last write) is not taken for the whole file's.
+    bool sized = false;
+    const int64_t fileSize = Key(keys, "Thumb::Size").trimmed().toLongLong(&sized);
+    if (Key(keys, "Thumb::URI") != UriOf(path) || !ok || mtime != stamp.mtime ||
+        (sized && fileSize != stamp.size) || size.isEmpty() || size.width() > classSide ||
+        size.height() > classSide) {
         picture.Free();
         return false;
     }

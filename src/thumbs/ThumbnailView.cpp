@@ -24,11 +24,13 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QFontDialog>
+#include <QGuiApplication>
 #include <QHash>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <unordered_set>
 
 namespace {
 
@@ -90,6 +92,7 @@ CThumbnailView::CThumbnailView(QWidget* parent) : QAbstractScrollArea(parent) {
             const QString& old = t->m_wndImage.m_strPath;
             t->m_wndImage.m_strPath = dir + old.mid(old.lastIndexOf(QLatin1Char('/')) + 1);
         }
+        WatchFolder();
     });
     for (unsigned id : {ID_DRIVE_CHANGE, ID_FOLDER_UP, ID_FOLDER_CREATE})
         MapCommandRange(id, id, [this](unsigned nID) { ForwardToTree(nID); });
@@ -129,6 +132,15 @@ CThumbnailView::CThumbnailView(QWidget* parent) : QAbstractScrollArea(parent) {
             ThumbnailCache::Moved(from, to);
     });
     viewport()->setAcceptDrops(true);
+
+    // What other programs do in the folder shown.
+    m_watch = std::make_unique<CFolderWatch>();
+    connect(m_watch.get(), &CFolderWatch::Changed, this, &CThumbnailView::ApplyFolderChanges);
+    connect(qApp, &QGuiApplication::applicationStateChanged, this,
+            [this](Qt::ApplicationState state) {
+                if (state == Qt::ApplicationActive)
+                    OnActivated();
+            });
 }
 
 CThumbnailView::~CThumbnailView() {
@@ -192,8 +204,9 @@ QString CThumbnailView::CurrentDirWithSlash() const {
 std::unique_ptr<CImageTile> CThumbnailView::NewTile(const QString& dir, const QString& name,
                                                     uint64_t size, int64_t mtime) {
     auto tile = std::make_unique<CImageTile>();
+    // Known to the engine by its id from the moment it is painted or asked for (not before, so
+    // that a large folder costs no index entry per file).
     tile->m_id = m_nNextId++;
-    m_byId.emplace(tile->m_id, tile.get());
     tile->SetPath(dir + name);
     tile->m_nSize = uint32_t(size);
     tile->m_time = mtime;
@@ -215,6 +228,7 @@ void CThumbnailView::FillList() {
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
     if (Folder().isEmpty()) {
+        WatchFolder();
         viewport()->update();
         return;
     }
@@ -228,6 +242,7 @@ void CThumbnailView::FillList() {
     UpdateScrollLayout();
     viewport()->update();
     m_loader->Pump();
+    WatchFolder();
 }
 
 void CThumbnailView::RefreshList() {
@@ -455,6 +470,7 @@ std::optional<ThumbnailJob> CThumbnailView::NextJob() {
     }
     if (!tile)
         return std::nullopt;
+    m_byId.emplace(tile->m_id, tile);
     tile->m_bLoading = true;
     return ThumbnailJob{tile->m_id, tile->m_wndImage.m_strPath, tile->m_wndImage.ClientSize(),
                         FineMode()};
@@ -582,6 +598,7 @@ void CThumbnailView::PaintTile(QPainter& p, int i) {
     if (tile->WantsPicture()) {
         tile->m_nPainted = ++m_nPaintCount;
         m_painted.emplace_back(tile->m_id, tile->m_nPainted);
+        m_byId.emplace(tile->m_id, tile);
     }
     wnd.DrawCentered(&p, wnd.m_rcWindow.topLeft() + QPoint(1, 1));
 
@@ -999,4 +1016,218 @@ void CThumbnailView::dropEvent(QDropEvent* event) {
     event->accept();
     Clipboard::Drop(event->mimeData(), Folder(), this);
     RefreshList();
+}
+
+// ---- live folder -------------------------------------------------------------------------------
+
+void CThumbnailView::WatchFolder() {
+    const QString folder = Folder().isEmpty() ? QString() : FileNames::CurrentDir();
+    if (folder == m_strWatched && (folder.isEmpty() || m_watch->IsWatching(folder)))
+        return;
+    if (!m_strWatched.isEmpty())
+        m_watch->Unwatch(m_strWatched);
+    m_strWatched = folder;
+    m_bUnwatched = !folder.isEmpty() && !m_watch->Watch(folder);
+}
+
+void CThumbnailView::OnActivated() {
+    if (m_strWatched.isEmpty() || !m_bUnwatched)
+        return;
+    // Watching may have become possible meanwhile (watches freed elsewhere).
+    m_bUnwatched = !m_watch->Watch(m_strWatched);
+    Resync();
+}
+
+void CThumbnailView::ApplyFolderChanges(const CFolderWatch::Changes& changes) {
+    if (changes.folder != m_strWatched || m_strWatched.isEmpty())
+        return;
+    if (changes.gone) {
+        // The folder itself was removed or moved away: the tree, which sees it go, chooses what
+        // is shown next. Until then the tiles stay, and the folder is looked at again when the
+        // window comes back to the front.
+        m_bUnwatched = true;
+        if (DirList::IsFolder(m_strWatched)) {
+            m_bUnwatched = !m_watch->Watch(m_strWatched);
+            Resync();
+        }
+        return;
+    }
+    if (changes.overflow) {
+        Resync();
+        return;
+    }
+    // Each name is looked at once, as the listing would take it.
+    std::vector<NameState> states;
+    states.reserve(size_t(changes.touched.size()));
+    const auto accept = [](const QString& name) { return IsImageFile(name); };
+    for (const QString& name : changes.touched)
+        states.push_back({name, DirList::LookUp(m_strWatched, name, accept)});
+    Reconcile(changes.renamed, states);
+}
+
+void CThumbnailView::Resync() {
+    if (Folder().isEmpty())
+        return;
+    const QString dir = CurrentDirWithSlash();
+    QHash<QString, DirList::Entry> listed;
+    listed.reserve(qsizetype(m_tiles.size()));
+    DirList::ForEachFile(
+        dir, [](const QString& name) { return IsImageFile(name); },
+        [&](const DirList::Entry& e) { listed.insert(e.name, e); });
+    // A folder that cannot be read any more shows nothing.
+    std::vector<NameState> states;
+    states.reserve(size_t(listed.size()) + m_tiles.size());
+    for (const auto& t : m_tiles)
+        if (!listed.contains(t->m_strName))
+            states.push_back({t->m_strName, std::nullopt});
+    for (auto it = listed.cbegin(); it != listed.cend(); ++it)
+        states.push_back({it.key(), it.value()});
+    Reconcile({}, states);
+}
+
+void CThumbnailView::ForgetPicture(CImageTile& tile) {
+    if (tile.HasPicture()) {
+        m_nPictureBytes -= tile.m_nBytes;
+        tile.m_wndImage.m_image.Free();
+    }
+    tile.m_nBytes = 0;
+    tile.m_bFailed = false;
+    tile.m_bEvicted = false;
+    tile.m_bLoading = false;
+    // A picture on its way is of the old file: under a new id it is thrown away when it comes.
+    m_byId.erase(tile.m_id);
+    tile.m_id = m_nNextId++;
+    // Asked for again in display order, and repainted (as its frame until the picture comes).
+    m_loaded.erase(tile.m_nIndex);
+    m_nOrderCursor = std::min(m_nOrderCursor, tile.m_nIndex);
+    InvalidateTile(int(tile.m_nIndex));
+}
+
+void CThumbnailView::Reconcile(const std::vector<std::pair<QString, QString>>& renamed,
+                               const std::vector<NameState>& states) {
+    const QString dir = CurrentDirWithSlash();
+    std::unordered_set<const CImageTile*> removed, moved;
+    // A few names are looked for one by one; many at once through an index of the names.
+    constexpr size_t kIndexFrom = 16;
+    const bool indexed = states.size() + renamed.size() > kIndexFrom;
+    QHash<QString, CImageTile*> byName;
+    if (indexed) {
+        byName.reserve(qsizetype(m_tiles.size()));
+        for (size_t i = m_tiles.size(); i-- > 0;)
+            byName.insert(m_tiles[i]->m_strName, m_tiles[i].get());
+    }
+    const auto find = [&](const QString& name) -> CImageTile* {
+        if (indexed)
+            return byName.value(name, nullptr);
+        for (const auto& t : m_tiles)
+            if (t->m_strName == name && !removed.count(t.get()))
+                return t.get();
+        return nullptr;
+    };
+    QHash<QString, const NameState*> stateOf;
+    for (const NameState& s : states)
+        stateOf.insert(s.name, &s);
+    const bool sortsByFile = m_nSortMode == 2 || m_nSortMode == 3;
+    const auto update = [&](CImageTile& t, const DirList::Entry& e) {
+        if (t.m_nSize == uint32_t(e.size) && t.m_time == e.mtime)
+            return;
+        // Rewritten: a new picture, and a new place when the order depends on size or date.
+        t.m_nSize = uint32_t(e.size);
+        t.m_time = e.mtime;
+        ForgetPicture(t);
+        if (sortsByFile)
+            moved.insert(&t);
+    };
+
+    // A renamed file keeps its tile (picture and selection) under its new name.
+    for (const auto& [from, to] : renamed) {
+        CImageTile* t = from == to ? nullptr : find(from);
+        const NameState* now = stateOf.value(to, nullptr);
+        if (!t || !now || !now->entry)
+            continue; // what the names are now decides below
+        if (CImageTile* replaced = find(to); replaced && replaced != t) {
+            removed.insert(replaced);
+            byName.remove(to);
+        }
+        byName.remove(from);
+        t->SetPath(dir + to);
+        byName.insert(to, t);
+        moved.insert(t);
+        update(*t, *now->entry);
+    }
+    TileList added;
+    for (const NameState& s : states) {
+        CImageTile* t = find(s.name);
+        if (t && s.entry) {
+            update(*t, *s.entry);
+        } else if (t) {
+            removed.insert(t);
+            byName.remove(s.name);
+        } else if (s.entry) {
+            auto tile = NewTile(dir, s.entry->name, s.entry->size, s.entry->mtime);
+            CreateTileWindow(*tile);
+            byName.insert(s.name, tile.get());
+            added.push_back(std::move(tile));
+        }
+    }
+    if (removed.empty() && moved.empty() && added.empty()) {
+        viewport()->update();
+        m_loader->Pump();
+        return;
+    }
+
+    const CImageTile* focus = FocusTile();
+    // One pass takes out the tiles that went and those that move.
+    if (!removed.empty() || !moved.empty()) {
+        size_t kept = 0;
+        for (size_t i = 0; i < m_tiles.size(); ++i) {
+            CImageTile* t = m_tiles[i].get();
+            if (removed.count(t)) {
+                m_byId.erase(t->m_id);
+                m_nPictureBytes -= t->m_nBytes;
+                if (focus == t)
+                    focus = nullptr;
+                m_tiles[i].reset();
+            } else if (moved.count(t)) {
+                added.push_back(std::move(m_tiles[i]));
+            } else {
+                m_tiles[kept++] = std::move(m_tiles[i]);
+            }
+        }
+        m_tiles.resize(kept);
+    }
+    // The new and moved tiles, sorted among themselves, merge into their places.
+    if (!added.empty()) {
+        SortTiles(added, m_nSortMode, m_bSortAscend != 0);
+        const int mode = m_nSortMode;
+        const bool ascending = m_bSortAscend != 0;
+        const auto before = [mode, ascending](const std::unique_ptr<CImageTile>& a,
+                                              const std::unique_ptr<CImageTile>& b) {
+            return CompareEntries(*a, *b, mode, ascending) < 0;
+        };
+        // Each finds its place by a binary search in what follows the one before it: the
+        // comparisons grow with the changes, the moves once with the entries.
+        TileList merged;
+        merged.reserve(m_tiles.size() + added.size());
+        auto from = m_tiles.begin();
+        for (auto& t : added) {
+            const auto to = std::upper_bound(from, m_tiles.end(), t, before);
+            std::move(from, to, std::back_inserter(merged));
+            merged.push_back(std::move(t));
+            from = to;
+        }
+        std::move(from, m_tiles.end(), std::back_inserter(merged));
+        m_tiles = std::move(merged);
+    }
+    Reindex();
+    // The focus stays on its entry; when that went, on the place it had.
+    const int n = int(m_tiles.size());
+    if (focus)
+        m_nFocus = int(focus->m_nIndex);
+    else
+        m_nFocus = n == 0 ? 0 : std::min(m_nFocus, n - 1);
+    // The scroll position stays (within the new range).
+    UpdateScrollLayout();
+    viewport()->update();
+    m_loader->Pump();
 }

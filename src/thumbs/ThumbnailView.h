@@ -2,7 +2,9 @@
 // a scrolling grid of framed tiles with their pictures and names.
 #pragma once
 
+#include "platform/DirList.h"
 #include "platform/DocView.h"
+#include "platform/FolderWatch.h"
 #include "preview/PreviewDlg.h"
 #include "thumbs/ImageTile.h"
 #include "thumbs/ThumbnailLoader.h"
@@ -87,6 +89,19 @@ public:
     // The full paths of the selected entries, in display order.
     QStringList SelectedPaths() const;
 
+    // The folder shown is watched: what other programs do in it reaches the tiles it concerns
+    // (ApplyFolderChanges) without the folder being read again; selection, focus, scroll position
+    // and the pictures of unchanged files stay.
+    void ApplyFolderChanges(const CFolderWatch::Changes& changes);
+    // Reads the folder again and brings the entries up to date in the same way (events were lost,
+    // or the folder cannot be watched and the window came back to the front).
+    void Resync();
+    // False while the folder shown cannot be watched (the system's limit, a network file system).
+    bool IsWatching() const { return !m_strWatched.isEmpty() && !m_bUnwatched; }
+    CFolderWatch& FolderWatch() { return *m_watch; }
+    // The program came back to the front: a folder that cannot be watched is looked at again.
+    void OnActivated();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -142,6 +157,18 @@ private:
     void CopyNamesAsText(bool fullPaths);
     void OnCut();
     void OnPaste();
+    // Live folder: the state each name has now (none: not a file the listing takes), applied to
+    // the tiles; renamed tiles follow their files with their pictures.
+    struct NameState {
+        QString name;
+        std::optional<DirList::Entry> entry;
+    };
+    void Reconcile(const std::vector<std::pair<QString, QString>>& renamed,
+                   const std::vector<NameState>& states);
+    // Watches the folder listed (nothing when it is watched already).
+    void WatchFolder();
+    // A rewritten file: the tile's picture is made again.
+    void ForgetPicture(CImageTile& tile);
 
     TileList m_tiles;
     CPreviewDlg m_preview;
@@ -165,4 +192,7 @@ private:
     int64_t m_nBudget = 0;
     std::function<void(const QString&, const QString&)> m_oldChangeHook;
     std::unique_ptr<QMenu> m_popup;
+    std::unique_ptr<CFolderWatch> m_watch;
+    QString m_strWatched;      // the folder the watch is for ("" for none)
+    bool m_bUnwatched = false; // it could not be watched
 };

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileIconProvider>
 #include <QFileInfo>
+#include <QHash>
 #include <QStandardPaths>
 #include <QTreeWidget>
 #include <algorithm>
@@ -400,4 +401,288 @@ void CDirTree::RemoveSelectedFavourite() {
         delete sel;
     }
     SelectNotify(next);
+}
+
+// ---- live folders ----------------------------------------------------------------------------
+
+namespace {
+
+// The folder holding a path ("" for the root itself).
+QString FolderOf(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0 || path == QLatin1String("/"))
+        return QString();
+    return slash == 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+QString LastName(const QString& path) {
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+} // namespace
+
+std::vector<QTreeWidgetItem*> CDirTree::ShownItems() const {
+    std::vector<QTreeWidgetItem*> out;
+    if (!m_view)
+        return out;
+    // The desktop and My Documents are read once, when the tree is built, and never again on
+    // opening: they are shown whether open or not.
+    std::vector<QTreeWidgetItem*> stack;
+    for (int i = m_view->topLevelItemCount(); i-- > 0;)
+        stack.push_back(m_view->topLevelItem(i));
+    while (!stack.empty()) {
+        QTreeWidgetItem* item = stack.back();
+        stack.pop_back();
+        if (KindOf(item) == Placeholder)
+            continue;
+        const bool shown = item->isExpanded() || item == m_desktop || item == m_myDocuments;
+        if (shown && item != m_myComputer && item != m_favourites)
+            out.push_back(item);
+        if (item->isExpanded())
+            for (int i = item->childCount(); i-- > 0;)
+                stack.push_back(item->child(i));
+    }
+    QTreeWidgetItem* current = m_view->currentItem();
+    if (current && KindOf(current) != Placeholder && current != m_myComputer &&
+        current != m_favourites && std::find(out.begin(), out.end(), current) == out.end())
+        out.push_back(current);
+    return out;
+}
+
+std::vector<QTreeWidgetItem*> CDirTree::ItemsShowing(const QString& folder) const {
+    // Found before anything changes: bringing one item up to date may delete others of the list
+    // of shown items (a selection inside a removed folder), never one showing the same folder.
+    std::vector<QTreeWidgetItem*> out;
+    for (QTreeWidgetItem* item : ShownItems())
+        if (PathOf(item) == folder)
+            out.push_back(item);
+    return out;
+}
+
+QStringList CDirTree::FoldersToWatch() const {
+    QStringList out;
+    for (QTreeWidgetItem* item : ShownItems()) {
+        const QString path = PathOf(item);
+        if (!path.isEmpty() && !out.contains(path))
+            out << path;
+    }
+    // A favourite follows its folder's renaming and removal, which its parent folder sees.
+    for (int i = 0; m_favourites && i < m_favourites->childCount(); ++i) {
+        const QString parent = FolderOf(NameOf(m_favourites->child(i)));
+        if (!parent.isEmpty() && !out.contains(parent))
+            out << parent;
+    }
+    return out;
+}
+
+QTreeWidgetItem* CDirTree::ChildNamed(QTreeWidgetItem* parent, const QString& name) const {
+    for (int i = 0; i < parent->childCount(); ++i) {
+        QTreeWidgetItem* c = parent->child(i);
+        if (!IsSpecial(c) && KindOf(c) != Placeholder && NameOf(c) == name)
+            return c;
+    }
+    return nullptr;
+}
+
+bool CDirTree::Contains(const QTreeWidgetItem* item, const QTreeWidgetItem* inner) const {
+    for (const QTreeWidgetItem* it = inner; it; it = it->parent())
+        if (it == item)
+            return true;
+    return false;
+}
+
+void CDirTree::PlaceChild(QTreeWidgetItem* child) {
+    QTreeWidgetItem* parent = child->parent();
+    if (!parent)
+        return;
+    // Taking the item out forgets the expansion of everything in it: noted and given back.
+    std::vector<QTreeWidgetItem*> expanded, stack{child};
+    while (!stack.empty()) {
+        QTreeWidgetItem* it = stack.back();
+        stack.pop_back();
+        if (it->isExpanded())
+            expanded.push_back(it);
+        for (int i = 0; i < it->childCount(); ++i)
+            stack.push_back(it->child(i));
+    }
+    QTreeWidgetItem* current = m_view->currentItem();
+    const auto quiet = Quiet();
+    parent->removeChild(child);
+    int at = 0;
+    for (; at < parent->childCount(); ++at) {
+        const QTreeWidgetItem* other = parent->child(at);
+        if (!IsSpecial(other) && child->text(0).compare(other->text(0), Qt::CaseInsensitive) < 0)
+            break;
+    }
+    parent->insertChild(at, child);
+    for (QTreeWidgetItem* it : expanded)
+        it->setExpanded(true);
+    if (current)
+        m_view->setCurrentItem(current);
+}
+
+void CDirTree::AddChild(QTreeWidgetItem* parent, const QString& path, const QString& name) {
+    const auto quiet = Quiet();
+    QTreeWidgetItem* item = InsertFolderItem(name, parent);
+    // The look-ahead only: whether the new folder has folders of its own.
+    m_nFillDepth = 1;
+    Fill(Join(path, name), item);
+    m_nFillDepth = 0;
+    PlaceChild(item);
+}
+
+void CDirTree::RemoveChild(QTreeWidgetItem* item) {
+    QTreeWidgetItem* parent = item->parent();
+    const bool selected = Contains(item, m_view->currentItem());
+    {
+        const auto quiet = Quiet();
+        delete item;
+    }
+    if (selected && parent)
+        SelectNotify(parent);
+}
+
+void CDirTree::SyncChild(QTreeWidgetItem* item, const QString& path, const QString& name,
+                         bool exists) {
+    if (item->childCount() > 0 && KindOf(item->child(0)) == Placeholder) {
+        // Not read yet: only whether it still has any folder matters.
+        QStringList any;
+        if (!exists && DirList::SubFolders(path, true, any) && any.isEmpty()) {
+            const auto quiet = Quiet();
+            delete item->child(0);
+        }
+        return;
+    }
+    QTreeWidgetItem* child = ChildNamed(item, name);
+    if (exists && !child)
+        AddChild(item, path, name);
+    else if (!exists && child)
+        RemoveChild(child);
+}
+
+void CDirTree::ApplyFolderChanges(const QString& folder,
+                                  const std::vector<std::pair<QString, QString>>& renamed,
+                                  const QStringList& touched) {
+    // Each name is looked at once, whichever items show the folder.
+    QHash<QString, bool> isFolder;
+    const auto exists = [&](const QString& name) {
+        const auto it = isFolder.constFind(name);
+        if (it != isFolder.constEnd())
+            return *it;
+        return *isFolder.insert(name, DirList::IsFolder(Join(folder, name)));
+    };
+    // Favourites inside the folder follow it first (their paths are whole).
+    for (int i = 0; m_favourites && i < m_favourites->childCount(); ++i) {
+        QTreeWidgetItem* fav = m_favourites->child(i);
+        const QString path = NameOf(fav);
+        if (FolderOf(path) != folder)
+            continue;
+        for (const auto& [from, to] : renamed)
+            if (LastName(path) == from && from != to && exists(to)) {
+                const QString now = Join(folder, to);
+                SetName(fav, now);
+                SaveFavourites();
+                if (m_onRenamed)
+                    m_onRenamed(path, now);
+                break;
+            }
+        if (touched.contains(LastName(NameOf(fav))))
+            SyncFavourite(fav);
+    }
+    for (QTreeWidgetItem* item : ItemsShowing(folder)) {
+        for (const auto& [from, to] : renamed) {
+            QTreeWidgetItem* child = from == to ? nullptr : ChildNamed(item, from);
+            if (!child || !exists(to))
+                continue;
+            if (QTreeWidgetItem* replaced = ChildNamed(item, to))
+                RemoveChild(replaced);
+            SetName(child, to);
+            PlaceChild(child);
+            if (m_onRenamed)
+                m_onRenamed(Join(folder, from), Join(folder, to));
+        }
+        for (const QString& name : touched)
+            SyncChild(item, folder, name, exists(name));
+    }
+}
+
+void CDirTree::SyncFavourite(QTreeWidgetItem* fav) {
+    const bool exists = DirList::IsFolder(NameOf(fav));
+    if (exists == !IsMissing(fav))
+        return;
+    const bool selected = Contains(fav, m_view->currentItem());
+    {
+        const auto quiet = Quiet();
+        qDeleteAll(fav->takeChildren());
+        SetMissing(fav, !exists);
+        if (exists)
+            FillTop(fav);
+    }
+    // A folder shown from inside a favourite that went: the favourite is shown (as nothing).
+    if (selected && !exists)
+        SelectNotify(fav);
+}
+
+void CDirTree::SyncFolder(const QString& folder) {
+    for (QTreeWidgetItem* item : ItemsShowing(folder)) {
+        QStringList names;
+        const bool first = item->childCount() > 0 && KindOf(item->child(0)) == Placeholder;
+        DirList::SubFolders(folder, first, names);
+        if (first) {
+            if (names.isEmpty()) {
+                const auto quiet = Quiet();
+                delete item->child(0);
+            }
+            continue;
+        }
+        QStringList gone;
+        for (int i = 0; i < item->childCount(); ++i) {
+            QTreeWidgetItem* c = item->child(i);
+            if (!IsSpecial(c) && KindOf(c) != Placeholder && !names.contains(NameOf(c)))
+                gone << NameOf(c);
+        }
+        for (const QString& name : gone)
+            if (QTreeWidgetItem* c = ChildNamed(item, name))
+                RemoveChild(c);
+        for (const QString& name : names)
+            if (!ChildNamed(item, name))
+                AddChild(item, folder, name);
+    }
+}
+
+void CDirTree::SyncAll() {
+    SyncVolumes();
+    for (int i = 0; m_favourites && i < m_favourites->childCount(); ++i)
+        SyncFavourite(m_favourites->child(i));
+    QStringList done;
+    for (QTreeWidgetItem* item : ShownItems()) {
+        const QString path = PathOf(item);
+        if (!path.isEmpty() && !done.contains(path)) {
+            done << path;
+            SyncFolder(path);
+        }
+    }
+}
+
+void CDirTree::SyncVolumes() {
+    if (!m_myComputer)
+        return;
+    const std::vector<Volumes::Volume> volumes = Volumes::List();
+    QStringList roots;
+    for (const Volumes::Volume& v : volumes)
+        roots << v.root;
+    for (int i = m_myComputer->childCount(); i-- > 0;) {
+        QTreeWidgetItem* c = m_myComputer->child(i);
+        if (!roots.contains(NameOf(c)))
+            RemoveChild(c);
+    }
+    for (int k = 0; k < roots.size(); ++k) {
+        if (ChildNamed(m_myComputer, roots[k]))
+            continue;
+        const auto quiet = Quiet();
+        QTreeWidgetItem* item = InsertFolderItem(roots[k], m_myComputer, nullptr, Volume);
+        m_myComputer->removeChild(item);
+        m_myComputer->insertChild(std::min(k, m_myComputer->childCount()), item);
+        FillTop(item);
+    }
 }

@@ -8,7 +8,10 @@
 
 #include <QScopedValueRollback>
 #include <QString>
+#include <QStringList>
 #include <functional>
+#include <utility>
+#include <vector>
 
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -80,6 +83,29 @@ public:
     void RemoveSelectedFavourite();
     void ExpandFavourites();
 
+    // Live folders. The folders whose subfolders the tree shows (its expanded folders and the
+    // selected one) and the folders holding favourites: what the view watches.
+    QStringList FoldersToWatch() const;
+    // What another program did in a watched folder: subfolders added, removed and renamed under
+    // every item showing that folder (each name looked at once, the items of the others kept with
+    // their expansion); a favourite inside it follows a rename and is shown missing when removed.
+    // A selection inside a removed folder moves to the folder that held it.
+    void ApplyFolderChanges(const QString& folder,
+                            const std::vector<std::pair<QString, QString>>& renamed,
+                            const QStringList& touched);
+    // Reads the folder's subfolders again for every item showing it and brings their children up
+    // to date the same way (events lost, a folder that cannot be watched, the refresh command).
+    void SyncFolder(const QString& folder);
+    // Every folder the tree shows, and the volumes under My Computer, brought up to date.
+    void SyncAll();
+    // The volumes under My Computer follow the mount table: new mounts appear, unmounted go.
+    void SyncVolumes();
+    // Who hears that a folder shown was renamed (old path, new path), so that the current folder
+    // follows when it lay inside.
+    void SetOnRenamed(std::function<void(const QString&, const QString&)> fn) {
+        m_onRenamed = std::move(fn);
+    }
+
 private:
     QTreeWidgetItem* NewItem(const QString& name, const QString& label, Kind kind,
                              QTreeWidgetItem* parent, QTreeWidgetItem* after);
@@ -90,6 +116,21 @@ private:
     void FillTop(QTreeWidgetItem* item);
     static void SetMissing(QTreeWidgetItem* item, bool missing);
     void MoveAfter(QTreeWidgetItem* item, QTreeWidgetItem* after);
+    // The items whose subfolders are shown: expanded ones and the selection.
+    std::vector<QTreeWidgetItem*> ShownItems() const;
+    std::vector<QTreeWidgetItem*> ItemsShowing(const QString& folder) const;
+    QTreeWidgetItem* ChildNamed(QTreeWidgetItem* parent, const QString& name) const;
+    // One subfolder name of the item's folder brought up to date (whether it exists now decides).
+    void SyncChild(QTreeWidgetItem* item, const QString& path, const QString& name, bool exists);
+    // A new folder item with its look-ahead, in its sorted place.
+    void AddChild(QTreeWidgetItem* parent, const QString& path, const QString& name);
+    // Deletes an item; when the selection was in it, the parent is selected and acted on.
+    void RemoveChild(QTreeWidgetItem* item);
+    // Puts the child in its sorted place among its siblings, keeping its expansion.
+    void PlaceChild(QTreeWidgetItem* child);
+    bool Contains(const QTreeWidgetItem* item, const QTreeWidgetItem* inner) const;
+    // A favourite shown missing while its folder is not there, and read again when it is back.
+    void SyncFavourite(QTreeWidgetItem* fav);
 
     QTreeWidget* m_view = nullptr;
     QTreeWidgetItem* m_desktop = nullptr;
@@ -102,4 +143,5 @@ private:
     QString m_strSection = QStringLiteral("DirTree");
     bool m_bBuilt = false;
     std::function<void(QTreeWidgetItem*)> m_onSelected;
+    std::function<void(const QString&, const QString&)> m_onRenamed;
 };

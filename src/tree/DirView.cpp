@@ -1,6 +1,7 @@
 #include "tree/DirView.h"
 
 #include "platform/FileNames.h"
+#include "platform/FolderWatch.h"
 #include "platform/MsgBox.h"
 #include "platform/PaneSite.h"
 #include "platform/Settings.h"
@@ -13,9 +14,11 @@
 
 #include <QAbstractScrollArea>
 #include <QContextMenuEvent>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QTimer>
 #include <QWheelEvent>
 
 namespace {
@@ -71,6 +74,32 @@ CDirView::CDirView(QWidget* parent) : QTreeWidget(parent) {
     MapCommand(ID_FAV_REMOVE, [this] { OnRemoveFavourite(); });
     MapCommand(ID_FAV_UP, [this] { m_tree.MoveSelectedUp(); });
     MapCommand(ID_FAV_DOWN, [this] { m_tree.MoveSelectedDown(); });
+    MapCommand(ID_VIEW_REFRESH, [this] { OnRefresh(); });
+
+    // What other programs do in the folders shown, and volumes mounted and unmounted.
+    m_watch = std::make_unique<CFolderWatch>();
+    connect(m_watch.get(), &CFolderWatch::Changed, this, [this](const CFolderWatch::Changes& c) {
+        if (c.overflow)
+            m_tree.SyncFolder(c.folder);
+        else if (!c.gone)
+            m_tree.ApplyFolderChanges(c.folder, c.renamed, c.touched);
+        ScheduleWatchUpdate();
+    });
+    m_mounts = std::make_unique<CMountWatch>();
+    connect(m_mounts.get(), &CMountWatch::Changed, this, [this] { m_tree.SyncVolumes(); });
+    m_tree.SetOnRenamed(
+        [this](const QString& oldPath, const QString& newPath) { FollowRename(oldPath, newPath); });
+    connect(model(), &QAbstractItemModel::rowsInserted, this, [this] { ScheduleWatchUpdate(); });
+    connect(model(), &QAbstractItemModel::rowsRemoved, this, [this] { ScheduleWatchUpdate(); });
+    connect(this, &QTreeWidget::itemExpanded, this, [this] { ScheduleWatchUpdate(); });
+    connect(this, &QTreeWidget::itemCollapsed, this, [this] { ScheduleWatchUpdate(); });
+    connect(this, &QTreeWidget::currentItemChanged, this, [this] { ScheduleWatchUpdate(); });
+    connect(qApp, &QGuiApplication::applicationStateChanged, this,
+            [this](Qt::ApplicationState state) {
+                if (state == Qt::ApplicationActive)
+                    OnActivated();
+            });
+
     MapUpdate(ID_FAV_ADD_THIS, [this](CCmdUI* ui) {
         ui->Enable(!Folder().isEmpty() && !m_tree.IsFavourite(currentItem()));
     });
@@ -336,4 +365,54 @@ void CDirView::wheelEvent(QWheelEvent* event) {
         return;
     }
     QTreeWidget::wheelEvent(event);
+}
+
+// ---- live folders ----------------------------------------------------------------------------
+
+void CDirView::ScheduleWatchUpdate() {
+    if (m_bWatchUpdateDue)
+        return;
+    m_bWatchUpdateDue = true;
+    QTimer::singleShot(0, this, [this] { UpdateWatches(); });
+}
+
+void CDirView::UpdateWatches() {
+    m_bWatchUpdateDue = false;
+    if (!m_tree.IsBuilt())
+        return;
+    const QStringList wanted = m_tree.FoldersToWatch();
+    for (const QString& folder : m_watch->Folders())
+        if (!wanted.contains(folder))
+            m_watch->Unwatch(folder);
+    m_unwatched.clear();
+    for (const QString& folder : wanted)
+        if (!m_watch->Watch(folder))
+            m_unwatched << folder;
+}
+
+void CDirView::OnActivated() {
+    if (!m_tree.IsBuilt())
+        return;
+    m_tree.SyncVolumes();
+    for (const QString& folder : QStringList(m_unwatched))
+        m_tree.SyncFolder(folder);
+    UpdateWatches();
+}
+
+void CDirView::OnRefresh() {
+    m_tree.SyncAll();
+    UpdateWatches();
+    ForwardToThumbnails(ID_VIEW_REFRESH);
+}
+
+void CDirView::FollowRename(const QString& oldPath, const QString& newPath) {
+    CPaneSite* site = Site();
+    const QString folder = Folder();
+    if (!site || folder.isEmpty())
+        return;
+    if (folder == oldPath || folder.startsWith(oldPath + QLatin1Char('/'))) {
+        site->SetFolder(newPath + folder.mid(oldPath.size()));
+        if (CView* grid = site->PaneView(Pane::Thumbnails))
+            grid->SendCommand(ID_FOLDER_RENAMED);
+    }
 }

@@ -6,6 +6,10 @@
 #include "tree/DirTree.h"
 
 #include <QTreeWidget>
+#include <memory>
+
+class CFolderWatch;
+class CMountWatch;
 
 class CDirView : public QTreeWidget, public CView {
     Q_OBJECT
@@ -29,6 +33,16 @@ public:
     void OnAddThisFolder();
     void OnRemoveFavourite();
 
+    // Live folders: the folders the tree shows are watched; those that cannot be (the system's
+    // limit, a network file system) are read again when the program comes back to the front.
+    CFolderWatch& FolderWatch() { return *m_watch; }
+    QStringList UnwatchedFolders() const { return m_unwatched; }
+    // Watches what the tree shows now (run after every change of the tree, when idle).
+    void UpdateWatches();
+    void OnActivated();
+    // The refresh command: every folder the tree shows read again, and the grid's listing.
+    void OnRefresh();
+
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -44,6 +58,13 @@ private:
     void FollowPath(const QString& path);
     void AddFavouriteKeepingView(const QString& path);
     QString Folder() const;
+    // A folder shown was renamed by another program: the current folder follows when inside.
+    void FollowRename(const QString& oldPath, const QString& newPath);
+    void ScheduleWatchUpdate();
 
     CDirTree m_tree;
+    std::unique_ptr<CFolderWatch> m_watch;
+    std::unique_ptr<CMountWatch> m_mounts;
+    QStringList m_unwatched;
+    bool m_bWatchUpdateDue = false;
 };
