@@ -24,6 +24,7 @@ PACKAGES=(
 # version check's TLS test, clang with libFuzzer for fuzzing the import plug-ins, and the menu
 # entry's validator.
 TEST_PACKAGES=(imagemagick libimage-exiftool-perl python3-pil webp libheif-examples libjxl-tools
+    libtiff-tools
     openssl clang libclang-rt-14-dev desktop-file-utils)
 
 install_missing() {
