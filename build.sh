@@ -29,7 +29,7 @@ PACKAGES=(
 # libFuzzer for fuzzing the import plug-ins, and the menu entry's validator, Debian's package
 # checker and the AppStream validator.
 TEST_PACKAGES=(imagemagick libimage-exiftool-perl python3-pil webp libheif-examples libjxl-tools
-    dcraw libjpeg-turbo-progs
+    dcraw libjpeg-turbo-progs libtiff-tools
     openssl clang libclang-rt-14-dev desktop-file-utils lintian appstream)
 
 install_missing() {

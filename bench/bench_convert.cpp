@@ -1,6 +1,6 @@
 // Loads image files, converts them and saves them in one format, the way the batch conversion
 // does, and prints the milliseconds per file.
-//   bench_convert png|gif|jpeg OUTDIR FILE...
+//   bench_convert png|gif|jpeg|tiff OUTDIR FILE...     (tiff: LZW)
 #include "imaging/ImageKit.h"
 #include "imaging/ImageLibrary.h"
 
@@ -13,7 +13,7 @@
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: %s png|gif|jpeg OUTDIR FILE...\n", argv[0]);
+        std::fprintf(stderr, "usage: %s png|gif|jpeg|tiff OUTDIR FILE...\n", argv[0]);
         return 2;
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -33,6 +33,8 @@ int main(int argc, char** argv) {
         else if (ok && format == QLatin1String("gif"))
             ok = kit.ConvertColor(8, IK_PALETTE_OPTIMAL, IK_DITHER_ON, false) &&
                  kit.SaveGif(base + ".gif", 0, 0, 0, false);
+        else if (ok && format == QLatin1String("tiff"))
+            ok = kit.SaveTiff(base + ".tif", IK_TIFF_LZW, false);
         else if (ok)
             ok = kit.SaveJpeg(base + ".jpg", 85, 0, IK_JPEG_411, false);
         failed += ok ? 0 : 1;

@@ -46,4 +46,17 @@ IKHANDLE IKFileLoadScaled(const char* path, int minWidth, int minHeight, int32_t
     return call.Done(h, IK_ERR_DATA, "the picture cannot be decoded");
 }
 
+IKHANDLE IKFileLoadScaledAs(const char* path, int type, int minWidth, int minHeight,
+                            int32_t* origWidth, int32_t* origHeight) {
+    Call call;
+    int64_t ow = 0, oh = 0;
+    const IKHANDLE h = Put(
+        DecodeFileAs(path, type, std::max(1, minWidth), std::max(1, minHeight), &ow, &oh, nullptr));
+    if (origWidth)
+        *origWidth = int32_t(std::min<int64_t>(ow, INT32_MAX));
+    if (origHeight)
+        *origHeight = int32_t(std::min<int64_t>(oh, INT32_MAX));
+    return call.Done(h, IK_ERR_DATA, "the picture cannot be decoded");
+}
+
 } // extern "C"

@@ -1,4 +1,5 @@
 #include "file/Formats.h"
+#include "file/Shrink.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -179,41 +180,51 @@ Image DecodeFile(const char* path, int minWidth, int minHeight, int64_t* origWid
         Fail(IK_ERR_FORMAT, "not an image file");
         return Image();
     }
-    if (origWidth)
-        *origWidth = info.width;
-    if (origHeight)
-        *origHeight = info.height;
     // Refuse what cannot be held before any decoder allocates for it.
     if (!SizeAllowed(info.width, info.height)) {
         Fail(IK_ERR_LIMIT, "the picture is larger than the library's limit");
         return Image();
     }
+    return DecodeFileAs(path, info.type, minWidth, minHeight, origWidth, origHeight, progress);
+}
+
+Image DecodeFileAs(const char* path, int type, int minWidth, int minHeight, int64_t* origWidth,
+                   int64_t* origHeight, Progress* progress) {
     Image image;
+    int64_t ow = 0, oh = 0;
     // The formats read from memory map the whole file.
-    const bool mapped = IsJpegType(info.type) || info.type == IK_TYPE_PCX ||
-                        (info.type >= IK_TYPE_BMP && info.type <= IK_TYPE_BMP_RLE8);
+    const bool mapped = IsJpegType(type) || type == IK_TYPE_PCX ||
+                        (type >= IK_TYPE_BMP && type <= IK_TYPE_BMP_RLE8);
     Mapped m(mapped ? path : nullptr);
     if (mapped && !m.Data()) {
         Fail(IK_ERR_OPEN, "cannot read the file");
         return Image();
     }
-    if (IsJpegType(info.type)) {
+    Reduction reduction;
+    reduction.minWidth = minWidth;
+    reduction.minHeight = minHeight;
+    reduction.origWidth = &ow;
+    reduction.origHeight = &oh;
+    bool reduced = false; // shrunk while decoding (or not to be shrunk after)
+    if (IsJpegType(type)) {
         JpegRequest req;
         req.minWidth = minWidth;
         req.minHeight = minHeight;
-        req.origWidth = origWidth;
-        req.origHeight = origHeight;
+        req.origWidth = &ow;
+        req.origHeight = &oh;
         req.progress = progress;
         image = DecodeJpeg(m.Data(), m.Size(), req);
-    } else if (info.type == IK_TYPE_PNG) {
-        image = DecodePng(path, progress);
-    } else if (info.type == IK_TYPE_GIF87A || info.type == IK_TYPE_GIF89A) {
+        reduced = true;
+    } else if (type == IK_TYPE_PNG) {
+        image = DecodePng(path, progress, reduction);
+    } else if (type == IK_TYPE_GIF87A || type == IK_TYPE_GIF89A) {
         image = DecodeGif(path, progress);
-    } else if (IsTiffType(info.type)) {
-        image = DecodeTiff(path, progress);
-    } else if (info.type >= IK_TYPE_BMP && info.type <= IK_TYPE_BMP_RLE8) {
+    } else if (IsTiffType(type)) {
+        image = DecodeTiff(path, progress, reduction);
+        reduced = true;
+    } else if (type >= IK_TYPE_BMP && type <= IK_TYPE_BMP_RLE8) {
         image = DecodeBmp(m.Data(), m.Size(), progress);
-    } else if (info.type == IK_TYPE_PCX) {
+    } else if (type == IK_TYPE_PCX) {
         image = DecodePcx(m.Data(), m.Size(), progress);
     } else {
         Fail(IK_ERR_FORMAT, "the library recognises this format but does not decode it");
@@ -221,6 +232,21 @@ Image DecodeFile(const char* path, int minWidth, int minHeight, int64_t* origWid
     if (progress && progress->Stopped())
         return Image();
     ClampIndices(image);
+    if (!image.IsNull() && (ow <= 0 || oh <= 0)) {
+        ow = image.img.width();
+        oh = image.img.height();
+    }
+    // What did not shrink while it decoded (an interlaced PNG, a GIF, ...) is shrunk now, still
+    // without a 32-bit copy of the whole picture.
+    if (!reduced && !image.IsNull() && minWidth > 0 && minHeight > 0) {
+        const int factor = ShrinkFactor(image.img.width(), image.img.height(), minWidth, minHeight);
+        if (factor > 1)
+            image = ShrinkImage(image, factor);
+    }
+    if (origWidth)
+        *origWidth = ow;
+    if (origHeight)
+        *origHeight = oh;
     return image;
 }
 

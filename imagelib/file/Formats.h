@@ -101,11 +101,21 @@ struct JpegRequest {
     Progress* progress = nullptr;
 };
 
+// What the decoders that shrink while they decode (PNG, TIFF) are asked for: the picture reduced by
+// a whole factor to no less than minWidth × minHeight as it stands upright (0: full size), and its
+// full upright size through origWidth and origHeight when they are not null.
+struct Reduction {
+    int minWidth = 0, minHeight = 0;
+    int64_t* origWidth = nullptr;
+    int64_t* origHeight = nullptr;
+};
+
 // Decoders. Each records the reason of its failure (Fail) and notes a truncated file.
 Image DecodeJpeg(const uchar* data, size_t size, const JpegRequest& request);
-Image DecodePng(const char* path, Progress* progress);
+Image DecodePng(const char* path, Progress* progress, const Reduction& reduction = {});
 Image DecodeGif(const char* path, Progress* progress);
-Image DecodeTiff(const char* path, Progress* progress);
+// The first page, turned upright by its orientation tag.
+Image DecodeTiff(const char* path, Progress* progress, const Reduction& reduction = {});
 Image DecodeBmp(const uchar* data, size_t size, Progress* progress);
 Image DecodePcx(const uchar* data, size_t size, Progress* progress);
 
@@ -115,9 +125,14 @@ inline Image Refuse(int code, const QByteArray& reason) {
     return Image();
 }
 
-// Decodes any supported file (reduced for JPEG when minWidth/minHeight are given).
+// Decodes any supported file, reduced when minWidth/minHeight are given (JPEG by its DCT scales,
+// the others by a whole factor), recognising it first.
 Image DecodeFile(const char* path, int minWidth, int minHeight, int64_t* origWidth,
                  int64_t* origHeight, Progress* progress);
+// The same for a file whose type code is known: the file is not recognised again; a file whose
+// content is of another type fails in the decoder.
+Image DecodeFileAs(const char* path, int type, int minWidth, int minHeight, int64_t* origWidth,
+                   int64_t* origHeight, Progress* progress);
 
 // Palette images whose pixels name colours beyond the palette have those pixels set to 0.
 void ClampIndices(Image& image);

@@ -1,5 +1,6 @@
 // PNG decoding through libpng. Palette and grey images keep their depth; alpha is kept.
 #include "file/Formats.h"
+#include "file/Shrink.h"
 
 #include <csetjmp>
 #include <png.h>
@@ -20,7 +21,18 @@ struct PngJob {
     std::vector<png_bytep> rows;
     int64_t rowCalls = 0, rowsTotal = 0; // rows read so far, over all passes
     bool stopped = false;
+    // Reduction while decoding (a picture that is not interlaced): the factor, and the rows as
+    // libpng hands them out.
+    const Reduction* reduction = nullptr;
+    int factor = 1;
+    Shrinker shrinker;
+    RowLayout layout = RowLayout::Indexed;
+    int samples = 1;
+    QVector<QRgb> table;
 };
+
+// The row libpng decodes into when the picture is reduced, kept by each thread for the next file.
+thread_local std::vector<uchar> t_row;
 
 void OnPngError(png_structp png, png_const_charp message) {
     Fail(IK_ERR_DATA, QByteArray("PNG: ") + message);
@@ -39,6 +51,62 @@ void OnRead(png_structp png, png_bytep data, size_t length) {
                                     size_t(std::clamp<int64_t>(job->size - job->pos, 1, kPiece)));
 }
 
+// Sets up the decoding into the shrinker: palette and grey pictures come out as one byte a pixel,
+// the rest as 8-bit RGB or RGBA.
+bool SetUpReduced(png_structp png, png_infop info, PngJob* job, png_uint_32 w, png_uint_32 h,
+                  int depth, int colour, bool trns) {
+    bool alpha = false, trueColour32 = true;
+    if (depth == 16)
+        png_set_strip_16(png);
+    if (colour == PNG_COLOR_TYPE_PALETTE) {
+        png_colorp palette = nullptr;
+        int count = 0;
+        png_get_PLTE(png, info, &palette, &count);
+        png_bytep trans = nullptr;
+        int transCount = 0;
+        if (trns)
+            png_get_tRNS(png, info, &trans, &transCount, nullptr);
+        job->table.resize(std::max(1, count));
+        for (int i = 0; i < count; ++i) {
+            const int a = i < transCount ? trans[i] : 255;
+            job->table[i] = qRgba(palette[i].red, palette[i].green, palette[i].blue, a);
+            alpha = alpha || a != 255;
+        }
+        if (depth < 8)
+            png_set_packing(png);
+        job->layout = RowLayout::Indexed;
+        job->samples = 1;
+    } else if (colour == PNG_COLOR_TYPE_GRAY && !trns) {
+        if (depth < 8)
+            png_set_expand_gray_1_2_4_to_8(png);
+        job->table = GreyTable(256);
+        job->layout = RowLayout::Indexed;
+        job->samples = 1;
+    } else {
+        if (colour == PNG_COLOR_TYPE_GRAY || colour == PNG_COLOR_TYPE_GRAY_ALPHA) {
+            if (depth < 8)
+                png_set_expand_gray_1_2_4_to_8(png);
+            png_set_gray_to_rgb(png);
+        }
+        alpha = trns || (colour & PNG_COLOR_MASK_ALPHA);
+        if (trns)
+            png_set_tRNS_to_alpha(png);
+        job->layout = alpha ? RowLayout::Rgba : RowLayout::Rgb;
+        job->samples = alpha ? 4 : 3;
+        trueColour32 = false;
+    }
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    const size_t rowBytes = png_get_rowbytes(png, info);
+    if (rowBytes < size_t(w) * size_t(job->samples))
+        return Fail(IK_ERR_DATA, "PNG: inconsistent row size");
+    if (!job->shrinker.Start(int(w), int(h), job->factor, alpha, trueColour32))
+        return Fail(IK_ERR_MEMORY, "PNG: out of memory");
+    t_row.resize(rowBytes);
+    job->rowsTotal = h;
+    return true;
+}
+
 // Reads the header and sets up the image. Runs inside libpng's error frame: only plain data here.
 bool SetUp(png_structp png, png_infop info, PngJob* job, int* passes) {
     png_set_user_limits(png, IK_MAX_SIDE, IK_MAX_SIDE);
@@ -54,6 +122,17 @@ bool SetUp(png_structp png, png_infop info, PngJob* job, int* passes) {
     if (!SizeAllowed(w, h))
         return Fail(IK_ERR_LIMIT, "PNG: the picture is larger than the library's limit");
     const bool trns = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+    if (job->reduction) {
+        if (job->reduction->origWidth)
+            *job->reduction->origWidth = w;
+        if (job->reduction->origHeight)
+            *job->reduction->origHeight = h;
+        // Interlaced pictures are decoded whole: their passes need the full picture.
+        if (interlace == PNG_INTERLACE_NONE)
+            job->factor = ShrinkFactor(w, h, job->reduction->minWidth, job->reduction->minHeight);
+    }
+    if (job->factor > 1)
+        return SetUpReduced(png, info, job, w, h, depth, colour, trns);
     Image& out = job->out;
     if (colour == PNG_COLOR_TYPE_PALETTE) {
         png_colorp palette = nullptr;
@@ -123,6 +202,15 @@ bool RunPng(png_structp png, png_infop info, PngJob* job) {
     if (!SetUp(png, info, job, &passes))
         return false;
     const png_uint_32 h = png_get_image_height(png, info);
+    if (job->factor > 1) {
+        for (png_uint_32 y = 0; y < h; ++y) {
+            png_read_row(png, t_row.data(), nullptr);
+            ++job->rowCalls;
+            job->shrinker.AddRow(t_row.data(), job->layout, job->samples, &job->table);
+        }
+        png_read_end(png, nullptr);
+        return true;
+    }
     for (int pass = 0; pass < passes; ++pass) {
         for (png_uint_32 y = 0; y < h; ++y) {
             // Rows are read "as displayed": each pass fills the blocks that its pixels stand
@@ -141,8 +229,9 @@ bool RunPng(png_structp png, png_infop info, PngJob* job) {
 
 } // namespace
 
-Image DecodePng(const char* path, Progress* progress) {
+Image DecodePng(const char* path, Progress* progress, const Reduction& reduction) {
     PngJob job;
+    job.reduction = &reduction;
     job.file = std::fopen(path, "rb");
     job.progress = progress;
     struct stat st {};
@@ -165,6 +254,18 @@ Image DecodePng(const char* path, Progress* progress) {
     }
     png_destroy_read_struct(png ? &png : nullptr, info ? &info : nullptr, nullptr);
     std::fclose(job.file);
+    if (job.factor > 1) {
+        // A kept row buffer is no larger than the widest picture's row.
+        if (t_row.capacity() > size_t(4) << 20)
+            std::vector<uchar>().swap(t_row);
+        if (!ok && job.rowCalls == 0)
+            return Image();
+        if (!ok) {
+            job.shrinker.FillMissing();
+            Note(IK_STATUS_TRUNCATED, "PNG: the file ends early; the rest of the picture is grey");
+        }
+        return job.shrinker.Finish();
+    }
     if (ok)
         return std::move(job.out);
     // A file that ends (or breaks) after some of its rows: what was read, the rest grey. During

@@ -296,6 +296,10 @@ bool SaveTiff(const char* path, const Image& src, int compressionIndex, const ch
             TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, uint16_t(1), &extra);
         }
     }
+    // Colour rows compress far better as differences from the pixel to their left; every TIFF
+    // reader undoes it. Palette indices have no such neighbourhood.
+    if (scheme.scheme == COMPRESSION_LZW && !palette && !scheme.fax)
+        TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
     const QImage rgb = palette || scheme.fax ? QImage() : alpha ? img.img : AsRgb888(img);
     std::vector<uchar> line(size_t(std::max<tmsize_t>(TIFFScanlineSize(tif), tmsize_t(w) * 4)), 0);

@@ -26,7 +26,9 @@
  * not) that ends early loads with what it holds: the rows it lacks are mid-grey (128, 128, 128;
  * a CMYK JPEG's are darker), an interlaced or progressive file shows its earlier passes, and the
  * status of the call is IK_STATUS_TRUNCATED. A file of which nothing decodes fails with
- * IK_ERR_DATA.
+ * IK_ERR_DATA. A TIFF read row by row (palette and grey of up to 8 bits, 8-bit RGB, RGBA and grey
+ * with alpha) whose strips or tiles cannot all be decoded shows the rows it lacks grey (a tile's
+ * area black) with the same status.
  *
  * Status: every entry point except IKGetErrorStatus, IKGetImageType and IKFreeMemory sets the
  * calling thread's status when it returns: IK_ERR_NONE on success (or a note such as
@@ -36,7 +38,7 @@
  * Threads. These entry points may be called concurrently from any number of threads, as long as
  * no two threads use the same image at the same time (reading one image from several threads at
  * once is allowed; freeing it while another thread uses it is not):
- *   IKFileType, IKFileLoad, IKFileLoadScaled, IKJpegExifInfo,
+ *   IKFileType, IKFileLoad, IKFileLoadScaled, IKFileLoadScaledAs, IKJpegExifInfo,
  *   IKBmpFileSave, IKJpegFileSave, IKTiffFileSave, IKGifFileSave, IKPcxFileSave, IKPngFileSave
  *       (each thread writing a different path),
  *   IKGetImageType, IKFreeMemory, IKDibFromBitmap, IKGetErrorStatus, IKSetProgressDelay,
@@ -212,11 +214,21 @@ int IKFileType(const char* path, int zero, void* record1060);
 IKHANDLE IKFileLoad(const char* path, int a, int b, int c, int d, const char* caption,
                     const char* message, const char* button);
 /* Loads the file at reduced scale for a thumbnail: a JPEG is decoded straight to the smallest DCT
- * scale (1/8 to 1) whose size is not below minWidth × minHeight; other formats are decoded whole.
+ * scale (1/8 to 1) whose size is not below minWidth × minHeight. Other formats are shrunk by the
+ * largest whole factor that keeps that size (the sides divided by it, rounded down), the picture
+ * divided evenly into blocks of that many pixels a side or a few more, each becoming their
+ * average: a PNG that is not interlaced and a TIFF while they decode, row by row, the others once
+ * decoded; none through a 32-bit copy of the full picture. A shrunk palette or grey picture comes
+ * back at 32 bits, a shrunk colour one at 24 (32 with alpha). A TIFF comes back turned upright by
+ * its orientation tag, and its sizes are the upright ones.
  * The original width and height are stored through origWidth and origHeight (either may be null).
  * The caller resizes the result to its exact target. */
 IKHANDLE IKFileLoadScaled(const char* path, int minWidth, int minHeight, int32_t* origWidth,
                           int32_t* origHeight);
+/* IKFileLoadScaled for a file whose type code (IK_TYPE_) IKFileType has given: the file is not
+ * recognised again. A file whose content is not of that type fails. */
+IKHANDLE IKFileLoadScaledAs(const char* path, int type, int minWidth, int minHeight,
+                            int32_t* origWidth, int32_t* origHeight);
 int IKJpegExifInfo(const char* path, void* record15708);
 
 int IKBmpFileSave(const char* path, IKHANDLE image, int a, int b, const char* caption,

@@ -97,13 +97,17 @@ bool CImageKit::LoadThumbnail(const QString& path, bool show) {
 }
 
 bool CImageKit::LoadScaled(const QString& path, QSize minSize, QSize* original) {
+    return LoadScaledAs(path, GetFileTypeCode(path), minSize, original);
+}
+
+bool CImageKit::LoadScaledAs(const QString& path, int type, QSize minSize, QSize* original) {
     SetProgressTexts(false);
-    if (GetFileTypeCode(path) != 0) {
+    if (type != 0) {
         Free();
-        if (auto fn = Entries().IKFileLoadScaled) {
+        if (auto fn = Entries().IKFileLoadScaledAs) {
             int32_t w = 0, h = 0;
             const IKHANDLE handle =
-                fn(Utf8(path).constData(), minSize.width(), minSize.height(), &w, &h);
+                fn(Utf8(path).constData(), type, minSize.width(), minSize.height(), &w, &h);
             if (handle) {
                 m_hImage = handle;
                 if (original)
@@ -172,7 +176,8 @@ bool CImageKit::LoadForThumbnail(const QString& path, QSize box, QSize* original
             target.transpose();
     }
     QSize size;
-    if (!LoadScaled(path, target, &size))
+    // The type is known: the file is not recognised again.
+    if (!LoadScaledAs(path, type, target, &size))
         return false;
     if (!Orient(orientation)) {
         Free();

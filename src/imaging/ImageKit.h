@@ -32,8 +32,9 @@ public:
     bool LoadThumbnail(const QString& path, bool show);
     // Decodes the file through the import plug-ins.
     bool LoadByPlugin(const QString& path);
-    // Reads the file at reduced scale, not below minSize where the format allows (JPEG), and
-    // reports the original size; falls back to the plug-ins like Load. For thumbnails.
+    // Reads the file at reduced scale, not below minSize (JPEG by its DCT scales, the library's
+    // other formats by a whole factor), and reports the original size; falls back to the plug-ins
+    // like Load. For thumbnails.
     bool LoadScaled(const QString& path, QSize minSize, QSize* original);
     // Loads a picture for a thumbnail that will be fitted into box: an Exif JPEG's embedded
     // thumbnail when it has one, else the file decoded no larger than the fitted size needs.
@@ -95,6 +96,9 @@ public:
     static void Release(IKHANDLE image);
 
 private:
+    // LoadScaled for a file whose library type code is known (0: none; the plug-ins only).
+    bool LoadScaledAs(const QString& path, int type, QSize minSize, QSize* original);
+
     IKHANDLE m_hImage = 0;
 };
 

@@ -34,7 +34,8 @@ std::vector<const char*> FileModuleNames() {
                           "IKHTTPGetFile", "IKHTTPPutFile",
                           // Additions of this library: reduced-scale loading for thumbnails and
                           // the thumbnail cache's PNG files with text keys.
-                          "IKFileLoadScaled", "IKPngFileSaveText", "IKPngTextRead"})
+                          "IKFileLoadScaled", "IKFileLoadScaledAs", "IKPngFileSaveText",
+                          "IKPngTextRead"})
         names.push_back(n);
     return names;
 }

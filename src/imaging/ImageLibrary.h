@@ -31,6 +31,7 @@ void SetProgressTexts(bool show);
     X(IKFileType)                                                                                  \
     X(IKFileLoad)                                                                                  \
     X(IKFileLoadScaled)                                                                            \
+    X(IKFileLoadScaledAs)                                                                          \
     X(IKJpegExifInfo)                                                                              \
     X(IKBmpFileSave)                                                                               \
     X(IKJpegFileSave)                                                                              \

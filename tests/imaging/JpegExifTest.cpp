@@ -74,12 +74,14 @@ TEST_F(Jpeg, ReducedDecodingPicksTheSmallestScaleCoveringTheTarget) {
     const QImage shrunk =
         full.Rgb().scaled(500, 375, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     EXPECT_LE(MaxDiff(eighth.Rgb(), shrunk), 64);
-    // Other formats are decoded whole and still report their size.
+    // Other formats shrink by a whole factor (here 20) and still report their full size.
     const QString png = Dir().filePath("p.png");
     ASSERT_TRUE(RunTool("convert", {"-size", "300x200", "xc:green", png}));
     Loaded whole(IKFileLoadScaled(png.toUtf8().constData(), 10, 10, &ow, &oh));
-    EXPECT_EQ(whole.Size(), QSize(300, 200));
+    EXPECT_EQ(whole.Size(), QSize(15, 10));
     EXPECT_EQ(ow, 300);
+    EXPECT_EQ(oh, 200);
+    EXPECT_EQ(whole.Rgb().pixel(7, 5), qRgb(0, 128, 0));
 }
 
 TEST_F(Jpeg, ExifFieldsAndEmbeddedThumbnail) {
