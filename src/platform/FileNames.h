@@ -26,6 +26,10 @@ bool HasRawBytes(const QString& name);
 // (bytes that are not code page 932 either are shown as U+FFFD).
 QString Display(const QString& name);
 
+// Why a name typed for a file or folder cannot name one entry of a folder ("" when it can): empty,
+// "." or "..", or holding "/" or a NUL character.
+QString NameProblem(const QString& name);
+
 // The process's current directory, and changing it (a folder whose name holds raw bytes is
 // entered by those bytes). SetCurrentDir returns false when the folder cannot be entered.
 QString CurrentDir();
