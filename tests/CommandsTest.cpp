@@ -22,6 +22,8 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QGuiApplication>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTest>
@@ -261,6 +263,8 @@ TEST_F(Commands, CutCopyAndPasteThroughTheClipboard) {
     ASSERT_TRUE(Run(ID_EDIT_PASTE));
     EXPECT_FALSE(QFile::exists(QDir(m_other.path()).filePath("p00.png")));
     EXPECT_TRUE(Names().contains(QStringLiteral("p00 - コピー.png")));
+    // Cut files are pasted once: the clipboard no longer offers them.
+    EXPECT_FALSE(Enabled(ID_EDIT_PASTE));
     // Files a file manager copied (no marker) are copied.
     auto* offered = new QMimeData;
     offered->setUrls({QUrl::fromLocalFile(QDir(m_other.path()).filePath("p01.png"))});
@@ -333,9 +337,72 @@ TEST_F(Commands, PropertiesInformationAndWallpaperActOnTheFocusEntry) {
     EXPECT_EQ(m_boxes[0].text, QStringLiteral("壁紙にしますか？"));
     ASSERT_FALSE(commands.isEmpty());
     EXPECT_TRUE(commands[0].contains("org.gnome.desktop.background")) << commands[0].toStdString();
-    EXPECT_TRUE(commands[0].contains("Norvo%20Quilla.bmp") ||
-                commands[0].contains("Norvo Quilla.bmp"))
-        << commands[0].toStdString();
+    EXPECT_TRUE(commands[0].contains("Norvo%20Quilla%20")) << commands[0].toStdString();
+}
+
+TEST_F(Commands, FilesAnotherProgramCutArePastedOnceWithTheKeys) {
+    // A file manager cut two files of another folder.
+    for (const char* name : {"cut1.png", "cut2.png"}) {
+        QImage img(10, 10, QImage::Format_RGB32);
+        img.fill(Qt::blue);
+        ASSERT_TRUE(img.save(QDir(m_other.path()).filePath(name)));
+    }
+    auto* cut = new QMimeData;
+    cut->setData(
+        "x-special/gnome-copied-files",
+        "cut\n" + QUrl::fromLocalFile(QDir(m_other.path()).filePath("cut1.png")).toEncoded() +
+            "\n" + QUrl::fromLocalFile(QDir(m_other.path()).filePath("cut2.png")).toEncoded());
+    QGuiApplication::clipboard()->setMimeData(cut);
+    Frame()->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Frame()));
+    View()->setFocus();
+    QTest::keyClick(View(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_TRUE(QFile::exists(P("cut1.png")));
+    EXPECT_TRUE(QFile::exists(P("cut2.png")));
+    EXPECT_FALSE(QFile::exists(QDir(m_other.path()).filePath("cut1.png")));
+    EXPECT_TRUE(Names().contains("cut1.png"));
+    // The clipboard was cleared: a second Ctrl+V does nothing and reports nothing.
+    EXPECT_FALSE(Clipboard::OffersFiles());
+    m_boxes.clear();
+    QTest::keyClick(View(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_TRUE(m_boxes.empty());
+    EXPECT_EQ(Names().count("cut1.png"), 1);
+
+    // A copied list stays for another paste.
+    Clipboard::PutFiles({P("cut1.png")}, Clipboard::DROPEFFECT_COPY);
+    QTest::keyClick(View(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_TRUE(Names().contains(QStringLiteral("cut1 - コピー.png")));
+    EXPECT_TRUE(Clipboard::OffersFiles());
+}
+
+TEST_F(Commands, ControlASelectsEveryTileFromEitherPane) {
+    Frame()->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Frame()));
+    // The Edit menu carries the command with its key.
+    QStringList edit;
+    for (QAction* a : Frame()->menuBar()->actions())
+        if (a->text() == QStringLiteral("編集(&E)"))
+            for (QAction* item : a->menu()->actions())
+                edit << item->text();
+    EXPECT_TRUE(edit.contains(QStringLiteral("すべて選択(&A)\tCtrl+A")))
+        << edit.join('|').toStdString();
+    QTest::mouseClick(View()->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      View()->GetCellRect(2).center());
+    ASSERT_EQ(View()->SelectedPaths(), QStringList{P("p02.png")});
+    QTest::keyClick(View(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(View()->SelectedPaths().size(), Count());
+    EXPECT_EQ(View()->GetFocusIndex(), 2); // the focus stays
+    // A click selects one again; Ctrl+A in the tree selects the grid's tiles too.
+    QTest::mouseClick(View()->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      View()->GetCellRect(0).center());
+    ASSERT_EQ(View()->SelectedPaths().size(), 1);
+    Frame()->DirView()->setFocus();
+    QTest::keyClick(Frame()->DirView(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(View()->SelectedPaths().size(), Count());
+    // An empty folder: nothing to select, the command is disabled.
+    Frame()->SetFolder(m_other.path());
+    Frame()->UpdateAllViews(Frame()->DirView());
+    EXPECT_FALSE(Enabled(ID_EDIT_SELECT_ALL));
 }
 
 } // namespace

@@ -10,10 +10,17 @@
 #include "thumbs/FileCommands.h"
 #include "tree/Dialogs.h"
 
+#include <QApplication>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTimer>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,10 +42,15 @@ protected:
         };
         m_oldHook = Shell::SetChangeHook(
             [this](const QString& from, const QString& to) { m_changes << from << to; });
+        m_oldBox = SetMessageBoxResponder([this](const MsgBoxRequest& r) {
+            m_boxes << r.text;
+            return IDOK;
+        });
     }
     void TearDown() override {
         CRenameDlg::s_answer = nullptr;
         Shell::SetChangeHook(std::move(m_oldHook));
+        SetMessageBoxResponder(std::move(m_oldBox));
         RemoveTreeNative(m_dir.path());
     }
     std::optional<QString> Run(const QByteArray& name, const QString& newName,
@@ -55,11 +67,13 @@ protected:
     QByteArray m_root;
     QStringList m_seen;
     QStringList m_changes;
+    QStringList m_boxes; // the texts of the message boxes shown
     QString m_name, m_ext;
     bool m_accept = true;
 
 private:
     Shell::ChangeHook m_oldHook;
+    MsgBoxResponder m_oldBox;
 };
 
 } // namespace
@@ -76,18 +90,65 @@ TEST_F(Rename, TheDialogSplitsAtTheLastDotAndAnExtensionGetsItsDot) {
     EXPECT_EQ(m_changes, (QStringList{FileNames::FromNative(P("summer.2024.jpg")), *path}));
 }
 
-TEST_F(Rename, UnchangedCancelledTakenAndUnusableNamesDoNothing) {
+TEST_F(Rename, UnchangedCancelledTakenAndUnusableNamesDoNothingAndSayWhy) {
     ASSERT_TRUE(WriteNative(P("a.jpg"), "a"));
     ASSERT_TRUE(WriteNative(P("b.jpg"), "b"));
     EXPECT_FALSE(Run("a.jpg", "a", ".jpg").has_value());
     EXPECT_FALSE(Run("a.jpg", "x", ".jpg", false).has_value());
+    EXPECT_TRUE(m_boxes.isEmpty()); // unchanged and cancelled: nothing to say
     // An existing file is never replaced.
     EXPECT_FALSE(Run("a.jpg", "b", ".jpg").has_value());
     EXPECT_EQ(ReadNative(P("b.jpg")), "b");
-    for (const char* bad : {"", "sub/dir", ".."})
-        EXPECT_FALSE(Run("a.jpg", bad, QString()).has_value()) << bad;
+    ASSERT_EQ(m_boxes.size(), 1);
+    EXPECT_EQ(m_boxes[0], "ファイル名を変更できません\n同じ名前の項目が既にあります");
+    // Names that are no name: each refused with its reason; an empty name before the extension
+    // would have made a hidden ".jpg".
+    m_boxes.clear();
+    EXPECT_FALSE(Run("a.jpg", "", ".jpg").has_value());
+    EXPECT_FALSE(Run("a.jpg", "sub/dir", ".jpg").has_value());
+    EXPECT_FALSE(Run("a.jpg", "..", QString()).has_value());
+    EXPECT_EQ(m_boxes, (QStringList{"ファイル名を変更できません\n名前を入力してください",
+                                    "ファイル名を変更できません\n名前に「/」は使えません",
+                                    "ファイル名を変更できません\nこの名前は使えません"}));
+    EXPECT_FALSE(ExistsNative(P(".jpg")));
     EXPECT_EQ(ReadNative(P("a.jpg")), "a");
     EXPECT_TRUE(m_changes.isEmpty());
+    // The file went away meanwhile (another program moved it).
+    m_boxes.clear();
+    ASSERT_EQ(::unlink(P("a.jpg").constData()), 0);
+    EXPECT_FALSE(Run("a.jpg", "c", ".jpg").has_value());
+    EXPECT_EQ(m_boxes, (QStringList{"ファイル名を変更できません\nファイルが見つかりません"}));
+}
+
+TEST_F(Rename, TheRealDialogTakesNoEmptyNameAndATakenOneIsReported) {
+    ASSERT_TRUE(WriteNative(P("photo.jpg"), "p"));
+    ASSERT_TRUE(WriteNative(P("taken.jpg"), "t"));
+    CRenameDlg::s_answer = nullptr;
+    bool okWhileEmpty = true, openAfterEnter = false;
+    QTimer::singleShot(0, [&] {
+        auto* dlg = qobject_cast<CRenameDlg*>(QApplication::activeModalWidget());
+        ASSERT_NE(dlg, nullptr);
+        auto* name = dlg->findChild<QLineEdit*>("name");
+        auto* buttons = dlg->findChild<QDialogButtonBox*>();
+        ASSERT_NE(name, nullptr);
+        ASSERT_NE(buttons, nullptr);
+        EXPECT_EQ(name->text(), "photo");
+        // The whole name is selected: a key deletes it; OK and Enter then do nothing.
+        QTest::keyClick(name, Qt::Key_Backspace);
+        EXPECT_EQ(name->text(), "");
+        okWhileEmpty = buttons->button(QDialogButtonBox::Ok)->isEnabled();
+        QTest::keyClick(name, Qt::Key_Return);
+        openAfterEnter = dlg->isVisible();
+        QTest::keyClicks(name, "taken");
+        QTest::keyClick(name, Qt::Key_Return);
+    });
+    EXPECT_FALSE(RenameFileWithDialog(nullptr, FileNames::FromNative(P("photo.jpg"))).has_value());
+    EXPECT_FALSE(okWhileEmpty);
+    EXPECT_TRUE(openAfterEnter);
+    EXPECT_EQ(m_boxes, (QStringList{"ファイル名を変更できません\n同じ名前の項目が既にあります"}));
+    EXPECT_EQ(ReadNative(P("photo.jpg")), "p");
+    EXPECT_EQ(ReadNative(P("taken.jpg")), "t");
+    EXPECT_FALSE(ExistsNative(P(".jpg")));
 }
 
 TEST_F(Rename, ACaseOnlyChangeIsCarriedOut) {
@@ -143,7 +204,7 @@ protected:
         m_oldDesktop = qgetenv("XDG_CURRENT_DESKTOP");
         qputenv("XDG_CURRENT_DESKTOP", "MATE");
         qunsetenv("DESKTOP_SESSION");
-        QFile::remove(Wallpaper::BmpPath());
+        Wallpaper::RemoveBmpsExcept(QString());
     }
     void TearDown() override {
         if (m_hadDesktop)
@@ -163,6 +224,14 @@ protected:
     // The file the desktop was pointed at (MATE takes the plain file name).
     QString SetTo() const {
         return m_commands.isEmpty() ? QString() : m_commands.last().last().mid(1).chopped(1);
+    }
+    // The bitmaps written for backgrounds, full paths.
+    static QStringList Bitmaps() {
+        const QDir data(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+        QStringList out;
+        for (const QString& name : data.entryList({"Norvo Quilla*.bmp"}, QDir::Files))
+            out << data.filePath(name);
+        return out;
     }
 
     QTemporaryDir m_dir;
@@ -193,19 +262,70 @@ TEST_F(WallpaperCommand, ABitmapInAnyLetterCaseIsUsedItself) {
     const QString bmp = Picture("it's a.BMP", QSize(8, 6), "BMP");
     EXPECT_TRUE(SetWallpaperFromFile(nullptr, bmp));
     EXPECT_EQ(SetTo(), QString(bmp).replace("'", "\\'"));
-    EXPECT_FALSE(QFile::exists(Wallpaper::BmpPath()));
+    EXPECT_TRUE(Bitmaps().isEmpty());
 }
 
-TEST_F(WallpaperCommand, OtherPicturesAreWrittenAsTheDataFoldersBitmapEachTime) {
+TEST_F(WallpaperCommand, EachPictureIsWrittenUnderANewNameAndTheLastOneRemoved) {
     EXPECT_TRUE(SetWallpaperFromFile(nullptr, Picture("first.jpg", QSize(64, 48), "JPEG")));
-    EXPECT_EQ(SetTo(), Wallpaper::BmpPath());
-    QImageReader first(Wallpaper::BmpPath());
-    EXPECT_EQ(first.format(), "bmp");
-    EXPECT_EQ(first.size(), QSize(64, 48));
-    // The next one overwrites it.
+    const QString first = SetTo();
+    EXPECT_EQ(Bitmaps(), QStringList{first});
+    QImageReader firstFile(first);
+    EXPECT_EQ(firstFile.format(), "bmp");
+    EXPECT_EQ(firstFile.size(), QSize(64, 48));
+    // The next one has a name of its own; the first is gone once the desktop took it.
     EXPECT_TRUE(SetWallpaperFromFile(nullptr, Picture("second.png", QSize(30, 20), "PNG")));
-    EXPECT_EQ(QImage(Wallpaper::BmpPath()).size(), QSize(30, 20));
+    const QString second = SetTo();
+    EXPECT_NE(second, first);
+    EXPECT_EQ(Bitmaps(), QStringList{second});
+    EXPECT_EQ(QImage(second).size(), QSize(30, 20));
     EXPECT_EQ(m_boxes.size(), 2u); // the two questions, nothing else
+    // A BMP file used itself leaves no bitmap of ours behind.
+    EXPECT_TRUE(SetWallpaperFromFile(nullptr, Picture("third.bmp", QSize(4, 4), "BMP")));
+    EXPECT_TRUE(Bitmaps().isEmpty());
+}
+
+TEST_F(WallpaperCommand, TwiceOnEveryDesktopTheDesktopHearsOfTwoFiles) {
+    // pcmanfm-qt (LXQt) gets the picture with a mode that shows it.
+    qputenv("XDG_CURRENT_DESKTOP", "LXQt");
+    ASSERT_TRUE(SetWallpaperFromFile(nullptr, Picture("a.png", QSize(16, 12), "PNG")));
+    ASSERT_TRUE(SetWallpaperFromFile(nullptr, Picture("b.png", QSize(12, 16), "PNG")));
+    ASSERT_EQ(m_commands.size(), 2);
+    const QString one = m_commands[0][1].mid(QStringLiteral("--set-wallpaper=").size());
+    const QString two = m_commands[1][1].mid(QStringLiteral("--set-wallpaper=").size());
+    EXPECT_EQ(m_commands[0],
+              (QStringList{"pcmanfm-qt", "--set-wallpaper=" + one, "--wallpaper-mode=fit"}));
+    EXPECT_EQ(m_commands[1],
+              (QStringList{"pcmanfm-qt", "--set-wallpaper=" + two, "--wallpaper-mode=fit"}));
+    EXPECT_NE(one, two);
+    EXPECT_EQ(Bitmaps(), QStringList{two});
+    EXPECT_EQ(QImage(two).size(), QSize(12, 16));
+    // GNOME's picture-uri and Xfce's last-image change value each time too.
+    for (const char* desktop : {"GNOME", "XFCE"}) {
+        qputenv("XDG_CURRENT_DESKTOP", desktop);
+        m_commands.clear();
+        ASSERT_TRUE(SetWallpaperFromFile(nullptr, Picture("c.png", QSize(8, 8), "PNG")));
+        const QStringList first = m_commands.last();
+        ASSERT_TRUE(SetWallpaperFromFile(nullptr, Picture("c.png", QSize(8, 8), "PNG")));
+        const QStringList second = m_commands.last();
+        EXPECT_EQ(first.mid(0, first.size() - 1), second.mid(0, second.size() - 1)) << desktop;
+        EXPECT_NE(first.last(), second.last()) << desktop;
+        EXPECT_EQ(Bitmaps().size(), 1) << desktop;
+    }
+}
+
+TEST_F(WallpaperCommand, ADesktopThatRefusesKeepsThePreviousBitmap) {
+    ASSERT_TRUE(SetWallpaperFromFile(nullptr, Picture("a.png", QSize(16, 12), "PNG")));
+    const QStringList before = Bitmaps();
+    ASSERT_EQ(before.size(), 1);
+    Wallpaper::Runner accept =
+        Wallpaper::SetRunner([this](const QString& p, const QStringList& args, QByteArray*) {
+            m_commands << (QStringList{p} + args);
+            return 1;
+        });
+    EXPECT_FALSE(SetWallpaperFromFile(nullptr, Picture("b.png", QSize(8, 8), "PNG")));
+    Wallpaper::SetRunner(std::move(accept));
+    // The background shown is still the first file; the one the desktop refused is gone.
+    EXPECT_EQ(Bitmaps(), before);
 }
 
 TEST_F(WallpaperCommand, FailuresAreSaidAndTheDesktopIsLeftAlone) {

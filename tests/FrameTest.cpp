@@ -6,7 +6,9 @@
 #include "app/QuillaDoc.h"
 #include "app/config.h"
 #include "help/HelpWindow.h"
+#include "platform/Settings.h"
 #include "platform/Signals.h"
+#include "platform/WindowPlacement.h"
 #include "res/Icons.h"
 #include "res/resource.h"
 #include "thumbs/ThumbnailView.h"
@@ -15,14 +17,17 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QToolBar>
 #include <csignal>
@@ -132,7 +137,7 @@ TEST_F(Frame_, StatusBarShowsPromptsAndOtherwiseTheIdleText) {
     EXPECT_EQ(Frame()->m_wndStatusBar->findChildren<QLabel*>().size(), 5);
 }
 
-TEST_F(Frame_, SideBySideTreeTakesColumWidthAndTheSplitterIsNotSaved) {
+TEST_F(Frame_, SideBySideTreeTakesColumWidthUntilTheSplitterIsMoved) {
     Frame()->resize(1000, 700);
     Frame()->show();
     Spin();
@@ -146,11 +151,80 @@ TEST_F(Frame_, SideBySideTreeTakesColumWidthAndTheSplitterIsNotSaved) {
     Spin();
     EXPECT_EQ(sp->sizes().at(0), 260);
 
+    // Moved by the user, the splitter comes back where it was left; View\Colum and
+    // View\SplPos are still never written.
     sp->setSizes({400, 500});
     Restart();
-    EXPECT_EQ(Frame()->m_wndSplitter->sizes().at(0), 260);
+    EXPECT_EQ(Frame()->m_wndSplitter->sizes().at(0), 400);
     EXPECT_FALSE(m_settings.ReadRaw().contains("Colum"));
     EXPECT_FALSE(m_settings.ReadRaw().contains("SplPos"));
+}
+
+TEST(WindowPlacement_, ASavedWindowIsKeptOnAScreenThatExists) {
+    using WindowPlacement::KeepOnScreens;
+    const QList<QRect> two{{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}};
+    // Within a screen: as saved, on either.
+    EXPECT_EQ(KeepOnScreens({100, 80, 900, 600}, two), QRect(100, 80, 900, 600));
+    EXPECT_EQ(KeepOnScreens({2000, 100, 800, 600}, two), QRect(2000, 100, 800, 600));
+    // Across the edge: onto the screen that holds most of it.
+    EXPECT_EQ(KeepOnScreens({1800, 100, 400, 300}, two), QRect(1920, 100, 400, 300));
+    EXPECT_EQ(KeepOnScreens({1700, 100, 400, 300}, two), QRect(1520, 100, 400, 300));
+    // On a screen that is gone (the second one unplugged): onto the first, whole.
+    const QList<QRect> one{{0, 0, 1920, 1080}};
+    EXPECT_EQ(KeepOnScreens({2000, 100, 800, 600}, one), QRect(1120, 100, 800, 600));
+    EXPECT_EQ(KeepOnScreens({-5000, -3000, 800, 600}, one), QRect(0, 0, 800, 600));
+    // Larger than the screen it lands on: shrunk to it.
+    EXPECT_EQ(KeepOnScreens({2000, 0, 1280, 1024}, {{0, 0, 1200, 960}}), QRect(0, 0, 1200, 960));
+    // Nothing to keep it on, or nothing saved: unchanged.
+    EXPECT_EQ(KeepOnScreens({5, 5, 10, 10}, {}), QRect(5, 5, 10, 10));
+    EXPECT_EQ(KeepOnScreens(QRect(), one), QRect());
+}
+
+TEST_F(Frame_, PlaceSizeAndMaximisedStateComeBackAtTheNextStart) {
+    Frame()->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Frame()));
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect placed(area.left() + 30, area.top() + 40, 640, 420);
+    Frame()->setGeometry(placed);
+    Frame()->m_wndSplitter->setSizes({180, 460});
+    Spin();
+    // Closed with the window's own button: written then.
+    Restart();
+    EXPECT_EQ(Frame()->geometry(), placed);
+    EXPECT_EQ(Frame()->m_wndSplitter->sizes().at(0), 180);
+    EXPECT_FALSE(Frame()->isMaximized());
+    const QByteArray raw = m_settings.ReadRaw();
+    EXPECT_TRUE(raw.contains("[Window]")) << raw.constData();
+    EXPECT_TRUE(raw.contains("TreeWidth=180")) << raw.constData();
+
+    // Maximised: shown maximised, returning to the same normal place.
+    Frame()->showMaximized();
+    Spin();
+    ASSERT_TRUE(Frame()->isMaximized());
+    Restart();
+    EXPECT_TRUE(Frame()->windowState() & Qt::WindowMaximized);
+    EXPECT_EQ(Settings::Get(Settings::WindowLeft), placed.left());
+    EXPECT_EQ(Settings::Get(Settings::WindowWidth), placed.width());
+    Frame()->showNormal();
+    Spin();
+    EXPECT_EQ(Frame()->size(), placed.size());
+}
+
+class PlacedOnAGoneScreen : public AppTest {
+    // Closed last on a second screen to the right, which is no longer there.
+    void Prepare() override {
+        m_settings.WriteRaw("[Window]\nLeft=5000\nTop=300\nWidth=700\nHeight=500\n"
+                            "Maximized=0\nTreeWidth=-7\n");
+    }
+};
+
+TEST_F(PlacedOnAGoneScreen, TheWindowComesBackOnTheScreenThere) {
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_TRUE(area.contains(Frame()->geometry()))
+        << Frame()->geometry().x() << "," << Frame()->geometry().y();
+    EXPECT_EQ(Frame()->size(), QSize(std::min(700, area.width()), std::min(500, area.height())));
+    // A tree size that makes no sense leaves View\Colum's.
+    EXPECT_EQ(Frame()->m_wndSplitter->sizes().at(0), 260);
 }
 
 class StackedFrame : public AppTest {

@@ -103,29 +103,33 @@ TEST_F(SettingsDialog, TheFolderEntryEnablesItsFieldsAtOnceWithoutClearingThem) 
     EXPECT_EQ(Settings::Get(Settings::UseSusiePlugin), 0);
 }
 
-TEST_F(SettingsDialog, NetworkStartFoldersAreRefused) {
-    // A machine with a CIFS share mounted under /mnt/share.
+TEST_F(SettingsDialog, MountedNetworkFoldersAreTakenSharesWithoutAMountAreNot) {
+    // A machine with a CIFS share, an NFS export and an sshfs folder mounted.
     const QString table = QDir(m_dir.path()).filePath("mounts");
     QFile f(table);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("/dev/sda1 / ext4 rw 0 0\n//server/photos /mnt/share cifs rw 0 0\n");
+    f.write("/dev/sda1 / ext4 rw 0 0\n//server/photos /mnt/share cifs rw 0 0\n"
+            "nas:/export /mnt/nas nfs4 rw 0 0\nme@host:/pics /home/me/remote fuse.sshfs rw 0 0\n");
     f.close();
     Volumes::SetMountTable(table.toLocal8Bit());
     m_settings.WriteRaw("[System]\nInitMode=1\nInitDir=/home/me\n");
-    QStringList offered{"/mnt/share/2024", "//server/photos", "/srv/local"};
+    QStringList offered{"/mnt/share/2024",     "//server/photos", "/mnt/nas/写真",
+                        "smb://server/photos", "/home/me/remote", "\\\\server\\photos"};
     CSetDlg::s_browseStart = [&](CSetDlg&) { return offered.takeFirst(); };
     Run([&](CSetDlg& dlg) {
         EXPECT_TRUE(dlg.m_btnFolder->isEnabled());
-        for (const char* expected : {"/home/me", "/home/me", "/srv/local"}) {
+        for (const char* expected : {"/mnt/share/2024", "/mnt/share/2024", "/mnt/nas/写真",
+                                     "/mnt/nas/写真", "/home/me/remote", "/home/me/remote"}) {
             QTest::mouseClick(dlg.m_btnFolder, Qt::LeftButton);
             EXPECT_EQ(dlg.m_editFolder->text(), QString::fromUtf8(expected));
         }
         return int(QDialog::Accepted);
     });
-    ASSERT_EQ(m_boxes.size(), 2u);
-    EXPECT_EQ(m_boxes[0].text, kNetworkRefusal);
-    EXPECT_EQ(m_boxes[1].text, kNetworkRefusal);
-    EXPECT_EQ(Settings::Get(Settings::InitDir), QStringLiteral("/srv/local"));
+    // Only the shares that no mount maps are refused.
+    ASSERT_EQ(m_boxes.size(), 3u);
+    for (const MsgBoxRequest& box : m_boxes)
+        EXPECT_EQ(box.text, kNetworkRefusal);
+    EXPECT_EQ(Settings::Get(Settings::InitDir), QStringLiteral("/home/me/remote"));
 }
 
 TEST_F(SettingsDialog, PluginFolderBrowseStartsAtTheCurrentFolder) {

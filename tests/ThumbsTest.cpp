@@ -24,6 +24,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMutex>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
@@ -456,8 +457,34 @@ class PreviewSizing : public Thumbs {
         Image("wide.png", 4000, 3000);
         Image("tall.png", 3000, 4000);
         Image("small.png", 300, 200);
+        Image("portrait.png", 1200, 1600);
     }
 };
+
+TEST(PreviewFit, ThePictureFitsBothSidesOfTheScreenLessTheMargin) {
+    // The landscape photo on a full-screen area of 1280 × 994: 1180 × 887, as always.
+    EXPECT_EQ(PreviewFitSize({4000, 3000}, {1280, 994}), QSize(1180, 887));
+    // Its portrait twin is held by the height now (894 = 994 − 100), not by the width.
+    EXPECT_EQ(PreviewFitSize({3000, 4000}, {1280, 994}), QSize(671, 894));
+    // 1920 × 1080: the height overflows more (3000 / 980 > 4000 / 1820): ratio 306.
+    EXPECT_EQ(PreviewFitSize({4000, 3000}, {1920, 1080}), QSize(1307, 980));
+    EXPECT_EQ(PreviewFitSize({3000, 4000}, {1920, 1080}), QSize(735, 980));
+    // 1280 × 1024: the width overflows more (4000 / 1180 > 3000 / 924).
+    EXPECT_EQ(PreviewFitSize({4000, 3000}, {1280, 1024}), QSize(1180, 887));
+    EXPECT_EQ(PreviewFitSize({3000, 4000}, {1280, 1024}), QSize(694, 924));
+    // 1200 × 960 and a 1200 × 1600 portrait: 645 × 860 (ratio 186).
+    EXPECT_EQ(PreviewFitSize({1200, 1600}, {1200, 960}), QSize(645, 860));
+    // Only the height overflows: the height decides even for a landscape picture.
+    EXPECT_EQ(PreviewFitSize({1000, 900}, {1200, 960}), QSize(961, 860));
+    // Pictures that fit stay as they are, up to the margin exactly.
+    EXPECT_EQ(PreviewFitSize({1100, 860}, {1200, 960}), QSize(1100, 860));
+    EXPECT_EQ(PreviewFitSize({300, 200}, {1200, 960}), QSize(300, 200));
+    // Extreme shapes keep a side of at least one pixel and never grow.
+    EXPECT_EQ(PreviewFitSize({20000, 3}, {1200, 960}), QSize(1100, 1));
+    EXPECT_EQ(PreviewFitSize({3, 20000}, {1200, 960}), QSize(1, 860));
+    // A screen smaller than the margin still gives a box of one pixel.
+    EXPECT_EQ(PreviewFitSize({400, 300}, {80, 60}), QSize(1, 1));
+}
 
 TEST_F(PreviewSizing, ShrinksToTheScreenAndKeepsOnIt) {
     CPreviewDlg& pv = View()->Preview();
@@ -465,9 +492,8 @@ TEST_F(PreviewSizing, ShrinksToTheScreenAndKeepsOnIt) {
     pv.Open(P("wide.png"));
     EXPECT_EQ(pv.m_image.GetSize(), QSize(1180, 887));
     pv.ShowImage(P("tall.png"));
-    EXPECT_EQ(pv.m_image.GetSize(), QSize(887, 1180));
-    // Taller than the screen: moved up to the top.
-    EXPECT_EQ(pv.frameGeometry().top(), 0);
+    EXPECT_EQ(pv.m_image.GetSize(), QSize(671, 894));
+    EXPECT_LE(pv.frameGeometry().bottom(), 993);
     pv.ShowImage(P("small.png"));
     EXPECT_EQ(pv.m_image.GetSize(), QSize(300, 200));
     EXPECT_EQ(pv.width(), 300);
@@ -717,6 +743,58 @@ TEST_F(Loading, PreviewClosesOnEnterAndEscapeAlsoAfterItsMenuWasUsed) {
         QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &pv,
                         Qt::Key_Escape);
     EXPECT_FALSE(pv.HasWindow());
+}
+
+TEST_F(PreviewSizing, TheWholeFrameStaysOnScreensOfEverySize) {
+    CPreviewDlg& pv = View()->Preview();
+    const QMargins frame(4, 24, 4, 4); // a title bar of 24 pixels, thin borders
+    pv.SetFrameMargins(frame);
+    const QSize screens[] = {{1920, 1080}, {1280, 1024}, {1200, 960}};
+    for (const QSize& screen : screens) {
+        const QRect area(QPoint(0, 0), screen);
+        pv.SetScreenArea(area);
+        for (const char* name : {"wide.png", "tall.png", "portrait.png"}) {
+            // Opened by a click on its tile, as the user opens it.
+            QTest::mouseClick(View()->viewport(), Qt::LeftButton, Qt::NoModifier,
+                              View()->GetCellRect(View()->FindTileByName(name)).center());
+            ASSERT_TRUE(Run(ID_FILE_OPEN_IMAGE));
+            ASSERT_TRUE(pv.HasWindow());
+            const QRect outer = pv.geometry().marginsAdded(frame);
+            EXPECT_TRUE(area.contains(outer))
+                << name << " on " << screen.width() << "x" << screen.height() << ": " << outer.x()
+                << "," << outer.y() << " " << outer.width() << "x" << outer.height();
+            const QSize shown = pv.m_image.GetSize();
+            EXPECT_LE(shown.width(), screen.width() - 100) << name;
+            EXPECT_LE(shown.height(), screen.height() - 100) << name;
+            EXPECT_EQ(shown, PreviewFitSize(QImage(P(name)).size(), screen)) << name;
+        }
+        pv.reject();
+    }
+}
+
+TEST_F(PreviewSizing, ThePreviewComesBackWhereItWasOnAScreenThatExists) {
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    CPreviewDlg* pv = &View()->Preview();
+    pv->Open(P("small.png"));
+    ASSERT_TRUE(pv->HasWindow());
+    const QRect moved(area.left() + 50, area.top() + 60, pv->width(), pv->height());
+    pv->setGeometry(moved);
+    QTest::keyClick(pv, Qt::Key_Escape); // closed by the user: its place is written
+    ASSERT_FALSE(pv->HasWindow());
+    Restart();
+    pv = &View()->Preview();
+    pv->Open(P("small.png"));
+    EXPECT_EQ(pv->geometry().topLeft(), moved.topLeft());
+    EXPECT_EQ(pv->m_image.GetSize(), QSize(300, 200)); // the picture still sizes it
+    pv->reject();
+    // Saved on a screen that is gone: it comes back on this one.
+    Settings::WriteInts({{Settings::PreviewLeft, area.right() + 3000},
+                         {Settings::PreviewTop, 100},
+                         {Settings::PreviewWidth, 300},
+                         {Settings::PreviewHeight, 230}});
+    pv->Open(P("small.png"));
+    EXPECT_TRUE(area.contains(pv->geometry())) << pv->geometry().x() << "," << pv->geometry().y();
+    pv->reject();
 }
 
 TEST_F(PreviewSizing, TheFirstPreviewHasItsWholeFrameOnTheScreenAndANewCaption) {

@@ -16,10 +16,15 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
+#include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QScrollBar>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <fcntl.h>
@@ -332,6 +337,57 @@ TEST_F(Favourites, LoadAddMoveRemoveAndSave) {
     EXPECT_EQ(Children(T().FavouritesItem()), (QStringList{W("Alpha"), W("beta"), W("Gamma")}));
 }
 
+TEST_F(Favourites, EveryChangeIsWrittenAtOnceInOneStep) {
+    Frame()->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Frame()));
+    const auto inode = [&] {
+        struct stat st {};
+        return ::stat(QFile::encodeName(m_settings.FilePath()).constData(), &st) == 0 ? st.st_ino
+                                                                                      : 0;
+    };
+    const ino_t before = inode();
+    // "お気に入り - このﾌｫﾙﾀﾞを追加" from the tree's menu, chosen with the mouse.
+    Select(W("Gamma"));
+    m_boxAnswer = IDYES;
+    QTimer::singleShot(100, [] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        for (QAction* a : menu->actions())
+            if (a->text().startsWith(QStringLiteral("お気に入り - このﾌｫﾙﾀﾞを追加")))
+                QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier,
+                                  menu->actionGeometry(a).center());
+    });
+    const QPoint at =
+        View()->viewport()->mapTo(Frame(), View()->visualItemRect(View()->currentItem()).center());
+    QTest::mousePress(Frame()->windowHandle(), Qt::RightButton, Qt::NoModifier, at);
+    QTest::mouseRelease(Frame()->windowHandle(), Qt::RightButton, Qt::NoModifier, at);
+    Spin(50);
+    ASSERT_EQ(T().FavouritesItem()->childCount(), 3);
+    // Written without the window closing: what a kill now would leave. The file was replaced,
+    // not written over, so a kill in the middle leaves the old one whole.
+    QByteArray raw = m_settings.ReadRaw();
+    EXPECT_TRUE(raw.contains("FavoritesCount=3")) << raw.constData();
+    EXPECT_TRUE(raw.contains(("Favorites3=" + W("Gamma")).toUtf8())) << raw.constData();
+    EXPECT_NE(inode(), before);
+    // Moved up and removed: written each time in the tree's order.
+    View()->setCurrentItem(T().FavouritesItem()->child(2));
+    ASSERT_TRUE(Run(ID_FAV_UP));
+    raw = m_settings.ReadRaw();
+    EXPECT_TRUE(raw.contains(("Favorites2=" + W("Gamma")).toUtf8())) << raw.constData();
+    EXPECT_TRUE(raw.contains(("Favorites3=" + W("beta")).toUtf8())) << raw.constData();
+    View()->setCurrentItem(T().FavouritesItem()->child(0));
+    ASSERT_TRUE(Run(ID_FAV_REMOVE));
+    raw = m_settings.ReadRaw();
+    EXPECT_TRUE(raw.contains("FavoritesCount=2")) << raw.constData();
+    EXPECT_TRUE(raw.contains(("Favorites1=" + W("Gamma")).toUtf8())) << raw.constData();
+    // Read back by a program started anew without this one having closed.
+    QSettings again(m_settings.FilePath(), QSettings::IniFormat);
+    EXPECT_EQ(again.value("DirTree/FavoritesCount").toString(), "2");
+    EXPECT_EQ(again.value("DirTree/Favorites2").toString(), W("beta"));
+    EXPECT_EQ(QDir(QFileInfo(m_settings.FilePath()).path()).entryList(QDir::Files),
+              QStringList{"Quilla.conf"}); // no half-written copy left behind
+}
+
 class MissingFavourite : public Tree {
     void PrepareMore() override {
         m_settings.WriteRaw(
@@ -405,7 +461,8 @@ TEST_F(StartInCurrent, CreateRenameAndDeleteFolders) {
     EXPECT_TRUE(QFileInfo(W("Alpha/新しいフォルダ")).isDir());
     EXPECT_TRUE(Children(T().Locate(W("Alpha"))).contains(QStringLiteral("新しいフォルダ")));
     ASSERT_TRUE(Run(ID_FOLDER_CREATE)); // the same name again
-    EXPECT_EQ(m_boxes.back().text, QStringLiteral("フォルダを作成できません"));
+    EXPECT_EQ(m_boxes.back().text,
+              QStringLiteral("フォルダを作成できません\n同じ名前の項目が既にあります"));
     // Refused under My Computer: nothing happens.
     View()->setCurrentItem(T().MyComputerItem());
     const size_t boxes = m_boxes.size();
@@ -555,6 +612,156 @@ TEST_F(StartInCurrent, SpecialItemsAndVolumesRefuseDeleteAndRenameBeforeAnyQuest
     EXPECT_EQ(inputs, 0);
     EXPECT_TRUE(QFileInfo(QDir(m_home.path()).filePath("Desktop")).isDir());
     EXPECT_TRUE(QFileInfo(QDir(m_home.path()).filePath("Documents")).isDir());
+}
+
+TEST_F(StartInCurrent, NewFolderWithTheKeysSaysWhyItCannotBeMade) {
+    Select(W("Alpha"));
+    Frame()->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Frame()));
+    CInputDlg::s_answer = nullptr;
+    bool viaKey = true;
+    // K opens the real dialog; the name is typed and Enter pressed.
+    const auto typeName = [&](const QString& name) {
+        QTimer::singleShot(0, [name] {
+            auto* dlg = qobject_cast<CInputDlg*>(QApplication::activeModalWidget());
+            ASSERT_NE(dlg, nullptr);
+            auto* edit = dlg->findChild<QLineEdit*>();
+            ASSERT_NE(edit, nullptr);
+            QTest::keyClicks(edit, name);
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        // K the first time; the menu's command after that.
+        if (viaKey) {
+            View()->setFocus();
+            QTest::keyClick(View(), Qt::Key_K);
+        } else {
+            ASSERT_TRUE(Run(ID_FOLDER_CREATE));
+        }
+        viaKey = false;
+    };
+    m_boxes.clear();
+    typeName("deep"); // taken
+    typeName("a/b");
+    typeName("..");
+    ASSERT_EQ(m_boxes.size(), 3u);
+    EXPECT_EQ(m_boxes[0].text,
+              QStringLiteral("フォルダを作成できません\n同じ名前の項目が既にあります"));
+    EXPECT_EQ(m_boxes[1].text, QStringLiteral("フォルダを作成できません\n名前に「/」は使えません"));
+    EXPECT_EQ(m_boxes[2].text, QStringLiteral("フォルダを作成できません\nこの名前は使えません"));
+    EXPECT_FALSE(QFileInfo::exists(W("Alpha/a")));
+    // A name that can be made is made.
+    typeName("made");
+    EXPECT_EQ(m_boxes.size(), 3u);
+    EXPECT_TRUE(QFileInfo(W("Alpha/made")).isDir());
+}
+
+namespace {
+// Records what a drop onto a widget carries, before the widget acts on it.
+class DropWatcher : public QObject {
+public:
+    QStringList formats;
+    QList<QUrl> urls;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Drop) {
+            const QMimeData* data = static_cast<QDropEvent*>(e)->mimeData();
+            formats = data->formats();
+            urls = data->urls();
+        }
+        return false;
+    }
+};
+} // namespace
+
+TEST_F(StartInCurrent, TilesDraggedOntoAFolderAreCopiedOrWithShiftMoved) {
+    Select(W("Alpha"));
+    Frame()->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Frame()));
+    T().Locate(W())->setExpanded(true);
+    Spin();
+    DropWatcher watcher;
+    View()->viewport()->installEventFilter(&watcher);
+    // Presses a tile and drags it with the real mouse; the drag itself goes over the tree item
+    // and is let go there with `mods` held (the offscreen platform has no drag loop of its own:
+    // the tree gets the events the platform would send).
+    const auto dragTo = [&](const QString& tile, QTreeWidgetItem* target,
+                            Qt::KeyboardModifiers mods) {
+        const int i = Grid()->FindTileByName(tile);
+        ASSERT_GE(i, 0) << tile.toStdString();
+        const QPoint from = Grid()->GetCellRect(i).center();
+        View()->scrollToItem(target);
+        const QPointF to = View()->visualItemRect(target).center();
+        bool dragged = false;
+        CThumbnailView::s_dragRunner = [&](QMimeData* data, Qt::DropActions actions) {
+            dragged = true;
+            QWidget* vp = View()->viewport();
+            QDragEnterEvent enter(to.toPoint(), actions, data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(vp, &enter);
+            if (!enter.isAccepted())
+                return Qt::IgnoreAction;
+            QDragMoveEvent move(to.toPoint(), actions, data, Qt::LeftButton, mods);
+            QCoreApplication::sendEvent(vp, &move);
+            if (!move.isAccepted())
+                return Qt::IgnoreAction;
+            QDropEvent drop(to, actions, data, Qt::LeftButton, mods);
+            QCoreApplication::sendEvent(vp, &drop);
+            return drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction;
+        };
+        QTest::mousePress(Grid()->viewport(), Qt::LeftButton, Qt::NoModifier, from);
+        QTest::mouseMove(Grid()->viewport(), from + QPoint(40, 0));
+        QTest::mouseRelease(Grid()->viewport(), Qt::LeftButton, Qt::NoModifier,
+                            from + QPoint(40, 0));
+        CThumbnailView::s_dragRunner = nullptr;
+        EXPECT_TRUE(dragged);
+        Spin();
+    };
+    // Both tiles selected (a click and a Ctrl+click); the press on one of them keeps both.
+    const auto click = [&](const QString& tile, Qt::KeyboardModifiers mods) {
+        QTest::mouseClick(Grid()->viewport(), Qt::LeftButton, mods,
+                          Grid()->GetCellRect(Grid()->FindTileByName(tile)).center());
+    };
+    click("one.png", Qt::NoModifier);
+    click("two.png", Qt::ControlModifier);
+    dragTo("one.png", T().Locate(W("beta")), Qt::NoModifier);
+    EXPECT_TRUE(QFileInfo::exists(W("beta/one.png")));
+    EXPECT_TRUE(QFileInfo::exists(W("beta/two.png")));
+    EXPECT_TRUE(QFileInfo::exists(W("Alpha/one.png")));
+    // The file managers' list: addresses and the copy marker.
+    EXPECT_TRUE(watcher.formats.contains("text/uri-list"))
+        << watcher.formats.join(' ').toStdString();
+    EXPECT_TRUE(watcher.formats.contains("x-special/gnome-copied-files"));
+    EXPECT_EQ(watcher.urls, (QList<QUrl>{QUrl::fromLocalFile(W("Alpha/one.png")),
+                                         QUrl::fromLocalFile(W("Alpha/two.png"))}));
+    EXPECT_EQ(Grid()->SelectedPaths().size(), 2);
+
+    // A click on one selects it alone; dragged with Shift it is moved.
+    click("two.png", Qt::NoModifier);
+    ASSERT_EQ(Grid()->SelectedPaths(), QStringList{W("Alpha/two.png")});
+
+    dragTo("two.png", T().Locate(W("Gamma")), Qt::ShiftModifier);
+    EXPECT_TRUE(QFileInfo::exists(W("Gamma/two.png")));
+    EXPECT_FALSE(QFileInfo::exists(W("Alpha/two.png")));
+    EXPECT_EQ(GridNames(), QStringList{"one.png"}); // the grid shows it gone at once
+
+    // My Computer takes no files: nothing happens there.
+    watcher.urls.clear();
+    dragTo("one.png", T().MyComputerItem(), Qt::NoModifier);
+    EXPECT_FALSE(QFileInfo::exists("/one.png"));
+    EXPECT_EQ(GridNames(), QStringList{"one.png"});
+    // A press and a move shorter than the drag distance is a click, not a drag.
+    bool dragged = false;
+    CThumbnailView::s_dragRunner = [&](QMimeData*, Qt::DropActions) {
+        dragged = true;
+        return Qt::IgnoreAction;
+    };
+    const QPoint at = Grid()->GetCellRect(0).center();
+    QTest::mousePress(Grid()->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    QTest::mouseMove(Grid()->viewport(), at + QPoint(1, 1));
+    QTest::mouseRelease(Grid()->viewport(), Qt::LeftButton, Qt::NoModifier, at + QPoint(1, 1));
+    CThumbnailView::s_dragRunner = nullptr;
+    EXPECT_FALSE(dragged);
+    // The tree still shows the folder the grid lists.
+    EXPECT_EQ(T().PathOf(View()->currentItem()), W("Alpha"));
+    View()->viewport()->removeEventFilter(&watcher);
 }
 
 class DeadShare : public Tree {

@@ -5,6 +5,7 @@
 #include "platform/Wallpaper.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -146,9 +147,33 @@ TEST_F(WallpaperCommands, RefusalsAndUnknownDesktopsSayWhy) {
     EXPECT_EQ(m_commands[0][4], "'file:///p/%8E%CA.bmp'");
 }
 
-TEST(WallpaperFile, TheBitmapLivesInQuillasDataFolder) {
-    const QString path = Wallpaper::BmpPath();
-    EXPECT_TRUE(path.endsWith("/Norvo Quilla.bmp")) << path.toStdString();
+TEST(WallpaperFile, EachBitmapGetsANewNameInQuillasDataFolder) {
+    Wallpaper::RemoveBmpsExcept(QString());
+    const QString path = Wallpaper::NewBmpPath();
+    EXPECT_TRUE(path.endsWith("/Norvo Quilla 1.bmp")) << path.toStdString();
     EXPECT_TRUE(path.startsWith(qEnvironmentVariable("XDG_DATA_HOME") + '/')) << path.toStdString();
-    EXPECT_TRUE(QFileInfo(path).dir().exists());
+    const QDir data = QFileInfo(path).dir();
+    ASSERT_TRUE(data.exists());
+    const auto touch = [&](const QString& name) {
+        QFile f(data.filePath(name));
+        return f.open(QIODevice::WriteOnly) && f.write("x") == 1;
+    };
+    // The next name lies above the highest in use, whatever else the folder holds; names that
+    // are not ours, and numbers no one could count on from, are left alone.
+    ASSERT_TRUE(touch("Norvo Quilla 7.bmp"));
+    ASSERT_TRUE(touch("Norvo Quilla.bmp")); // the single name of earlier versions
+    ASSERT_TRUE(touch("Norvo Quilla notes.bmp"));
+    ASSERT_TRUE(touch("Norvo Quilla 2147483647.bmp"));
+    ASSERT_TRUE(data.mkpath("Norvo Quilla 9.bmp")); // a folder is no bitmap
+    const QString next = Wallpaper::NewBmpPath();
+    EXPECT_EQ(next, data.filePath("Norvo Quilla 8.bmp"));
+    ASSERT_TRUE(touch("Norvo Quilla 8.bmp"));
+    Wallpaper::RemoveBmpsExcept(next);
+    EXPECT_EQ(data.entryList({"Norvo Quilla*"}, QDir::Files | QDir::Dirs, QDir::Name),
+              (QStringList{"Norvo Quilla 2147483647.bmp", "Norvo Quilla 8.bmp",
+                           "Norvo Quilla 9.bmp", "Norvo Quilla notes.bmp"}));
+    QFile::remove(data.filePath("Norvo Quilla 2147483647.bmp"));
+    QFile::remove(data.filePath("Norvo Quilla notes.bmp"));
+    data.rmdir("Norvo Quilla 9.bmp");
+    Wallpaper::RemoveBmpsExcept(QString());
 }

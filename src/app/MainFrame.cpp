@@ -10,6 +10,7 @@
 #include "platform/Profile.h"
 #include "platform/Settings.h"
 #include "platform/WaitCursor.h"
+#include "platform/WindowPlacement.h"
 #include "res/Icons.h"
 #include "res/Menus.h"
 #include "res/Strings.h"
@@ -133,7 +134,32 @@ bool CMainFrame::LoadFrame() {
     // The title is fixed: it never shows the document or the folder.
     setWindowTitle(QStringLiteral("Norvo Pictoquill"));
     resize(900, 640);
-    return OnCreate() != -1;
+    if (OnCreate() == -1)
+        return false;
+    RestorePlacement();
+    return true;
+}
+
+void CMainFrame::RestorePlacement() {
+    const QRect saved(Settings::Get(Settings::WindowLeft), Settings::Get(Settings::WindowTop),
+                      Settings::Get(Settings::WindowWidth), Settings::Get(Settings::WindowHeight));
+    if (saved.width() > 0 && saved.height() > 0)
+        WindowPlacement::Apply(this, saved);
+    // Shown maximised when it was closed so; the size above is the one it returns to.
+    if (Settings::Get(Settings::WindowMaximized))
+        setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void CMainFrame::SavePlacement() const {
+    const QRect normal = isMaximized() || isFullScreen() ? normalGeometry() : geometry();
+    const QList<int> panes = m_wndSplitter->sizes();
+    const int tree = panes.isEmpty() ? -1 : panes.first();
+    Settings::WriteInts({{Settings::WindowLeft, normal.x()},
+                         {Settings::WindowTop, normal.y()},
+                         {Settings::WindowWidth, normal.width()},
+                         {Settings::WindowHeight, normal.height()},
+                         {Settings::WindowMaximized, isMaximized() ? 1 : 0},
+                         {m_bStacked ? Settings::TreeHeight : Settings::TreeWidth, tree}});
 }
 
 int CMainFrame::OnCreate() {
@@ -164,8 +190,12 @@ bool CMainFrame::OnCreateClient() {
     m_wndSplitter->addWidget(m_pDirView);
     m_wndSplitter->addWidget(m_pThumbView);
 
-    // The tree keeps its size when the frame is resized; the grid takes the rest.
-    const int first = m_bStacked ? Settings::Get(Settings::Row) : Settings::Get(Settings::Colum);
+    // The tree keeps its size when the frame is resized; the grid takes the rest. The size the
+    // user gave it last time comes back; until then View\Row or View\Colum gives it.
+    const int saved = Settings::Get(m_bStacked ? Settings::TreeHeight : Settings::TreeWidth);
+    const int first = saved >= 0   ? saved
+                      : m_bStacked ? Settings::Get(Settings::Row)
+                                   : Settings::Get(Settings::Colum);
     m_wndSplitter->setStretchFactor(0, 0);
     m_wndSplitter->setStretchFactor(1, 1);
     m_wndSplitter->setSizes({std::max(0, first), 260});
@@ -456,6 +486,7 @@ void CMainFrame::OnHelpInfo(int nCtrlId) {
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
     SaveBarState(QLatin1String(Settings::BarStateProfile));
+    SavePlacement();
     m_bClosed = true;
     QMainWindow::closeEvent(event);
     // Closing the main window ends the program: the preview and the help window go with it, and

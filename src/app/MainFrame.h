@@ -79,6 +79,10 @@ public:
     void TrackFramePopup(QMenu& menu, QPoint globalPos) override;
 
     void SaveBarState(const QString& profile) const;
+    // The window's place, size and maximised state and the tree's size, written when the window
+    // closes and given back when it is made (on a screen that still exists).
+    void SavePlacement() const;
+    void RestorePlacement();
     bool WasClosed() const { return m_bClosed; }
     void LoadBarState(const QString& profile);
 

@@ -36,10 +36,13 @@ CQuillaApp::CQuillaApp(int& argc, char** argv)
                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         installTranslator(translator.release());
     // When the session ends without the main window being closed, the program still leaves as
-    // closing would: the bar state and, with the tree, the favourites are written.
+    // closing would: the bar state, the window's place and, with the tree, the favourites are
+    // written.
     connect(this, &QCoreApplication::aboutToQuit, this, [this] {
-        if (m_pMainWnd && !m_pMainWnd->WasClosed())
+        if (m_pMainWnd && !m_pMainWnd->WasClosed()) {
             m_pMainWnd->SaveBarState(QLatin1String(Settings::BarStateProfile));
+            m_pMainWnd->SavePlacement();
+        }
         ExitMainFrame();
     });
 

@@ -168,7 +168,9 @@ void CSetDlg::OnBrowseInitDir() {
         }
     }
     if (!chosen.isEmpty()) {
-        if (chosen.contains(QLatin1String("://")) || Volumes::IsNetworkPath(chosen))
+        // A network folder mounted into the file system is a folder like any other; only a
+        // share that no mount maps is refused.
+        if (!Volumes::IsMountedPath(chosen))
             QuillaMessageBox(this, QStringLiteral("ネットワークを選択することはできません。"
                                                   "ドライブ割り当てして選択してください"));
         else

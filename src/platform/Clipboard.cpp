@@ -204,7 +204,16 @@ int Paste(const QString& destination, QWidget* owner) {
     const FileList list = ReadFiles();
     if (list.paths.isEmpty())
         return 0;
-    return Transfer(list.paths, destination, list.effect, owner, list.rejected);
+    const int result = Transfer(list.paths, destination, list.effect, owner, list.rejected);
+    // Cut files are pasted once: the list is taken off the clipboard after the move, as the file
+    // managers do, so that a second paste does not look for them where they were. A move the
+    // user stopped keeps it, for the rest; so does a clipboard another program has filled since.
+    if (list.effect == DROPEFFECT_MOVE && result != Shell::kFileOpCancelled) {
+        const FileList now = ReadFiles();
+        if (now.effect == DROPEFFECT_MOVE && now.paths == list.paths)
+            QGuiApplication::clipboard()->clear();
+    }
+    return result;
 }
 
 int Drop(const QMimeData* data, const QString& destination, QWidget* owner) {

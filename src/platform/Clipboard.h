@@ -46,7 +46,8 @@ bool OffersFiles();
 int Transfer(const QStringList& paths, const QString& destination, int effect, QWidget* owner,
              const QStringList& rejected = QStringList());
 // Pastes the clipboard's files into the folder. Nothing offered: returns 0 and does nothing.
-// The clipboard keeps its contents.
+// Copied files stay on the clipboard; cut files are taken off it once moved (unless the user
+// stopped the move).
 int Paste(const QString& destination, QWidget* owner);
 // Copies the files of a drop into the folder, whatever effect the source offered. Returns 0
 // when the data offered nothing.

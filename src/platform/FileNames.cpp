@@ -168,6 +168,16 @@ QString FromShown(const QString& path) {
     return parts.join(QLatin1Char('/'));
 }
 
+QString NameProblem(const QString& name) {
+    if (name.isEmpty())
+        return QStringLiteral("名前を入力してください");
+    if (name.contains(QLatin1Char('/')))
+        return QStringLiteral("名前に「/」は使えません");
+    if (name == QLatin1String(".") || name == QLatin1String("..") || name.contains(QChar(u'\0')))
+        return QStringLiteral("この名前は使えません");
+    return QString();
+}
+
 QString CurrentDir() {
     char buf[8192];
     if (::getcwd(buf, sizeof buf))

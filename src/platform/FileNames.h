@@ -32,6 +32,10 @@ QString Display(const QString& name);
 // U+FFFD); a part that matches no single entry stays as given (a folder yet to be made).
 QString FromShown(const QString& path);
 
+// Why a name typed for a file or folder cannot name one entry of a folder ("" when it can): empty,
+// "." or "..", or holding "/" or a NUL character.
+QString NameProblem(const QString& name);
+
 // The process's current directory, and changing it (a folder whose name holds raw bytes is
 // entered by those bytes). SetCurrentDir returns false when the folder cannot be entered.
 QString CurrentDir();

@@ -47,6 +47,14 @@ void WriteString(const QString& section, const QString& entry, const QString& va
     s.setValue(Key(section, entry), value);
 }
 
+void WriteValues(const QString& section, const std::vector<std::pair<QString, QString>>& values) {
+    QSettings s = Store();
+    for (const auto& [entry, text] : values)
+        s.setValue(Key(section, entry), text);
+    // Written when the store goes: the file is replaced in one step (QSettings writes a copy and
+    // renames it over the old file).
+}
+
 QString StorePath() {
     return Store().fileName();
 }

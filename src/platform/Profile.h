@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QString>
+#include <utility>
+#include <vector>
 
 namespace Profile {
 
@@ -14,6 +16,10 @@ QString GetString(const QString& section, const QString& entry, const QString& s
 // Writes at once; failures are not reported.
 void WriteInt(const QString& section, const QString& entry, int nValue);
 void WriteString(const QString& section, const QString& entry, const QString& value);
+
+// Writes several values of one section (name, text; integers as decimal text) in one step: the
+// settings file is replaced whole, so that a crash or a kill leaves either all of them or none.
+void WriteValues(const QString& section, const std::vector<std::pair<QString, QString>>& values);
 
 // The file the settings live in (for messages and tests).
 QString StorePath();

@@ -5,6 +5,7 @@
 #include "platform/Profile.h"
 
 #include <QString>
+#include <initializer_list>
 
 struct IntSetting {
     const char* section;
@@ -39,6 +40,22 @@ inline constexpr IntSetting Row{"View", "Row", 260};     // read only
 // The memory decoded thumbnails may hold, in megabytes; pictures farthest from the visible rows
 // are dropped beyond it and made again when they come back into view. Only read.
 inline constexpr IntSetting ThumbnailMemory{"View", "ThumbnailMemory", 256};
+
+// "Window": where the main window and the preview were when they were last closed, written then:
+// their client areas in screen coordinates (the main window's when it is not maximised); a width
+// of 0 means none saved. The tree's size is kept for each arrangement of the splitter (-1: none
+// saved, View\Colum or View\Row applies).
+inline constexpr IntSetting WindowLeft{"Window", "Left", 0};
+inline constexpr IntSetting WindowTop{"Window", "Top", 0};
+inline constexpr IntSetting WindowWidth{"Window", "Width", 0};
+inline constexpr IntSetting WindowHeight{"Window", "Height", 0};
+inline constexpr IntSetting WindowMaximized{"Window", "Maximized", 0};
+inline constexpr IntSetting TreeWidth{"Window", "TreeWidth", -1};
+inline constexpr IntSetting TreeHeight{"Window", "TreeHeight", -1};
+inline constexpr IntSetting PreviewLeft{"Window", "PreviewLeft", 0};
+inline constexpr IntSetting PreviewTop{"Window", "PreviewTop", 0};
+inline constexpr IntSetting PreviewWidth{"Window", "PreviewWidth", 0};
+inline constexpr IntSetting PreviewHeight{"Window", "PreviewHeight", 0};
 
 // "Font": the thumbnails' file-name font
 inline constexpr StrSetting FontFaceName{"Font", "FaceName", u"ＭＳ Ｐゴシック"};
@@ -96,6 +113,15 @@ inline void Write(const IntSetting& s, int v) {
 }
 inline void Write(const StrSetting& s, const QString& v) {
     Profile::WriteString(QLatin1String(s.section), QLatin1String(s.value), v);
+}
+// Several integer values of one section in one write (see Profile::WriteValues).
+inline void WriteInts(std::initializer_list<std::pair<IntSetting, int>> values) {
+    if (values.size() == 0)
+        return;
+    std::vector<std::pair<QString, QString>> texts;
+    for (const auto& [setting, v] : values)
+        texts.emplace_back(QLatin1String(setting.value), QString::number(v));
+    Profile::WriteValues(QLatin1String(values.begin()->first.section), texts);
 }
 
 } // namespace Settings

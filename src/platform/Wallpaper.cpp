@@ -4,8 +4,10 @@
 #include "platform/Files.h"
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
+#include <algorithm>
 
 namespace Wallpaper {
 
@@ -16,6 +18,34 @@ constexpr int kPrivateFolder = 0700;
 const QString kXfceChannel = QStringLiteral("xfce4-desktop");
 const QString kXfceDefaultImage =
     QStringLiteral("/backdrop/screen0/monitor0/workspace0/last-image");
+
+// The bitmaps written for the background: "Norvo Quilla <n>.bmp" (and the single "Norvo
+// Quilla.bmp" of earlier versions).
+const QString kBmpStem = QStringLiteral("Norvo Quilla");
+// Numbers beyond this are not ours (and would leave no room to count on).
+constexpr int kMaxBmpNumber = 1000000000;
+
+QStringList BmpPattern() {
+    return {kBmpStem + QStringLiteral("*.bmp")};
+}
+
+// n of "Norvo Quilla <n>.bmp"; 0 for any other name.
+int BmpNumber(const QString& name) {
+    const QString prefix = kBmpStem + QLatin1Char(' ');
+    if (!name.startsWith(prefix) || !name.endsWith(QLatin1String(".bmp")))
+        return 0;
+    bool ok = false;
+    const int n = name.mid(prefix.size(), name.size() - prefix.size() - 4).toInt(&ok, 10);
+    return ok && n > 0 && n < kMaxBmpNumber ? n : 0;
+}
+
+QString DataFolder() {
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (folder.isEmpty())
+        folder = QDir::homePath() + QStringLiteral("/.local/share/Norvo/Quilla");
+    Files::MakeFolders(folder, kPrivateFolder);
+    return folder;
+}
 
 int RunProcess(const QString& program, const QStringList& args, QByteArray* out) {
     QProcess p;
@@ -175,12 +205,12 @@ bool Set(const QString& path, QString* reason) {
         ok = SetXfce(path);
         break;
     case DesktopKind::Lxqt:
-        program = QStringLiteral("pcmanfm-qt");
-        ok = Run(program, {QStringLiteral("--set-wallpaper=") + path}) == 0;
-        break;
     case DesktopKind::Lxde:
-        program = QStringLiteral("pcmanfm");
-        ok = Run(program, {QStringLiteral("--set-wallpaper=") + path}) == 0;
+        // A mode with the picture: a desktop whose saved mode is "none" would stay black.
+        program =
+            kind == DesktopKind::Lxqt ? QStringLiteral("pcmanfm-qt") : QStringLiteral("pcmanfm");
+        ok = Run(program, {QStringLiteral("--set-wallpaper=") + path,
+                           QStringLiteral("--wallpaper-mode=") + QLatin1String(kPcmanfmMode)}) == 0;
         break;
     case DesktopKind::Unknown: {
         if (reason) {
@@ -197,12 +227,25 @@ bool Set(const QString& path, QString* reason) {
     return ok;
 }
 
-QString BmpPath() {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    if (folder.isEmpty())
-        folder = QDir::homePath() + QStringLiteral("/.local/share/Norvo/Quilla");
-    Files::MakeFolders(folder, kPrivateFolder);
-    return folder + QStringLiteral("/Norvo Quilla.bmp");
+QString NewBmpPath() {
+    const QString folder = DataFolder();
+    int highest = 0;
+    for (const QString& name : QDir(folder).entryList(BmpPattern(), QDir::Files | QDir::System))
+        highest = std::max(highest, BmpNumber(name));
+    for (int n = highest + 1;; ++n) {
+        const QString path = folder + QStringLiteral("/%1 %2.bmp").arg(kBmpStem).arg(n);
+        if (!Files::Exists(path))
+            return path;
+    }
+}
+
+void RemoveBmpsExcept(const QString& keep) {
+    const QDir folder(DataFolder());
+    for (const QString& name : folder.entryList(BmpPattern(), QDir::Files | QDir::System)) {
+        const QString path = folder.filePath(name);
+        if (path != keep && (name == kBmpStem + QStringLiteral(".bmp") || BmpNumber(name) > 0))
+            QFile::remove(path);
+    }
 }
 
 } // namespace Wallpaper

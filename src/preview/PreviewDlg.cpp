@@ -1,8 +1,10 @@
 #include "preview/PreviewDlg.h"
 
 #include "platform/FileNames.h"
+#include "platform/Settings.h"
 #include "platform/Shell.h"
 #include "platform/WaitCursor.h"
+#include "platform/WindowPlacement.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -12,6 +14,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QShortcut>
+#include <algorithm>
 
 namespace {
 enum : unsigned {
@@ -27,6 +30,23 @@ QMargins FrameOf(const QWidget* w) {
                     f.bottom() - g.bottom());
 }
 } // namespace
+
+QSize PreviewFitSize(QSize picture, QSize area) {
+    const qint64 w = picture.width(), h = picture.height();
+    const qint64 bw = std::max(1, area.width() - kPreviewMargin);
+    const qint64 bh = std::max(1, area.height() - kPreviewMargin);
+    if (w <= bw && h <= bh)
+        return picture;
+    // The width decides when it overflows at least as much as the height (w / bw >= h / bh).
+    if (w * bh >= h * bw) {
+        const qint64 ratio = w * 100 / bw;
+        const qint64 nh = std::clamp<qint64>(h * 100 / ratio, 1, std::min(h, bh));
+        return QSize(int(bw), int(nh));
+    }
+    const qint64 ratio = h * 100 / bh;
+    const qint64 nw = std::clamp<qint64>(w * 100 / ratio, 1, std::min(w, bw));
+    return QSize(int(nw), int(bh));
+}
 
 CPreviewDlg::CPreviewDlg() : QDialog(nullptr) {
     setWindowTitle(QStringLiteral("プレビュー"));
@@ -101,9 +121,21 @@ void CPreviewDlg::Open(const QString& path) {
 
 void CPreviewDlg::OnInitDialog() {
     m_bOpen = true;
-    // The window's frame, title bar included, starts at the top-left corner of the screen area.
+    // The window comes back where it was closed last time, on a screen that still exists; the
+    // first time its frame, title bar included, starts at the top-left corner of the screen area.
+    const QRect saved(Settings::Get(Settings::PreviewLeft), Settings::Get(Settings::PreviewTop),
+                      Settings::Get(Settings::PreviewWidth),
+                      Settings::Get(Settings::PreviewHeight));
     const QMargins frame = FrameMargins();
-    setGeometry(QRect(ScreenArea().topLeft() + QPoint(frame.left(), frame.top()), size()));
+    if (saved.width() > 0 && saved.height() > 0) {
+        // The whole frame, title bar included, is kept on the screen.
+        const QList<QRect> areas =
+            m_screen.isValid() ? QList<QRect>{m_screen} : WindowPlacement::ScreenAreas();
+        setGeometry(
+            WindowPlacement::KeepOnScreens(saved.marginsAdded(frame), areas).marginsRemoved(frame));
+    } else {
+        setGeometry(QRect(ScreenArea().topLeft() + QPoint(frame.left(), frame.top()), size()));
+    }
     show();
     ShowImage(m_strPath);
     // The caption names the file; showing another file later leaves it as it is.
@@ -123,25 +155,13 @@ void CPreviewDlg::ShowImage(const QString& path) {
     if (m_image.IsEmpty())
         return;
     QSize size = m_image.GetSize();
-    int w = size.width(), h = size.height();
     const QRect area = ScreenArea();
-    const int limit = std::max(area.width() - 100, area.height() - 100);
-    if (w > limit || h > limit) {
-        int nw, nh;
-        if (w < h) {
-            const int ratio = h * 100 / limit;
-            nw = std::clamp(w * 100 / ratio, 1, w);
-            nh = limit;
-        } else {
-            const int ratio = w * 100 / limit;
-            nh = std::clamp(h * 100 / ratio, 1, h);
-            nw = limit;
-        }
-        m_image.Resize(nw, nh, false);
+    const QSize fitted = PreviewFitSize(size, area.size());
+    if (fitted != size) {
+        m_image.Resize(fitted.width(), fitted.height(), false);
         size = m_image.GetSize();
-        w = size.width();
-        h = size.height();
     }
+    const int w = size.width(), h = size.height();
     // The client area below the menu is exactly the picture; the frame adds its own size.
     const int menu = m_menu->sizeHint().height();
     const QMargins frame = FrameMargins();
@@ -168,6 +188,13 @@ void CPreviewDlg::paintEvent(QPaintEvent*) {
 }
 
 void CPreviewDlg::Close() {
+    if (m_bOpen) {
+        const QRect place = geometry();
+        Settings::WriteInts({{Settings::PreviewLeft, place.x()},
+                             {Settings::PreviewTop, place.y()},
+                             {Settings::PreviewWidth, place.width()},
+                             {Settings::PreviewHeight, place.height()}});
+    }
     m_bOpen = false;
     hide();
 }

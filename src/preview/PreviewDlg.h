@@ -11,6 +11,16 @@
 
 class QMenuBar;
 
+// How far the picture keeps from the screen area's edges, in pixels, on each axis together (room
+// for the window's frame, title bar and menu).
+inline constexpr int kPreviewMargin = 100;
+
+// The size a picture of this size is shown at in a screen area of this size: unchanged when it
+// fits within both sides of the area less kPreviewMargin; otherwise shrunk to fit within both,
+// keeping its aspect through an integer percent ratio taken from the side that overflows more
+// (that side becomes the box's side, the other follows, kept within 1 and the box).
+QSize PreviewFitSize(QSize picture, QSize area);
+
 class CPreviewDlg : public QDialog, public CCmdTarget {
     Q_OBJECT
 public:

@@ -42,6 +42,7 @@ const std::vector<MenuItem>& MainMenu() {
                   Item(ID_EDIT_CUT, u"切り取り(&X)\tCtrl+X"),
                   Item(ID_EDIT_COPY, u"コピー(&C)\tCtrl+C"),
                   Item(ID_EDIT_PASTE, u"貼り付け(&P)\tCtrl+V"),
+                  Item(ID_EDIT_SELECT_ALL, u"すべて選択(&A)\tCtrl+A"),
                   Item(ID_FAV_ADD, u"お気に入り - 追加(&A)..."),
                   Item(ID_FAV_ADD_THIS, u"お気に入り - このﾌｫﾙﾀﾞを追加(&A)"),
                   Item(ID_FAV_REMOVE, u"お気に入り - 削除(&D)"),
@@ -197,6 +198,7 @@ const std::vector<Accelerator>& Accelerators() {
         {QKeySequence(Qt::CTRL | Qt::Key_Insert), ID_EDIT_COPY},
         {QKeySequence(Qt::SHIFT | Qt::Key_Insert), ID_EDIT_PASTE},
         {QKeySequence(Qt::CTRL | Qt::Key_X), ID_EDIT_CUT},
+        {QKeySequence(Qt::CTRL | Qt::Key_A), ID_EDIT_SELECT_ALL},
     };
     return table;
 }

@@ -68,6 +68,7 @@ const std::unordered_map<unsigned, const char16_t*>& Table() {
         {ID_EDIT_COPY, u"選択したファイルをクリップボードにコピー\nコピー"},
         {ID_EDIT_CUT, u"選択したファイルを切り取ってクリップボードに保存\n切り取り"},
         {ID_EDIT_PASTE, u"クリップボードのファイルを貼り付け\n貼り付け"},
+        {ID_EDIT_SELECT_ALL, u"すべての画像ファイルを選択\nすべて選択"},
         {ID_APP_ABOUT, u"ﾌﾟﾛｸﾞﾗﾑの情報、ﾊﾞｰｼﾞｮﾝ、著作権を表示\nﾊﾞｰｼﾞｮﾝ情報"},
         {ID_APP_EXIT, u"ｱﾌﾟﾘｹｰｼｮﾝを終了\n終了"},
         {ID_HELP_INDEX, u"ﾍﾙﾌﾟ ﾄﾋﾟｯｸの一覧を表示\nﾍﾙﾌﾟ ｲﾝﾃﾞｯｸｽ"},

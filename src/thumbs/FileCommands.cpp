@@ -8,6 +8,8 @@
 #include "platform/Wallpaper.h"
 #include "tree/Dialogs.h"
 
+#include <QFile>
+
 namespace {
 
 // The text the user edits in place of a part of a name: the part itself when the text was left
@@ -16,9 +18,10 @@ QString Edited(const QString& original, const QString& typed) {
     return typed == FileNames::Display(original) ? original : typed;
 }
 
-bool IsUsableName(const QString& name) {
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
-           !name.contains(QLatin1Char('/')) && !name.contains(QChar(u'\0'));
+// "ファイル名を変更できません" with the reason below it.
+void ShowRenameFailure(QWidget* owner, const QString& reason) {
+    QuillaMessageBox(owner, QStringLiteral("ファイル名を変更できません\n%1").arg(reason),
+                     MB_OK | MB_ICONEXCLAMATION);
 }
 
 } // namespace
@@ -43,12 +46,22 @@ std::optional<QString> RenameFileWithDialog(QWidget* owner, const QString& fullP
     // An extension typed without its dot gets one; none stays none (no name ends in a lone dot).
     if (!newExt.isEmpty() && !newExt.startsWith(QLatin1Char('.')))
         newExt.prepend(QLatin1Char('.'));
-    const QString newName = Edited(stem, dlg.m_strName) + newExt;
-    if (newName == name || !IsUsableName(newName))
+    const QString newStem = Edited(stem, dlg.m_strName);
+    const QString newName = newStem + newExt;
+    if (newName == name)
         return std::nullopt;
+    // The file keeps its name, and the user hears why. An empty name before the extension would
+    // turn the file into a hidden one.
+    QString reason = FileNames::NameProblem(newStem.isEmpty() ? newStem : newName);
+    if (!reason.isEmpty()) {
+        ShowRenameFailure(owner, reason);
+        return std::nullopt;
+    }
     const QString newPath = folder + newName;
-    if (!Shell::Rename(fullPath, newPath))
+    if (!Shell::Rename(fullPath, newPath, &reason)) {
+        ShowRenameFailure(owner, reason);
         return std::nullopt;
+    }
     return newPath;
 }
 
@@ -61,12 +74,14 @@ bool SetWallpaperFromFile(QWidget* owner, const QString& path) {
     if (dot < 0)
         return false;
     QString picture = path;
+    QString written; // the bitmap written for this background, if any
     if (name.mid(dot).compare(QLatin1String(".bmp"), Qt::CaseInsensitive) != 0) {
         CWaitCursor wait;
         CImageKit image;
-        picture = Wallpaper::BmpPath();
+        written = picture = Wallpaper::NewBmpPath();
         // A picture that cannot be written is not set: the desktop would show the last one.
         if (!image.Load(path, false) || !image.SaveBmp(picture, true)) {
+            QFile::remove(written);
             QuillaMessageBox(owner, QStringLiteral("壁紙にする画像を用意できませんでした"),
                              MB_OK | MB_ICONEXCLAMATION);
             return false;
@@ -74,9 +89,14 @@ bool SetWallpaperFromFile(QWidget* owner, const QString& path) {
     }
     QString reason;
     if (!Wallpaper::Set(picture, &reason)) {
+        // The desktop keeps its background, and the bitmap behind it stays.
+        if (!written.isEmpty())
+            QFile::remove(written);
         QuillaMessageBox(owner, QStringLiteral("壁紙を設定できませんでした。\n%1").arg(reason),
                          MB_OK | MB_ICONEXCLAMATION);
         return false;
     }
+    // The bitmaps of earlier backgrounds are no longer shown.
+    Wallpaper::RemoveBmpsExcept(picture);
     return true;
 }

@@ -19,7 +19,9 @@
 #include "thumbs/ThumbnailSizeDlg.h"
 #include "tree/Dialogs.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -120,6 +122,8 @@ CThumbnailView::CThumbnailView(QWidget* parent) : QAbstractScrollArea(parent) {
     MapCommand(ID_EDIT_COPY,
                [this] { Clipboard::PutFiles(SelectedPaths(), Clipboard::DROPEFFECT_COPY); });
     MapCommand(ID_EDIT_PASTE, [this] { OnPaste(); });
+    MapCommand(ID_EDIT_SELECT_ALL, [this] { SelectAll(); });
+    MapUpdate(ID_EDIT_SELECT_ALL, [this](CCmdUI* ui) { ui->Enable(!m_tiles.empty()); });
     for (unsigned id : {ID_EDIT_CUT, ID_EDIT_COPY})
         MapUpdate(id, [this](CCmdUI* ui) { ui->Enable(!SelectedPaths().isEmpty()); });
     MapUpdate(ID_EDIT_PASTE, [](CCmdUI* ui) { ui->Enable(Clipboard::OffersFiles()); });
@@ -415,6 +419,12 @@ void CThumbnailView::SelectAt(int i, bool bCtrl, bool bShift) {
     }
 }
 
+void CThumbnailView::SelectAll() {
+    // The focus entry stays where it is.
+    for (int k = 0; k < int(m_tiles.size()); ++k)
+        SetSelected(k, true);
+}
+
 int CThumbnailView::FindTileByName(const QString& name) const {
     for (size_t i = 0; i < m_tiles.size(); ++i)
         if (m_tiles[i]->m_strName == name)
@@ -627,16 +637,77 @@ void CThumbnailView::scrollContentsBy(int dx, int dy) {
 
 void CThumbnailView::mousePressEvent(QMouseEvent* event) {
     const int i = TileAt(event->position().toPoint());
+    // A press on a tile may become a drag of the selection.
+    m_dragStart = event->button() == Qt::LeftButton && i < int(m_tiles.size())
+                      ? std::optional<QPoint>(event->position().toPoint())
+                      : std::nullopt;
+    m_pendingClick.reset();
     if (event->button() == Qt::LeftButton) {
-        SelectAt(i, event->modifiers() & Qt::ControlModifier,
-                 event->modifiers() & Qt::ShiftModifier);
-        if (m_preview.HasWindow())
-            OpenFocusInPreview();
+        const bool ctrl = event->modifiers() & Qt::ControlModifier;
+        const bool shift = event->modifiers() & Qt::ShiftModifier;
+        // A plain press on a selected tile leaves the selection as it is until the button comes
+        // up without a drag, so that the whole selection can be dragged.
+        if (!ctrl && !shift && i < int(m_tiles.size()) && m_tiles[size_t(i)]->m_bSelected) {
+            m_pendingClick = i;
+        } else {
+            SelectAt(i, ctrl, shift);
+            if (m_preview.HasWindow())
+                OpenFocusInPreview();
+        }
     } else if (event->button() == Qt::RightButton) {
         // The selection stays as it is; the menu's commands act on it.
         ShowContextMenu(event->globalPosition().toPoint());
     }
     event->accept();
+}
+
+CThumbnailView::DragRunner CThumbnailView::s_dragRunner;
+
+void CThumbnailView::mouseReleaseEvent(QMouseEvent* event) {
+    m_dragStart.reset();
+    if (event->button() != Qt::LeftButton || !m_pendingClick)
+        return;
+    const int i = *m_pendingClick;
+    m_pendingClick.reset();
+    SelectAt(i, false, false);
+    if (m_preview.HasWindow())
+        OpenFocusInPreview();
+}
+
+void CThumbnailView::mouseMoveEvent(QMouseEvent* event) {
+    if (!m_dragStart || !(event->buttons() & Qt::LeftButton)) {
+        m_dragStart.reset();
+        return;
+    }
+    if ((event->position().toPoint() - *m_dragStart).manhattanLength() <
+        QApplication::startDragDistance())
+        return;
+    const int i = TileAt(*m_dragStart);
+    m_dragStart.reset();
+    m_pendingClick.reset(); // a drag, not a click
+    if (i < int(m_tiles.size()) && m_tiles[size_t(i)]->m_bSelected)
+        DragSelection();
+}
+
+void CThumbnailView::DragSelection() {
+    const QStringList paths = SelectedPaths();
+    if (paths.isEmpty())
+        return;
+    // The selected files as the file managers take them: copied where they are dropped, moved
+    // when Shift is held (the target decides; a file manager moves the files itself).
+    auto* drag = new QDrag(this); // deleted by Qt when the drag ends
+    drag->setMimeData(Clipboard::MakeFileData(paths, Clipboard::DROPEFFECT_COPY));
+    const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
+    Qt::DropAction done;
+    if (s_dragRunner) {
+        done = s_dragRunner(drag->mimeData(), offered);
+        drag->deleteLater();
+    } else {
+        done = drag->exec(offered, Qt::CopyAction);
+    }
+    // Files moved away (or copied into this folder through the tree) show at once.
+    if (done != Qt::IgnoreAction)
+        RefreshList();
 }
 
 void CThumbnailView::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -989,7 +1060,7 @@ void CThumbnailView::OnPaste() {
 }
 
 void CThumbnailView::dragEnterEvent(QDragEnterEvent* event) {
-    if (Clipboard::MimeOffersFiles(event->mimeData()) && !Folder().isEmpty()) {
+    if (Clipboard::MimeOffersFiles(event->mimeData()) && !Folder().isEmpty() && !IsOwnDrag(event)) {
         // A drop always copies, whatever the source prefers.
         event->setDropAction(Qt::CopyAction);
         event->accept();
@@ -999,7 +1070,7 @@ void CThumbnailView::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void CThumbnailView::dragMoveEvent(QDragMoveEvent* event) {
-    if (Clipboard::MimeOffersFiles(event->mimeData()) && !Folder().isEmpty()) {
+    if (Clipboard::MimeOffersFiles(event->mimeData()) && !Folder().isEmpty() && !IsOwnDrag(event)) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
         return;
@@ -1007,8 +1078,13 @@ void CThumbnailView::dragMoveEvent(QDragMoveEvent* event) {
     event->ignore();
 }
 
+bool CThumbnailView::IsOwnDrag(const QDropEvent* event) const {
+    // Tiles dragged and let go over the grid again stay where they are.
+    return event->source() == this;
+}
+
 void CThumbnailView::dropEvent(QDropEvent* event) {
-    if (!Clipboard::MimeOffersFiles(event->mimeData()) || Folder().isEmpty()) {
+    if (!Clipboard::MimeOffersFiles(event->mimeData()) || Folder().isEmpty() || IsOwnDrag(event)) {
         event->ignore();
         return;
     }

@@ -14,11 +14,13 @@
 #include <QSize>
 #include <QStringList>
 #include <memory>
+#include <optional>
 #include <set>
 #include <unordered_map>
 #include <vector>
 
 class QMenu;
+class QMimeData;
 
 class CThumbnailView : public QAbstractScrollArea, public CView {
     Q_OBJECT
@@ -46,6 +48,8 @@ public:
     void EnsureVisible(int i);
     // Selection by a click on entry i (the entry count for empty space).
     void SelectAt(int i, bool bCtrl, bool bShift);
+    // Selects every entry ("すべて選択", Ctrl+A).
+    void SelectAll();
 
     int FindTileByName(const QString& name) const;
     int GetSelectedIndices(std::vector<int>& indices) const;
@@ -78,6 +82,12 @@ public:
     // The thumbnail size a size command (33023 to 33034) stands for.
     static QSize SizeOfCommand(unsigned nID);
 
+    // Tests: carries out a drag of the selection in place of the platform's drag loop (the
+    // offscreen platform has none): given the data and the actions offered, returns the action
+    // the target took. Empty: the platform's.
+    using DragRunner = std::function<Qt::DropAction(QMimeData* data, Qt::DropActions actions)>;
+    static DragRunner s_dragRunner;
+
     // Which font dialog and size dialog answers to use (tests); empty functions show the dialogs.
     std::function<bool(QFont&)> m_fontChooser;
     std::function<bool(int&, int&)> m_sizeChooser;
@@ -109,6 +119,8 @@ protected:
     void dropEvent(QDropEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
@@ -195,4 +207,9 @@ private:
     std::unique_ptr<CFolderWatch> m_watch;
     QString m_strWatched;      // the folder the watch is for ("" for none)
     bool m_bUnwatched = false; // it could not be watched
+    // Dragging the selection out to a file manager, another program or a folder of the tree.
+    void DragSelection();
+    bool IsOwnDrag(const QDropEvent* event) const;
+    std::optional<QPoint> m_dragStart; // where the left button went down on a tile
+    std::optional<int> m_pendingClick; // a selected tile pressed: the click acts on release
 };

@@ -56,6 +56,8 @@ CRenameDlg::CRenameDlg(QWidget* parent) : QDialog(parent) {
     m_before = new QLabel;
     m_name = new QLineEdit;
     m_ext = new QLineEdit;
+    m_name->setObjectName(QStringLiteral("name"));
+    m_ext->setObjectName(QStringLiteral("ext"));
     m_ext->setMaximumWidth(80);
     auto* after = new QHBoxLayout;
     after->addWidget(m_name, 1);
@@ -63,7 +65,12 @@ CRenameDlg::CRenameDlg(QWidget* parent) : QDialog(parent) {
     auto* form = new QFormLayout(this);
     form->addRow(QStringLiteral("変更前："), m_before);
     form->addRow(QStringLiteral("変更後："), after);
-    form->addRow(OkCancel(this));
+    QDialogButtonBox* buttons = OkCancel(this);
+    form->addRow(buttons);
+    // No empty name: OK (and Enter) wait until one is typed.
+    m_ok = buttons->button(QDialogButtonBox::Ok);
+    connect(m_name, &QLineEdit::textChanged, m_ok,
+            [this](const QString& text) { m_ok->setEnabled(!text.isEmpty()); });
 }
 
 int CRenameDlg::exec() {
@@ -72,6 +79,9 @@ int CRenameDlg::exec() {
     m_before->setText(m_strBefore);
     m_name->setText(m_strName);
     m_ext->setText(m_strExt);
+    m_ok->setEnabled(!m_strName.isEmpty());
+    m_name->setFocus();
+    m_name->selectAll();
     const int r = QDialog::exec();
     if (r == Accepted) {
         m_strName = m_name->text();

@@ -9,6 +9,7 @@
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QPushButton;
 
 // "Pictoquill": a prompt and one line of text.
 class CInputDlg : public QDialog {
@@ -25,7 +26,7 @@ private:
     QLineEdit* m_text;
 };
 
-// "名前変更": the old name, the new name and its extension.
+// "名前変更": the old name, the new name and its extension. OK waits for a name to be typed.
 class CRenameDlg : public QDialog {
     Q_OBJECT
 public:
@@ -40,6 +41,7 @@ private:
     QLabel* m_before;
     QLineEdit* m_name;
     QLineEdit* m_ext;
+    QPushButton* m_ok;
 };
 
 // "ドライブの指定": the volumes, the current one preselected, and a network folder.

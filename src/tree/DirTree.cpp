@@ -306,11 +306,14 @@ void CDirTree::LoadFavourites() {
 void CDirTree::SaveFavourites() const {
     if (!m_favourites)
         return;
+    // The count and the entries in one write, so that they always agree.
     const int n = m_favourites->childCount();
-    Settings::Write(Settings::FavoritesCount, n);
+    std::vector<std::pair<QString, QString>> values;
     for (int i = 0; i < n; ++i)
-        Profile::WriteString(m_strSection, QString::fromLatin1(Settings::FavoritesEntry).arg(i + 1),
-                             NameOf(m_favourites->child(i)));
+        values.emplace_back(QString::fromLatin1(Settings::FavoritesEntry).arg(i + 1),
+                            NameOf(m_favourites->child(i)));
+    values.emplace_back(QLatin1String(Settings::FavoritesCount.value), QString::number(n));
+    Profile::WriteValues(m_strSection, values);
 }
 
 QTreeWidgetItem* CDirTree::FindFavourite(const QString& path) const {
@@ -327,6 +330,7 @@ QTreeWidgetItem* CDirTree::AddFavourite(const QString& path) {
     QTreeWidgetItem* item =
         InsertFolderItem(path, m_favourites, n ? m_favourites->child(n - 1) : nullptr, Favourite);
     FillTop(item);
+    SaveFavourites();
     return item;
 }
 
@@ -373,6 +377,7 @@ void CDirTree::MoveSelectedUp() {
     if (i <= 0)
         return;
     MoveAfter(m_favourites->child(i - 1), sel);
+    SaveFavourites();
     const auto quiet = Quiet();
     m_view->setCurrentItem(sel);
 }
@@ -385,6 +390,7 @@ void CDirTree::MoveSelectedDown() {
     if (i < 0 || i + 1 >= m_favourites->childCount())
         return;
     MoveAfter(sel, m_favourites->child(i + 1));
+    SaveFavourites();
     SelectNotify(sel); // the listing follows
 }
 
@@ -400,6 +406,7 @@ void CDirTree::RemoveSelectedFavourite() {
         const auto quiet = Quiet();
         delete sel;
     }
+    SaveFavourites();
     SelectNotify(next);
 }
 

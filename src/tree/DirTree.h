@@ -69,7 +69,8 @@ public:
     QTreeWidgetItem* MyDocumentsItem() const { return m_myDocuments; }
     QTreeWidgetItem* MyComputerItem() const { return m_myComputer; }
 
-    // Favourites.
+    // Favourites. Adding, removing and moving one writes the whole list at once, so that a crash
+    // or a kill loses none.
     void LoadFavourites();
     void SaveFavourites() const;
     QTreeWidgetItem* AddFavourite(const QString& path);

@@ -1,5 +1,6 @@
 #include "tree/DirView.h"
 
+#include "platform/Clipboard.h"
 #include "platform/FileNames.h"
 #include "platform/FolderWatch.h"
 #include "platform/MsgBox.h"
@@ -14,6 +15,8 @@
 
 #include <QAbstractScrollArea>
 #include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMouseEvent>
@@ -29,10 +32,9 @@ QString ParentOf(const QString& path) {
     return parent.isEmpty() ? QStringLiteral("/") : parent;
 }
 
-// A folder name the user typed that names one folder (no separator, not "." or "..").
-bool IsPlainName(const QString& name) {
-    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && name != QLatin1String(".") &&
-           name != QLatin1String("..");
+// The message with its reason on a line of its own.
+QString WithReason(const QString& message, const QString& reason) {
+    return reason.isEmpty() ? message : message + QLatin1Char('\n') + reason;
 }
 
 } // namespace
@@ -44,6 +46,8 @@ CDirView::CDirView(QWidget* parent) : QTreeWidget(parent) {
     setRootIsDecorated(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setDragDropMode(QAbstractItemView::NoDragDrop);
+    // Folders take dropped files (handled here, not by the item view's own drag and drop).
+    viewport()->setAcceptDrops(true);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setUniformRowHeights(true);
     m_tree.SetOnSelected([this](QTreeWidgetItem* item) { OnSelected(item); });
@@ -61,6 +65,7 @@ CDirView::CDirView(QWidget* parent) : QTreeWidget(parent) {
     const auto forward = [this](unsigned nID) { ForwardToThumbnails(nID); };
     for (unsigned id : {ID_FILE_COPYTO, ID_FILE_MOVETO, ID_WALLPAPER, ID_SIZE_CUSTOM, ID_VIEW_FONT})
         MapCommandRange(id, id, forward);
+    MapCommandRange(ID_EDIT_SELECT_ALL, ID_EDIT_SELECT_ALL, forward);
     MapCommandRange(ID_SIZE_FIRST, ID_SIZE_LAST, forward);
     MapCommandRange(ID_SORT_NAME, ID_SORT_ASCEND, forward);
 
@@ -108,7 +113,7 @@ CDirView::CDirView(QWidget* parent) : QTreeWidget(parent) {
 }
 
 CDirView::~CDirView() {
-    // The favourites are written when the tree goes, and only then.
+    // The favourites are written when the tree goes, as after every change of the list.
     if (m_tree.IsBuilt())
         m_tree.SaveFavourites();
     // Destroying the items must not act on selection changes any more.
@@ -211,8 +216,10 @@ void CDirView::OnCreateFolder() {
         return;
     const QString path = base.endsWith(QLatin1Char('/')) ? base + dlg.m_strText
                                                          : base + QLatin1Char('/') + dlg.m_strText;
-    if (!IsPlainName(dlg.m_strText) || !Shell::MakeFolder(path)) {
-        QuillaMessageBox(this, QStringLiteral("フォルダを作成できません"));
+    // A name that is no single folder name is refused before anything is made.
+    QString reason = FileNames::NameProblem(dlg.m_strText);
+    if (!reason.isEmpty() || !Shell::MakeFolder(path, &reason)) {
+        QuillaMessageBox(this, WithReason(QStringLiteral("フォルダを作成できません"), reason));
         return;
     }
     if (m_tree.IsSpecial(sel)) {
@@ -241,8 +248,9 @@ void CDirView::OnRenameFolder() {
     const QString newPath = oldPath.left(oldPath.lastIndexOf(QLatin1Char('/')) + 1) + dlg.m_strText;
     // The folder is renamed where it is (a folder in use can be renamed here); an existing folder
     // of the new name is never replaced.
-    if (!IsPlainName(dlg.m_strText) || !Shell::Rename(oldPath, newPath)) {
-        QuillaMessageBox(this, QStringLiteral("フォルダ名を変更できません"));
+    QString reason = FileNames::NameProblem(dlg.m_strText);
+    if (!reason.isEmpty() || !Shell::Rename(oldPath, newPath, &reason)) {
+        QuillaMessageBox(this, WithReason(QStringLiteral("フォルダ名を変更できません"), reason));
         return;
     }
     m_tree.SetName(sel, dlg.m_strText);
@@ -415,4 +423,84 @@ void CDirView::FollowRename(const QString& oldPath, const QString& newPath) {
         if (CView* grid = site->PaneView(Pane::Thumbnails))
             grid->SendCommand(ID_FOLDER_RENAMED);
     }
+}
+
+// ---- drops onto the tree --------------------------------------------------------------------
+
+QTreeWidgetItem* CDirView::DropTargetAt(QPoint viewportPos) const {
+    QTreeWidgetItem* item = itemAt(viewportPos);
+    switch (CDirTree::KindOf(item)) {
+    case CDirTree::Folder:
+    case CDirTree::Volume:
+    case CDirTree::Favourite:
+    case CDirTree::Desktop:
+    case CDirTree::MyDocuments:
+        return m_tree.PathOf(item).isEmpty() ? nullptr : item;
+    default:
+        return nullptr;
+    }
+}
+
+void CDirView::ShowDropTarget(QTreeWidgetItem* item) {
+    QTreeWidgetItem* shown = m_dropTarget.isValid() ? itemFromIndex(m_dropTarget) : nullptr;
+    if (item == shown)
+        return;
+    if (shown)
+        shown->setBackground(0, QBrush());
+    m_dropTarget = item ? QPersistentModelIndex(indexFromItem(item)) : QPersistentModelIndex();
+    if (item)
+        item->setBackground(0, palette().brush(QPalette::Highlight).color().lighter(160));
+}
+
+void CDirView::OnDragOver(QDragMoveEvent* event) {
+    QTreeWidgetItem* target = DropTargetAt(event->position().toPoint());
+    ShowDropTarget(target);
+    if (!target || !Clipboard::MimeOffersFiles(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    const bool move =
+        (event->modifiers() & Qt::ShiftModifier) && (event->possibleActions() & Qt::MoveAction);
+    event->setDropAction(move ? Qt::MoveAction : Qt::CopyAction);
+    event->accept();
+}
+
+void CDirView::dragEnterEvent(QDragEnterEvent* event) {
+    if (!Clipboard::MimeOffersFiles(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    // Taken over the whole tree, so that the moves over its items follow (one comes at once);
+    // each item says for itself whether it takes the files.
+    event->accept();
+}
+
+void CDirView::dragMoveEvent(QDragMoveEvent* event) {
+    OnDragOver(event);
+}
+
+void CDirView::dragLeaveEvent(QDragLeaveEvent* event) {
+    ShowDropTarget(nullptr);
+    event->accept();
+}
+
+void CDirView::dropEvent(QDropEvent* event) {
+    QTreeWidgetItem* target = DropTargetAt(event->position().toPoint());
+    ShowDropTarget(nullptr);
+    const Clipboard::FileList files = Clipboard::FilesFromMime(event->mimeData());
+    if (!target || files.paths.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    const bool move =
+        (event->modifiers() & Qt::ShiftModifier) && (event->possibleActions() & Qt::MoveAction);
+    event->setDropAction(move ? Qt::MoveAction : Qt::CopyAction);
+    event->accept();
+    const QString folder = m_tree.PathOf(target);
+    Clipboard::Transfer(files.paths, folder,
+                        move ? Clipboard::DROPEFFECT_MOVE : Clipboard::DROPEFFECT_COPY, this,
+                        files.rejected);
+    // The grid shows the folder the files went into as it is now.
+    if (folder == Folder())
+        ForwardToThumbnails(ID_VIEW_REFRESH);
 }

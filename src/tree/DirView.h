@@ -47,6 +47,10 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     // Sends the command on to the thumbnail view, which carries out the file-level commands.
@@ -62,9 +66,17 @@ private:
     void FollowRename(const QString& oldPath, const QString& newPath);
     void ScheduleWatchUpdate();
 
+    // Files dropped onto a folder of the tree are copied into it, or moved with Shift held.
+    // The folder item under a point of the viewport that takes a drop (none for My Computer,
+    // the favourites root and placeholders), and the one shown as the drop's target.
+    QTreeWidgetItem* DropTargetAt(QPoint viewportPos) const;
+    void ShowDropTarget(QTreeWidgetItem* item);
+    void OnDragOver(QDragMoveEvent* event);
+
     CDirTree m_tree;
     std::unique_ptr<CFolderWatch> m_watch;
     std::unique_ptr<CMountWatch> m_mounts;
     QStringList m_unwatched;
     bool m_bWatchUpdateDue = false;
+    QPersistentModelIndex m_dropTarget; // follows the item, and forgets it when it goes
 };
