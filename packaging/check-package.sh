@@ -48,7 +48,7 @@ expect=(
     "./usr/bin/quilla-convert -> ../lib/quilla/quilla-convert"
     ./usr/lib/quilla/quilla ./usr/lib/quilla/quilla-convert ./usr/lib/quilla/quilla-spiprobe
     ./usr/lib/quilla/libik6com.so ./usr/lib/quilla/libik6file.so ./usr/lib/quilla/libik6print.so
-    ./usr/lib/quilla/libik6effect.so
+    ./usr/lib/quilla/libik6effect.so ./usr/lib/quilla/quilla.qhc ./usr/lib/quilla/quilla.qch
     ./usr/lib/quilla/plugins/webp.spi ./usr/lib/quilla/plugins/heif.spi
     ./usr/lib/quilla/plugins/jxl.spi ./usr/lib/quilla/plugins/raw.spi
     ./usr/share/applications/quilla.desktop
