@@ -10,10 +10,13 @@
 #include "app/QuillaApp.h"
 #include "app/QuillaDoc.h"
 #include "imaging/SusieHost.h"
+#include "platform/FileNames.h"
+#include "platform/FolderWatch.h"
 #include "thumbs/ThumbnailView.h"
 
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -86,6 +89,26 @@ int main(int argc, char** argv) {
             view->viewport()->repaint();
         }
         std::printf("scrolling: %.1f ms per page painted (%d pages)\n", Ms(scroll) / pages, pages);
+        // One file added by another program, and removed again, as the folder watch reports them.
+        {
+            const QString name = QStringLiteral("zz-added-by-another-program.jpg");
+            QFile file(dir + QLatin1Char('/') + name);
+            if (file.open(QIODevice::WriteOnly)) {
+                file.close();
+                CFolderWatch::Changes change;
+                change.folder = FileNames::CurrentDir();
+                change.touched << name;
+                const double added = ThreadCpuMs();
+                view->ApplyFolderChanges(change);
+                const double addedMs = ThreadCpuMs() - added;
+                file.remove();
+                const double removed = ThreadCpuMs();
+                view->ApplyFolderChanges(change);
+                std::printf("one file added by another program: %.1f ms of CPU, removed: %.1f ms "
+                            "(%zu entries)\n",
+                            addedMs, ThreadCpuMs() - removed, view->Tiles().size());
+            }
+        }
         // A refresh after a file command: every entry looked up, pictures kept.
         const auto refresh = std::chrono::steady_clock::now();
         const double refreshCpu = ThreadCpuMs();
