@@ -46,6 +46,15 @@ bool IsPseudoType(const QByteArray& type) {
                        [&](const char* t) { return type == t; });
 }
 
+bool IsNetworkType(const QByteArray& type) {
+    static const char* const network[] = {"nfs",       "nfs4",  "cifs", "smb3",  "smbfs",
+                                          "sshfs",     "9p",    "afs",  "ceph",  "davfs",
+                                          "glusterfs", "ncpfs", "coda", "lustre"};
+    return std::any_of(std::begin(network), std::end(network),
+                       [&](const char* t) { return type == t; }) ||
+           type.startsWith("fuse.") || type == "fuse";
+}
+
 bool IsLazyType(const QByteArray& type) {
     static const char* const lazy[] = {"nfs",     "nfs4", "cifs", "smb3", "smbfs", "sshfs",    "9p",
                                        "iso9660", "udf",  "afs",  "ceph", "davfs", "glusterfs"};
@@ -133,6 +142,28 @@ bool IsLazy(const QString& root) {
         if (v.root == root)
             return v.lazy;
     return false;
+}
+
+bool IsNetworkPath(const QString& path) {
+    if (path.startsWith(QLatin1String("//")) || path.startsWith(QLatin1String("\\\\")))
+        return true;
+    // The file system of the longest mount point that holds the path.
+    QString best;
+    QByteArray type;
+    FILE* f = ::setmntent(MountTable().constData(), "r");
+    if (!f)
+        return false;
+    while (const mntent* m = ::getmntent(f)) {
+        const QString root = FileNames::FromNative(m->mnt_dir);
+        const bool holds =
+            root == QLatin1String("/") || path == root || path.startsWith(root + QLatin1Char('/'));
+        if (holds && root.size() >= best.size()) {
+            best = root;
+            type = m->mnt_type;
+        }
+    }
+    ::endmntent(f);
+    return IsNetworkType(type);
 }
 
 bool IsMountedPath(const QString& path) {

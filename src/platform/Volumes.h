@@ -19,6 +19,9 @@ std::vector<Volume> List();
 QString RootOf(const QString& path);
 // True when the volume with that root is removable, network or optical.
 bool IsLazy(const QString& root);
+// True when the path is not on a local volume: a network path ("//host/share") or a folder of a
+// mounted network file system (nfs, cifs, smb3, sshfs, fuse.*, ...).
+bool IsNetworkPath(const QString& path);
 // True when the path names a place in the mounted file system tree, whatever volume holds it
 // (local, removable, or a network file system mounted there: nfs, cifs, sshfs, FUSE); false for
 // a share that no mount maps ("//host/share", "\\host\share") and for an address
