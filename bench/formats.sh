@@ -75,6 +75,6 @@ echo "peak memory of the TIFF thumbnail: quilla $(peak taskset -c 0 "$bin" 160 "
 conv=$root/build/bin/bench_convert
 vips tiffsave "$data/base12.ppm" "$out/vips.tif" --compression lzw --predictor horizontal
 convert "$data/base12.ppm" -compress LZW -define tiff:predictor=2 "$out/magick.tif"
-[ -x "$conv" ] && "$conv" tiff "$out" "$data/p12.png" >/dev/null
+[ -x "$conv" ] && "$conv" tiff "$out" "$data/p12.png" >/dev/null 2>&1
 echo "LZW TIFF of the 12 MP picture: Quilla $(du -b "$out/p12.tif" | cut -f1) B," \
     "libvips $(du -b "$out/vips.tif" | cut -f1) B, ImageMagick $(du -b "$out/magick.tif" | cut -f1) B"

@@ -331,7 +331,9 @@ TIFF* OpenTiff(const char* path, const char* mode, tmsize_t maxAlloc, int fd) {
 }
 
 Image DecodeTiff(const char* path, Progress* progress, const Reduction& reduction) {
-    TiffCloser tc{OpenTiff(path, "r", tmsize_t(IK_MAX_PIXELS) * 4 + 4096)};
+    // Read, not mapped: a mapped file counts whole in the process's memory once decoded through,
+    // where reading keeps one strip at a time.
+    TiffCloser tc{OpenTiff(path, "rm", tmsize_t(IK_MAX_PIXELS) * 4 + 4096)};
     TIFF* tif = tc.t;
     if (!tif)
         return Refuse(IK_ERR_DATA, "TIFF: the file cannot be opened as TIFF");
