@@ -15,7 +15,7 @@ PACKAGES=(
     build-essential cmake pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev libx11-dev
     libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev libexif-dev libimagequant-dev zlib1g-dev
-    libwebp-dev libheif-dev libjxl-dev
+    libwebp-dev libheif-dev libjxl-dev libseccomp-dev
     libgtest-dev googletest
     fonts-ipafont-gothic qt6-translations-l10n
     dpkg-dev file

@@ -3,6 +3,7 @@
 #include "app/QuillaDoc.h"
 #include "app/SetDlg.h"
 #include "app/config.h"
+#include "imaging/SusieHost.h"
 #include "platform/Desktop.h"
 #include "platform/KeyLocks.h"
 #include "platform/MsgBox.h"
@@ -425,6 +426,8 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     // ends (the application then destroys the frame, which writes the favourites).
     if (m_pThumbView)
         m_pThumbView->Preview().close();
+    // The plug-in helpers are killed, so that no worker waits for a plug-in that hangs.
+    SusieHost::Shutdown();
     QCoreApplication::quit();
 }
 

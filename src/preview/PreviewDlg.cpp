@@ -1,5 +1,6 @@
 #include "preview/PreviewDlg.h"
 
+#include "imaging/SusieHost.h"
 #include "platform/FileNames.h"
 #include "platform/Shell.h"
 #include "platform/WaitCursor.h"
@@ -10,8 +11,12 @@
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QPainter>
+#include <QPointer>
 #include <QScreen>
 #include <QShortcut>
+#include <QThreadPool>
+#include <atomic>
+#include <mutex>
 
 namespace {
 enum : unsigned {
@@ -27,6 +32,44 @@ QMargins FrameOf(const QWidget* w) {
                     f.bottom() - g.bottom());
 }
 } // namespace
+
+// A picture a plug-in decodes for the window on a worker. The worker leaves it here; the window
+// takes it on its own thread, or gives it up by setting cancel (which also stops the helper).
+struct CPreviewDlg::Pending {
+    QString path;
+    std::atomic<bool> cancel{false};
+    std::mutex mutex;
+    IKHANDLE image = 0;
+};
+
+CPreviewDlg::~CPreviewDlg() {
+    CancelPending();
+}
+
+void CPreviewDlg::CancelPending() {
+    if (m_pending)
+        m_pending->cancel = true;
+    m_pending.reset();
+}
+
+void CPreviewDlg::TakePicture(const std::shared_ptr<Pending>& pending) {
+    IKHANDLE image = 0;
+    {
+        std::lock_guard lock(pending->mutex);
+        image = std::exchange(pending->image, 0);
+    }
+    if (pending != m_pending) {
+        CImageKit::Release(image);
+        return;
+    }
+    m_pending.reset();
+    // A file no plug-in read leaves the window as it is.
+    if (!image)
+        return;
+    m_image.Attach(image);
+    FitToImage();
+    update();
+}
 
 CPreviewDlg::CPreviewDlg() : QDialog(nullptr) {
     setWindowTitle(QStringLiteral("プレビュー"));
@@ -117,11 +160,47 @@ void CPreviewDlg::OnInitDialog() {
 }
 
 void CPreviewDlg::ShowImage(const QString& path) {
-    CWaitCursor wait;
-    m_image.LoadUpright(path, false);
+    CancelPending();
+    {
+        CWaitCursor wait;
+        // What the library reads is loaded here; the import plug-ins are never called on this
+        // thread.
+        CImageKit::NoPlugins noPlugins;
+        m_image.LoadUpright(path, false);
+    }
+    if (m_image.IsEmpty() && SusieHost::GetFormatCount() > 0) {
+        auto pending = std::make_shared<Pending>();
+        pending->path = path;
+        m_pending = pending;
+        QPointer<CPreviewDlg> self(this);
+        QThreadPool::globalInstance()->start([pending, self] {
+            CImageKit kit;
+            IKHANDLE image = 0;
+            if (kit.LoadByPlugin(pending->path, true, &pending->cancel) && !kit.IsEmpty())
+                image = kit.Detach();
+            {
+                std::lock_guard lock(pending->mutex);
+                pending->image = image;
+            }
+            QMetaObject::invokeMethod(
+                qApp,
+                [pending, self] {
+                    if (self)
+                        self->TakePicture(pending);
+                    else
+                        CImageKit::Release(std::exchange(pending->image, 0));
+                },
+                Qt::QueuedConnection);
+        });
+        return;
+    }
     // A file that cannot be loaded leaves the window as it is.
     if (m_image.IsEmpty())
         return;
+    FitToImage();
+}
+
+void CPreviewDlg::FitToImage() {
     QSize size = m_image.GetSize();
     int w = size.width(), h = size.height();
     const QRect area = ScreenArea();
@@ -168,6 +247,7 @@ void CPreviewDlg::paintEvent(QPaintEvent*) {
 }
 
 void CPreviewDlg::Close() {
+    CancelPending();
     m_bOpen = false;
     hide();
 }

@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QRandomGenerator>
+#include <dlfcn.h>
 
 using namespace testimg;
 
@@ -26,7 +27,6 @@ protected:
         for (const char* name : {"webp", "heif", "jxl"})
             if (!QFile::exists(PluginDir() + "/" + name + ".spi"))
                 GTEST_SKIP() << name << ".spi was not built";
-        m_spi.SetChecker(QDir(QCoreApplication::applicationDirPath()).filePath("quilla-spiprobe"));
         ASSERT_EQ(m_spi.LoadFolder(PluginDir()), 3);
     }
     QDir Dir() const { return QDir(m_dir.path()); }
@@ -43,35 +43,35 @@ protected:
         EXPECT_TRUE(img.save(P(name), "PNG"));
         return P(name);
     }
-    // The file decoded through the plug-ins as the program decodes it.
-    QImage Decode(const QString& path, int* result = nullptr, SPI_PICTUREINFO* info = nullptr) {
-        HLOCAL hi = nullptr, hb = nullptr;
-        SPI_PICTUREINFO local{};
-        const int r = m_spi.DecodeFile(path, &hi, &hb, info ? info : &local);
+    // The file decoded through the plug-ins as the program decodes it (in its helpers).
+    QImage Decode(const QString& path, int* result = nullptr, SpiPictureInfo* info = nullptr) {
+        SpiPicture picture;
+        SpiPictureInfo local;
+        const int r = m_spi.DecodeFile(path, &picture, info ? info : &local);
         if (result)
             *result = r;
-        if (r != 0)
-            return QImage();
-        QImage img = DibToImage(LocalLock(hi), LocalSize(hi), LocalLock(hb), LocalSize(hb));
-        LocalFree(hi);
-        LocalFree(hb);
-        if ((info ? info : &local)->hInfo)
-            LocalFree((info ? info : &local)->hInfo);
-        return img;
+        return r == 0 ? picture.image.copy() : QImage();
     }
-    // The plug-in that claims the extension, called directly on bytes in memory.
+    // The plug-in that claims the extension, loaded into the test itself and called directly on
+    // bytes in memory: the plug-in's own code under test, not the host.
     int DecodeBytes(const char* plugin, const QByteArray& bytes, QSize* size = nullptr) {
-        CSPICore core;
-        if (!core.Load(PluginDir() + "/" + plugin + ".spi"))
+        const QByteArray path = QFile::encodeName(PluginDir() + "/" + plugin + ".spi");
+        void* module = dlopen(path.constData(), RTLD_NOW | RTLD_LOCAL);
+        if (!module)
             return -100;
+        auto isSupported = reinterpret_cast<SPI_IsSupported>(dlsym(module, "IsSupported"));
+        auto pictureInfo = reinterpret_cast<SPI_GetPictureInfo>(dlsym(module, "GetPictureInfo"));
+        auto getPicture = reinterpret_cast<SPI_GetPicture>(dlsym(module, "GetPicture"));
         QByteArray head = bytes.left(SPI_HEAD_SIZE);
         head.resize(SPI_HEAD_SIZE, '\0');
-        core.m_pIsSupported("x", reinterpret_cast<uintptr_t>(head.constData()));
+        isSupported("x", reinterpret_cast<uintptr_t>(head.constData()));
         SPI_PICTUREINFO info{};
-        core.m_pGetPictureInfo(bytes.constData(), bytes.size(), SPI_INPUT_MEMORY, &info);
+        if (pictureInfo(bytes.constData(), bytes.size(), SPI_INPUT_MEMORY, &info) == 0 &&
+            info.hInfo)
+            LocalFree(info.hInfo);
         HLOCAL hi = nullptr, hb = nullptr;
-        const int r = core.m_pGetPicture(bytes.constData(), bytes.size(), SPI_INPUT_MEMORY, &hi,
-                                         &hb, nullptr, 0);
+        const int r =
+            getPicture(bytes.constData(), bytes.size(), SPI_INPUT_MEMORY, &hi, &hb, nullptr, 0);
         if (r == SPI_ALL_RIGHT) {
             const QImage img =
                 DibToImage(LocalLock(hi), LocalSize(hi), LocalLock(hb), LocalSize(hb));
@@ -81,6 +81,7 @@ protected:
             LocalFree(hi);
             LocalFree(hb);
         }
+        dlclose(module);
         return r;
     }
     // ImageMagick's reading of a file, as 32 bits.
@@ -119,7 +120,7 @@ TEST_F(Shipped, WebpLossyLosslessAlphaAndAnimation) {
     EXPECT_EQ(MaxDiff(Argb(ll), Argb(QImage(src))), 0);
 
     ASSERT_TRUE(RunTool("cwebp", {"-quiet", "-q", "80", src, "-o", P("lossy.webp")}));
-    SPI_PICTUREINFO info{};
+    SpiPictureInfo info;
     QImage lossy = Decode(P("lossy.webp"), nullptr, &info);
     ASSERT_FALSE(lossy.isNull());
     EXPECT_EQ(info.width, 97);
