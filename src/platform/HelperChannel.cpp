@@ -173,17 +173,20 @@ Wait Receive(int socket, void* data, size_t size, Clock::time_point deadline,
     while (got < size) {
         if (cancel && cancel->load())
             return Wait::kCancelled;
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0)
-            return Wait::kTimedOut;
+        const int64_t left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        // Past the deadline what has already come is still taken (several answers are awaited
+        // against one deadline), without waiting for more.
+        const bool late = left <= 0;
+        int slice = int(std::clamp<int64_t>(left, 1, INT32_MAX));
+        if (cancel)
+            slice = std::min(slice, kCancelSliceMs);
         pollfd pfd{socket, POLLIN, 0};
-        const int slice =
-            cancel ? std::min<int>(int(std::min<int64_t>(left.count(), INT32_MAX)), kCancelSliceMs)
-                   : int(std::min<int64_t>(left.count(), INT32_MAX));
-        const int r = ::poll(&pfd, 1, std::max(slice, 1));
+        const int r = ::poll(&pfd, 1, late ? 0 : slice);
         if (r < 0 && errno != EINTR)
             return Wait::kClosed;
+        if (r == 0 && late)
+            return Wait::kTimedOut;
         if (r <= 0)
             continue;
         const ssize_t n = ReadSome(socket, p + got, size - got, passed);
