@@ -82,6 +82,15 @@ bool CQuillaApp::InitInstance() {
     // others come on line when their check has answered. A frame made again after the last one
     // closed may use them again.
     SusieHost::Resume();
+    SusieHost::SetOnlineHandler([this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_pMainWnd && m_pMainWnd->ThumbnailView())
+                    m_pMainWnd->ThumbnailView()->RefreshList();
+            },
+            Qt::QueuedConnection);
+    });
     if (Settings::Get(Settings::UseSusiePlugin) != 0)
         SusieHost::LoadFolderInBackground(Settings::Get(Settings::SusiePlugin));
     // The document, the main frame and its two views.

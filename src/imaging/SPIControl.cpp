@@ -572,6 +572,7 @@ int CSPIControl::LoadFolder(const QString& folder) {
 }
 
 int CSPIControl::LoadFolderInBackground(const QString& folder) {
+    // An earlier check still at work is waited for (it has a deadline).
     WaitForBackground();
     std::vector<Candidate> candidates = FindCandidates(folder);
     std::vector<Candidate> unknown;
@@ -583,7 +584,8 @@ int CSPIControl::LoadFolderInBackground(const QString& folder) {
         std::lock_guard lock(m_backgroundMutex);
         m_background = std::thread([this, unknown = std::move(unknown)]() mutable {
             CheckCandidates(unknown, &m_bShutDown);
-            AddCandidates(unknown);
+            if (AddCandidates(unknown) > 0 && m_onOnline)
+                m_onOnline();
         });
     }
     return added;

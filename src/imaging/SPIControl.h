@@ -25,6 +25,7 @@
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -154,6 +155,8 @@ public:
     int LoadFolderInBackground(const QString& folder);
     // Waits for a check started in the background (tests, and the end of the program).
     void WaitForBackground();
+    // Called on the manager's thread when plug-ins checked in the background came on line.
+    void SetOnlineHandler(std::function<void()> handler) { m_onOnline = std::move(handler); }
 
     // The number of formats of the enabled plug-ins that are not set aside.
     int GetFormatCount() const;
@@ -231,6 +234,7 @@ private:
     std::vector<CacheEntry> m_cache;
     bool m_bCacheRead = false;
 
+    std::function<void()> m_onOnline;
     std::mutex m_backgroundMutex;
     std::thread m_background;
 };

@@ -68,6 +68,10 @@ int LoadFolderInBackground(const QString& folder) {
     return control.LoadFolderInBackground(folder);
 }
 
+void SetOnlineHandler(std::function<void()> handler) {
+    Control().SetOnlineHandler(std::move(handler));
+}
+
 QString PluginFolder() {
     std::lock_guard lock(FolderLock());
     return Folder();
@@ -106,7 +110,10 @@ QStringList Describe() {
 }
 
 void Shutdown() {
-    Control().Shutdown();
+    CSPIControl& control = Control();
+    control.Shutdown();
+    // A check in the background sees the shutdown within a few milliseconds.
+    control.WaitForBackground();
 }
 
 void Resume() {

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <functional>
 
 class CSPIControl;
 struct SpiPicture;
@@ -24,6 +25,9 @@ int LoadFolder(const QString& folder);
 // The same without waiting for the plug-ins the cache does not know: they come on line when
 // they have answered (start-up and the settings dialog). Returns the number added at once.
 int LoadFolderInBackground(const QString& folder);
+// Called on another thread when plug-ins checked in the background came on line (the listing
+// then shows their files).
+void SetOnlineHandler(std::function<void()> handler);
 // The folder given to the last LoadFolder ("" before any).
 QString PluginFolder();
 
