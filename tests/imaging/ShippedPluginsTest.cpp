@@ -345,3 +345,35 @@ TEST_F(Shipped, PicturesBeyondTheLimitsAreRefusedBeforeDecoding) {
     std::memcpy(grid.data() + idat + 8, claimed, 4);
     EXPECT_NE(DecodeBytes("heif", grid), SPI_ALL_RIGHT);
 }
+
+TEST_F(Shipped, TheFuzzCorpusThroughTheHelpers) {
+    // The inputs the fuzz targets keep, decoded as the program decodes files: through the
+    // helpers. Whatever a plug-in does with them, the program gets a picture or a failure, never
+    // a crash, and a helper that failed is replaced for the next input.
+    const QDir corpus(QStringLiteral(QUILLA_SOURCE_DIR "/plugins/fuzz/corpus"));
+    const struct {
+        const char* folder;
+        const char* ext;
+    } kinds[] = {{"webp", "webp"}, {"heif", "heic"}, {"jxl", "jxl"}};
+    int decoded = 0, inputs = 0;
+    for (const auto& k : kinds) {
+        const QDir dir(corpus.filePath(k.folder));
+        for (const QString& name : dir.entryList(QDir::Files)) {
+            const QString file = P(QStringLiteral("%1-%2.%3").arg(k.folder, name, k.ext));
+            ASSERT_TRUE(QFile::copy(dir.filePath(name), file));
+            int r = -1;
+            const QImage img = Decode(file, &r);
+            EXPECT_TRUE(r == 0 || r == kSpiErrNoDecoder || r == kSpiErrPluginFailed)
+                << name.toStdString() << ": " << r;
+            decoded += r == 0 && !img.isNull();
+            ++inputs;
+        }
+    }
+    EXPECT_GT(inputs, 50);
+    EXPECT_GT(decoded, 0);
+    // The helpers still answer.
+    REQUIRE_TOOL("cwebp");
+    const QString src = SourcePng("after.png", 8, 8);
+    ASSERT_TRUE(RunTool("cwebp", {"-quiet", "-lossless", src, "-o", P("after.webp")}));
+    EXPECT_EQ(Decode(P("after.webp")).size(), QSize(8, 8));
+}
