@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <map>
 #include <string>
 #include <sys/mman.h>
@@ -82,6 +83,18 @@ bool Readable(const void* p, size_t size) {
     for (uintptr_t a = first; a <= last; a += page)
         if (mincore(reinterpret_cast<void*>(a), page, &vec) != 0)
             return false;
+    // Mapped is not readable (a guard region is mapped without access): the first and the last
+    // byte are read by the kernel, which says EFAULT instead of faulting.
+    static int probe[2] = {-1, -1};
+    if (probe[0] < 0 && pipe2(probe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    for (const char* at : {static_cast<const char*>(p), static_cast<const char*>(p) + size - 1}) {
+        if (write(probe[1], at, 1) != 1)
+            return false;
+        char sink;
+        if (read(probe[0], &sink, 1) != 1)
+            return false;
+    }
     return true;
 }
 
