@@ -35,7 +35,7 @@ depends=$(field Depends)
 [ -n "$depends" ] || fail "Depends is empty"
 for p in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6dbus6 \
     libjpeg62-turbo libpng16-16 libgif7 libtiff6 libexif12 libimagequant0 libwebp7 libheif1 \
-    libjxl0.7 libraw20 qt6-translations-l10n fonts-ipafont-gothic; do
+    libjxl0.7 libraw20 libseccomp2 qt6-translations-l10n fonts-ipafont-gothic; do
     tr ',|' '\n\n' <<<"$depends" | awk '{ print $1 }' | grep -Fxq -- "$p" ||
         fail "Depends does not name $p"
 done
@@ -46,7 +46,7 @@ listing=$(dpkg-deb -c "$deb" | awk '{ $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""
 expect=(
     "./usr/bin/quilla -> ../lib/quilla/quilla"
     "./usr/bin/quilla-convert -> ../lib/quilla/quilla-convert"
-    ./usr/lib/quilla/quilla ./usr/lib/quilla/quilla-convert ./usr/lib/quilla/quilla-spiprobe
+    ./usr/lib/quilla/quilla ./usr/lib/quilla/quilla-convert ./usr/lib/quilla/quilla-spihost
     ./usr/lib/quilla/libik6com.so ./usr/lib/quilla/libik6file.so ./usr/lib/quilla/libik6print.so
     ./usr/lib/quilla/libik6effect.so ./usr/lib/quilla/quilla.qhc ./usr/lib/quilla/quilla.qch
     ./usr/lib/quilla/plugins/webp.spi ./usr/lib/quilla/plugins/heif.spi

@@ -7,9 +7,11 @@
 #include "app/SetDlg.h"
 #include "help/HelpWindow.h"
 #include "imaging/ImageKit.h"
+#include "imaging/SPIControl.h"
 #include "imaging/SusieHost.h"
 #include "platform/Settings.h"
 #include "platform/Volumes.h"
+#include "preview/PreviewDlg.h"
 #include "res/resource.h"
 #include "thumbs/FileInfoDlg.h"
 #include "thumbs/ImageTile.h"
@@ -19,10 +21,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -166,6 +170,8 @@ TEST_F(SettingsDialog, SwitchingPluginsOnLoadsThemOnceAtOnce) {
         dlg.m_editPlugin->setText(first);
         return int(QDialog::Accepted);
     });
+    // The plug-ins are checked in the background and come on line when they have answered.
+    SusieHost::Control().WaitForBackground();
     EXPECT_EQ(SusieHost::GetFormatCount(), 1);
     EXPECT_EQ(SusieHost::PluginFolder(), first);
     EXPECT_EQ(Settings::Get(Settings::UseSusiePlugin), 1);
@@ -224,14 +230,16 @@ protected:
 };
 
 TEST_F(PluginsAtStart, PluginFormatsAreListedAndThumbnailed) {
+    // The window came at once; the plug-in, checked in the background, comes on line and the
+    // listing shows its file.
+    SusieHost::Control().WaitForBackground();
     EXPECT_EQ(SusieHost::GetFormatCount(), 1);
     EXPECT_TRUE(IsImageFile("x.qpic"));
     CThumbnailView* grid = Frame()->ThumbnailView();
-    ASSERT_EQ(grid->Tiles().size(), 1u);
+    QTRY_COMPARE(grid->Tiles().size(), size_t(1));
     EXPECT_EQ(grid->Tiles()[0]->m_strName, QStringLiteral("a.qpic"));
-    // The workers decode it through the plug-in.
-    ASSERT_TRUE(WaitForPictures(grid));
-    EXPECT_FALSE(grid->Tiles()[0]->m_wndImage.m_image.IsEmpty());
+    // The workers decode it through the plug-in once its tile is painted.
+    QTRY_VERIFY_WITH_TIMEOUT(!grid->Tiles()[0]->m_wndImage.m_image.IsEmpty(), 10000);
     // The information dialog shows what the plug-in's picture tells.
     unsigned width = 0, height = 0;
     QString type;
@@ -243,9 +251,70 @@ TEST_F(PluginsAtStart, PluginFormatsAreListedAndThumbnailed) {
     };
     grid->SelectAt(0, false, false);
     ASSERT_TRUE(grid->SendCommand(ID_IMAGE_INFO));
+    // The plug-in decodes on a worker; the dialog comes when it has answered.
+    QTRY_COMPARE(width, 2u);
     CFileInfoDlg::s_answer = nullptr;
     EXPECT_TRUE(m_boxes.empty());
-    EXPECT_EQ(width, 2u);
     EXPECT_EQ(height, 1u);
     EXPECT_EQ(type, QString());
+}
+
+// A plug-in that never returns from GetPicture, with its file and another plug-in's in the start
+// folder: the window answers, the preview of the other file comes, and closing ends the program.
+class HangingPluginAtStart : public AppTest {
+protected:
+    void Prepare() override {
+        QDir(m_dir.path()).mkpath("spi");
+        QDir(m_dir.path()).mkpath("pictures");
+        for (const char* p : {"qpic", "hang4"})
+            ASSERT_TRUE(QFile::copy(QStringLiteral(QUILLA_TEST_SPI_DIR "/%1.spi").arg(p),
+                                    m_dir.filePath(QStringLiteral("spi/%1.spi").arg(p))));
+        auto write = [this](const char* name, const char* magic) {
+            QByteArray pic(magic, 4);
+            pic.append("\x02\x00\x01\x00", 4).append(QByteArray(6, char(200)));
+            QFile f(m_dir.filePath(QStringLiteral("pictures/") + name));
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(pic);
+        };
+        write("a.hang", "HANG");
+        write("b.qpic", "QPIC");
+        m_settings.WriteRaw(QStringLiteral("[System]\nUseSusiePlugin=1\nSusiePlugin=%1\n"
+                                           "InitMode=1\nInitDir=%2\n")
+                                .arg(m_dir.filePath("spi"), m_dir.filePath("pictures"))
+                                .toUtf8());
+    }
+    QTemporaryDir m_dir;
+};
+
+TEST_F(HangingPluginAtStart, TheWindowAnswersThePreviewComesAndClosingEndsTheProgram) {
+    SusieHost::Control().WaitForBackground();
+    CThumbnailView* grid = Frame()->ThumbnailView();
+    QTRY_COMPARE(grid->Tiles().size(), size_t(2));
+    // The workers meanwhile wait for the hanging plug-in. The preview of its file does not
+    // block the window; closing the preview first gives the picture up.
+    CPreviewDlg& pv = grid->Preview();
+    QElapsedTimer t;
+    t.start();
+    pv.Open(m_dir.filePath("pictures/a.hang"));
+    EXPECT_LT(t.elapsed(), 500);
+    EXPECT_TRUE(pv.IsWaitingForPicture());
+    pv.close();
+    EXPECT_FALSE(pv.IsWaitingForPicture());
+    // The other plug-in's file comes through the helper kept for the preview.
+    pv.Open(m_dir.filePath("pictures/b.qpic"));
+    QTRY_VERIFY(!pv.m_image.IsEmpty());
+    EXPECT_EQ(pv.m_image.GetSize(), QSize(2, 1));
+    // Closing the main window ends the program at once, whatever the plug-in is doing.
+    grid->Preview().Open(m_dir.filePath("pictures/a.hang"));
+    bool stopped = false;
+    QTimer::singleShot(0, [this] { Frame()->close(); });
+    QTimer::singleShot(10000, [&] {
+        stopped = true;
+        QCoreApplication::exit(1);
+    });
+    t.restart();
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_FALSE(stopped);
+    EXPECT_LT(t.elapsed(), 2000);
+    EXPECT_EQ(Frame(), nullptr);
 }

@@ -4,6 +4,7 @@
 #include "app/SetDlg.h"
 #include "app/config.h"
 #include "help/HelpWindow.h"
+#include "imaging/SusieHost.h"
 #include "platform/Desktop.h"
 #include "platform/KeyLocks.h"
 #include "platform/MsgBox.h"
@@ -495,6 +496,8 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         m_pThumbView->Preview().close();
     if (m_pHelpWindow)
         m_pHelpWindow->close();
+    // The plug-in helpers are killed, so that no worker waits for a plug-in that hangs.
+    SusieHost::Shutdown();
     QCoreApplication::quit();
 }
 

@@ -43,6 +43,8 @@ CQuillaApp::CQuillaApp(int& argc, char** argv)
             m_pMainWnd->SaveBarState(QLatin1String(Settings::BarStateProfile));
             m_pMainWnd->SavePlacement();
         }
+        // Whatever a plug-in is doing, its helper ends now and the workers waiting for it go.
+        SusieHost::Shutdown();
         ExitMainFrame();
     });
 
@@ -79,9 +81,21 @@ bool CQuillaApp::InitInstance() {
     setApplicationName(Strings::Load(AFX_IDS_APP_TITLE));
     // The standard profile settings (there is no recent-file list).
     Settings::Get(Settings::PreviewPages);
-    // Import plug-ins, when they are switched on.
+    // Import plug-ins, when they are switched on: those checked before are in use at once, the
+    // others come on line when their check has answered. A frame made again after the last one
+    // closed may use them again.
+    SusieHost::Resume();
+    SusieHost::SetOnlineHandler([this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_pMainWnd && m_pMainWnd->ThumbnailView())
+                    m_pMainWnd->ThumbnailView()->RefreshList();
+            },
+            Qt::QueuedConnection);
+    });
     if (Settings::Get(Settings::UseSusiePlugin) != 0)
-        SusieHost::LoadFolder(Settings::Get(Settings::SusiePlugin));
+        SusieHost::LoadFolderInBackground(Settings::Get(Settings::SusiePlugin));
     // The document, the main frame and its two views.
     ExitMainFrame();
     m_pDocument = std::make_unique<CQuillaDoc>();

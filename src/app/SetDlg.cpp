@@ -16,6 +16,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -68,6 +69,13 @@ CSetDlg::CSetDlg(QWidget* parent) : QDialog(parent) {
     pgrid->addWidget(label(QStringLiteral("プラグインフォルダ(&F):"), m_editPlugin), 1, 0);
     pgrid->addWidget(m_editPlugin, 1, 1);
     pgrid->addWidget(m_pluginBrowse, 1, 2);
+    // What became of each plug-in: in use, set aside after failing, or refused when checked.
+    m_pluginList = new QListWidget;
+    m_pluginList->setSelectionMode(QAbstractItemView::NoSelection);
+    m_pluginList->setFocusPolicy(Qt::NoFocus);
+    m_pluginList->setMaximumHeight(80);
+    m_pluginList->addItems(SusieHost::Describe());
+    pgrid->addWidget(m_pluginList, 2, 0, 1, 3);
 
     auto* buttons = new QDialogButtonBox;
     buttons->addButton(QDialogButtonBox::Ok);
@@ -209,7 +217,7 @@ void RunSettingsDialog(QWidget* owner) {
     // they stay on, takes effect at the next start.
     const int before = Settings::Get(Settings::UseSusiePlugin);
     if (before != dlg.m_bUsePlugin && dlg.m_bUsePlugin == 1)
-        SusieHost::LoadFolder(dlg.m_strPlugin);
+        SusieHost::LoadFolderInBackground(dlg.m_strPlugin);
     Settings::Write(Settings::UseSusiePlugin, dlg.m_bUsePlugin);
     Settings::Write(Settings::SusiePlugin, dlg.m_strPlugin);
 }

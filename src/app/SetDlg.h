@@ -9,6 +9,7 @@
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QListWidget;
 class QPushButton;
 
 class CSetDlg : public QDialog {
@@ -34,7 +35,8 @@ public:
     explicit CSetDlg(QWidget* parent = nullptr);
 
     // Fields, exchanged with the controls.
-    QLineEdit* m_editPlugin = nullptr;  // 171
+    QLineEdit* m_editPlugin = nullptr; // 171
+    QListWidget* m_pluginList = nullptr;
     QPushButton* m_btnFolder = nullptr; // 1010
     QLineEdit* m_editFolder = nullptr;  // 149
     int m_nDblClk = -1;                 // list 1006
@@ -51,6 +53,8 @@ public:
     QComboBox* DblClkList() const { return m_dblClk; }
     QComboBox* InitModeList() const { return m_initMode; }
     QCheckBox* UsePluginBox() const { return m_usePlugin; }
+    // The plug-ins in use and those set aside or refused, each with why (read only).
+    QListWidget* PluginList() const { return m_pluginList; }
     QPushButton* PluginBrowseButton() const { return m_pluginBrowse; }
     QPushButton* HelpButton() const { return m_help; }
 

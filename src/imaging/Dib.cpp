@@ -54,7 +54,10 @@ QImage Fail(QString* reason, const char* why) {
 } // namespace
 
 QImage DibToImage(const void* infoBlock, size_t infoSize, const void* bitsBlock, size_t bitsSize,
-                  QString* reason) {
+                  QString* reason, const DibImageMaker& maker) {
+    auto make = [&maker](int w, int h, QImage::Format f) {
+        return maker ? maker(w, h, f) : QImage(w, h, f);
+    };
     const auto* info = static_cast<const uint8_t*>(infoBlock);
     const auto* bits = static_cast<const uint8_t*>(bitsBlock);
     if (!info || !bits || infoSize < kHeaderSize)
@@ -115,7 +118,7 @@ QImage DibToImage(const void* infoBlock, size_t infoSize, const void* bitsBlock,
         QVector<QRgb> palette(1 << bpp, qRgb(0, 0, 0));
         for (int i = 0; i < colours; ++i)
             palette[i] = qRgb(table[4 * i + 2], table[4 * i + 1], table[4 * i]);
-        out = QImage(w, h, bpp == 1 ? QImage::Format_Mono : QImage::Format_Indexed8);
+        out = make(w, h, bpp == 1 ? QImage::Format_Mono : QImage::Format_Indexed8);
         if (out.isNull())
             return Fail(reason, "no memory for the picture");
         out.setColorTable(palette);
@@ -133,7 +136,7 @@ QImage DibToImage(const void* infoBlock, size_t infoSize, const void* bitsBlock,
         return out;
     }
     if (bpp == 24) {
-        out = QImage(w, h, QImage::Format_RGB888);
+        out = make(w, h, QImage::Format_RGB888);
         if (out.isNull())
             return Fail(reason, "no memory for the picture");
         for (int y = 0; y < h; ++y) {
@@ -152,7 +155,7 @@ QImage DibToImage(const void* infoBlock, size_t infoSize, const void* bitsBlock,
         const bool is555 = masks[0] == 0x7C00 && masks[1] == 0x03E0 && masks[2] == 0x001F;
         const bool is565 = masks[0] == 0xF800 && masks[1] == 0x07E0 && masks[2] == 0x001F;
         if (is555 || is565) {
-            out = QImage(w, h, is555 ? QImage::Format_RGB555 : QImage::Format_RGB16);
+            out = make(w, h, is555 ? QImage::Format_RGB555 : QImage::Format_RGB16);
             if (out.isNull())
                 return Fail(reason, "no memory for the picture");
             for (int y = 0; y < h; ++y) {
@@ -163,7 +166,7 @@ QImage DibToImage(const void* infoBlock, size_t infoSize, const void* bitsBlock,
             }
             return out;
         }
-        out = QImage(w, h, QImage::Format_RGB32);
+        out = make(w, h, QImage::Format_RGB32);
         if (out.isNull())
             return Fail(reason, "no memory for the picture");
         for (int y = 0; y < h; ++y) {
@@ -191,7 +194,7 @@ QImage DibToImage(const void* infoBlock, size_t infoSize, const void* bitsBlock,
         }
     }
     const bool alpha = anyAlpha && !allOpaque;
-    out = QImage(w, h, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    out = make(w, h, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (out.isNull())
         return Fail(reason, "no memory for the picture");
     const bool plain = masks[0] == 0x00FF0000 && masks[1] == 0x0000FF00 && masks[2] == 0x000000FF;

@@ -5,6 +5,11 @@
 #include <QImage>
 #include <QString>
 #include <cstddef>
+#include <functional>
+
+// Makes the picture's image of that size and format (a null image when there is no memory). The
+// default allocates it on the heap; the plug-in helper puts it in memory it shares.
+using DibImageMaker = std::function<QImage(int width, int height, QImage::Format format)>;
 
 // Reads the picture. Both blocks are given with their sizes; nothing is read beyond them, and a
 // picture larger than the imaging library's limits is refused before any pixel memory is
@@ -12,4 +17,4 @@
 // 5-6-5, 24-bit ones RGB888, 32-bit ones ARGB32 when they carry alpha, else RGB32. Returns a null
 // image, with the reason in *reason, when the picture cannot be read.
 QImage DibToImage(const void* info, size_t infoSize, const void* bits, size_t bitsSize,
-                  QString* reason = nullptr);
+                  QString* reason = nullptr, const DibImageMaker& make = {});

@@ -3,6 +3,7 @@
 #include "imaging/Dib.h"
 #include "imaging/Fit.h"
 #include "imaging/ImageLibrary.h"
+#include "imaging/SPIControl.h"
 #include "imaging/SusieHost.h"
 #include "platform/FileNames.h"
 #include "platform/MsgBox.h"
@@ -277,28 +278,29 @@ int OrientationOf(const QString& path) {
     return GetFileTypeCode(path, rec) != 0 ? OrientationIn(rec) : IK_ORIENT_NORMAL;
 }
 
-bool CImageKit::LoadByPlugin(const QString& path) {
-    if (SusieHost::GetFormatCount() < 1)
+namespace {
+thread_local bool t_noPlugins = false;
+} // namespace
+
+CImageKit::NoPlugins::NoPlugins() : m_bBefore(std::exchange(t_noPlugins, true)) {}
+
+CImageKit::NoPlugins::~NoPlugins() {
+    t_noPlugins = m_bBefore;
+}
+
+bool CImageKit::LoadByPlugin(const QString& path, bool reserved, const std::atomic<bool>* cancel) {
+    if (t_noPlugins || SusieHost::GetFormatCount() < 1)
         return false;
-    HLOCAL hInfo = nullptr, hBits = nullptr;
-    SPI_PICTUREINFO info{};
-    if (SusieHost::DecodeFile(path, &hInfo, &hBits, &info) != 0)
+    SpiPicture picture;
+    if (SusieHost::DecodeFile(path, &picture, nullptr, reserved, cancel) != 0)
         return false;
     Free();
-    // The blocks are read only as far as their sizes go; the picture is checked against the
-    // library's limits before anything is allocated for it.
-    const QImage picture =
-        DibToImage(LocalLock(hInfo), LocalSize(hInfo), LocalLock(hBits), LocalSize(hBits));
-    LocalUnlock(hInfo);
-    LocalUnlock(hBits);
-    LocalFree(hInfo);
-    LocalFree(hBits);
-    if (info.hInfo)
-        LocalFree(info.hInfo);
+    // The picture was checked against the library's limits in the helper and again when it came
+    // back; the library copies it out of the shared memory, which goes with picture.
     // A picture the library cannot take still counts as loaded; the object then holds no image.
-    if (!picture.isNull())
+    if (!picture.image.isNull())
         if (auto fn = Entries().IKDibFromBitmap)
-            m_hImage = fn(&picture, 0);
+            m_hImage = fn(&picture.image, 0);
     return true;
 }
 

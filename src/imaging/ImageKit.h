@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QSize>
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -30,8 +31,24 @@ public:
     bool Load(const QString& path, bool show);
     // Like Load, but takes an Exif JPEG file's embedded thumbnail when it has one.
     bool LoadThumbnail(const QString& path, bool show);
-    // Decodes the file through the import plug-ins.
-    bool LoadByPlugin(const QString& path);
+    // Decodes the file through the import plug-ins (waiting for a helper process: never on the
+    // user-interface thread). reserved takes the helper kept for the preview and the information;
+    // cancel gives up as soon as it becomes true. False with the reason in SusieHost::LastError()
+    // when a plug-in failed.
+    bool LoadByPlugin(const QString& path, bool reserved = false,
+                      const std::atomic<bool>* cancel = nullptr);
+    // While one lives, the loads of this thread do not fall back to the plug-ins (the
+    // user-interface thread reads what the library reads and hands the rest to a worker).
+    class NoPlugins {
+    public:
+        NoPlugins();
+        ~NoPlugins();
+        NoPlugins(const NoPlugins&) = delete;
+        NoPlugins& operator=(const NoPlugins&) = delete;
+
+    private:
+        bool m_bBefore;
+    };
     // Reads the file at reduced scale, not below minSize (JPEG by its DCT scales, the library's
     // other formats by a whole factor), and reports the original size; falls back to the plug-ins
     // like Load. For thumbnails.

@@ -2,23 +2,41 @@
 
 #include "platform/DirList.h"
 #include "platform/FileNames.h"
+#include "platform/Files.h"
+#include "platform/HelperPool.h"
 #include "platform/Module.h"
+#include "platform/SpiWire.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QThread>
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <sys/stat.h>
+
+#include "ik6.h"
+
+using SpiWire::Reply;
+using SpiWire::Request;
+using Outcome = CHelperPool::Outcome;
 
 namespace {
 
-// The buffer sizes the host gives GetPluginInfo: 9 bytes for the version, 256 for the others.
-constexpr int kVersionBuffer = 9;
-constexpr int kTextBuffer = 256;
-// How long a plug-in may take to answer in the checker before it is skipped.
-constexpr int kCheckTimeoutMs = 10000;
 // The start of a picture preceded by a 128-byte header (MacBinary).
 constexpr intptr_t kSecondOffset = 128;
+// The buffer GetPluginInfo texts were asked into.
+constexpr int kTextBuffer = 256;
+// The version of the cache file's layout.
+constexpr int kCacheVersion = 1;
 
 int KindOf(const QByteArray& version) {
     if (version.size() < 4 || version[0] != '0' || version[1] != '0')
@@ -44,29 +62,59 @@ QString TextOf(const QByteArray& bytes) {
     return FileNames::Display(FileNames::FromNative(bytes));
 }
 
-QByteArray RawInfo(SPI_GetPluginInfo fn, int infono, int buflen, int* result) {
-    // One byte more than the plug-in is told, so the text always ends.
-    std::array<char, kTextBuffer + 1> buf{};
-    const int r = fn ? fn(infono, buf.data(), std::min(buflen, kTextBuffer)) : 0;
-    if (result)
-        *result = r;
-    return QByteArray(buf.data(), qsizetype(std::strlen(buf.data())));
-}
-
 // The file name of a path, without folder.
 QString FileNameOf(const QString& path) {
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString DefaultHelper() {
+    if (!QCoreApplication::instance())
+        return QString();
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("quilla-spihost"));
+}
+
+// The request for a call of the plug-in at module on the file at path.
+QByteArray Body(Request& req, const QByteArray& module, const QByteArray& path,
+                const QByteArray& head = QByteArray()) {
+    req.moduleLength = uint32_t(module.size());
+    req.pathLength = uint32_t(path.size());
+    req.headLength = uint32_t(head.size());
+    return module + path + head;
+}
+
+// The reason a file fails when its plug-in's helper did not answer properly.
+QString FailureReason(Outcome outcome, const QString& plugin) {
+    switch (outcome) {
+    case Outcome::kTimedOut:
+        return QStringLiteral("プラグイン %1 が応答しません").arg(plugin);
+    case Outcome::kEnded:
+        return QStringLiteral("プラグイン %1 が異常終了しました").arg(plugin);
+    case Outcome::kBadReply:
+        return QStringLiteral("プラグイン %1 から正しくない結果が返されました").arg(plugin);
+    case Outcome::kNoHelper:
+        return QStringLiteral("プラグインを実行するプログラム quilla-spihost を起動できません");
+    case Outcome::kCancelled:
+    case Outcome::kShutDown:
+        return QStringLiteral("中止しました");
+    case Outcome::kDone:
+        break;
+    }
+    return QString();
+}
+
+// The deadline of GetPicture for a file of that size.
+int PictureDeadline(int64_t bytes) {
+    const int64_t ms = kSpiPictureDeadlineMs + bytes * 1000 / kSpiPictureBytesPerSecond;
+    return int(std::min<int64_t>(ms, kSpiPictureMaxDeadlineMs));
 }
 
 } // namespace
 
 // ---- CSPICore ----
 
-CSPICore::CSPICore() : m_lock(std::make_unique<std::mutex>()) {}
+CSPICore::CSPICore() : m_health(std::make_unique<Health>()) {}
 
-CSPICore::~CSPICore() {
-    Unload();
-}
+CSPICore::~CSPICore() = default;
 
 CSPICore::CSPICore(CSPICore&& other) noexcept {
     *this = std::move(other);
@@ -75,139 +123,259 @@ CSPICore::CSPICore(CSPICore&& other) noexcept {
 CSPICore& CSPICore::operator=(CSPICore&& other) noexcept {
     if (this == &other)
         return *this;
-    Unload();
     m_nReserved = other.m_nReserved;
     m_bEnable = other.m_bEnable;
-    m_hModule = std::exchange(other.m_hModule, nullptr);
     m_strPath = std::move(other.m_strPath);
     m_strFileName = std::move(other.m_strFileName);
     m_nKind = std::exchange(other.m_nKind, 0);
     m_nFormats = std::exchange(other.m_nFormats, 0);
+    m_version = std::move(other.m_version);
+    m_name = std::move(other.m_name);
     m_patterns = std::move(other.m_patterns);
     m_descriptions = std::move(other.m_descriptions);
-    m_pGetPluginInfo = std::exchange(other.m_pGetPluginInfo, nullptr);
-    m_pIsSupported = std::exchange(other.m_pIsSupported, nullptr);
-    m_pGetPictureInfo = std::exchange(other.m_pGetPictureInfo, nullptr);
-    m_pGetPicture = std::exchange(other.m_pGetPicture, nullptr);
-    m_pGetPreview = std::exchange(other.m_pGetPreview, nullptr);
-    m_pGetArchiveInfo = std::exchange(other.m_pGetArchiveInfo, nullptr);
-    m_pGetFileInfo = std::exchange(other.m_pGetFileInfo, nullptr);
-    m_pGetFile = std::exchange(other.m_pGetFile, nullptr);
-    m_pConfigurationDlg = std::exchange(other.m_pConfigurationDlg, nullptr);
-    m_lock = std::move(other.m_lock);
-    other.m_lock = std::make_unique<std::mutex>();
+    m_rawTexts = std::move(other.m_rawTexts);
+    m_health = std::move(other.m_health);
+    other.m_health = std::make_unique<Health>();
     return *this;
 }
 
 void CSPICore::Unload() {
-    if (m_hModule)
-        Module::Close(std::exchange(m_hModule, nullptr));
     m_strPath.clear();
     m_strFileName.clear();
+    m_version.clear();
+    m_name.clear();
     m_patterns.clear();
     m_descriptions.clear();
+    m_rawTexts.clear();
     m_nFormats = 0;
     m_nKind = kSpiKindUnknown;
-    m_pGetPluginInfo = nullptr;
-    m_pIsSupported = nullptr;
-    m_pGetPictureInfo = nullptr;
-    m_pGetPicture = nullptr;
-    m_pGetPreview = nullptr;
-    m_pGetArchiveInfo = nullptr;
-    m_pGetFileInfo = nullptr;
-    m_pGetFile = nullptr;
-    m_pConfigurationDlg = nullptr;
 }
 
-bool CSPICore::Load(const QString& path, QString* reason) {
+bool CSPICore::TakeTexts(int versionResult, const QByteArray& payload) {
+    QList<QByteArray> texts = payload.split('\0');
+    // Every text ends with a NUL: the last piece is empty.
+    if (texts.size() < 3 || !texts.last().isEmpty() || (texts.size() - 3) % 2 != 0 ||
+        (texts.size() - 3) / 2 > kSpiMaxFormats)
+        return false;
+    texts.removeLast();
+    for (const QByteArray& t : std::as_const(texts))
+        if (t.size() > kTextBuffer)
+            return false;
+    m_version = texts[0];
+    m_name = texts[1];
+    m_nKind = versionResult >= 4 ? KindOf(m_version) : kSpiKindUnknown;
+    m_rawTexts = texts.mid(2);
+    m_nFormats = int(m_rawTexts.size() / 2);
+    m_patterns.clear();
+    m_descriptions.clear();
+    for (int k = 0; k < m_nFormats; ++k) {
+        m_patterns << TextOf(m_rawTexts[2 * k]);
+        m_descriptions << TextOf(m_rawTexts[2 * k + 1]);
+    }
+    return true;
+}
+
+bool CSPICore::Load(const QString& path, QString* reason, const QString& helper) {
     Unload();
-    void* module = Module::Open(path, reason);
-    if (!module)
+    const QString program = helper.isEmpty() ? DefaultHelper() : helper;
+    CHelperPool pool(program, 1, 0);
+    std::optional<CHelperPool::Lease> lease = pool.Acquire(false);
+    if (!lease)
         return false;
-    m_hModule = module;
-    m_pGetPluginInfo = reinterpret_cast<SPI_GetPluginInfo>(Module::Symbol(module, "GetPluginInfo"));
-    if (!m_pGetPluginInfo) {
-        Unload();
+    Request req;
+    req.call = SpiWire::kCallPluginInfo;
+    const QByteArray body = Body(req, FileNames::ToNative(path), QByteArray());
+    CHelperPool::Answer answer;
+    QString detail;
+    const Outcome o = lease->Call(req, body, kSpiCheckDeadlineMs, nullptr, &answer, &detail);
+    auto fail = [reason](const QString& why) {
         if (reason)
-            *reason = QStringLiteral("does not export GetPluginInfo");
+            *reason = why;
         return false;
-    }
-    int r = 0;
-    const QByteArray version = RawInfo(m_pGetPluginInfo, 0, kVersionBuffer, &r);
-    m_nKind = r >= 4 ? KindOf(version) : kSpiKindUnknown;
-    const QString reported = Module::PathOf(module);
-    m_strPath = reported.isEmpty() ? QFileInfo(path).absoluteFilePath() : reported;
-    m_strFileName = FileNameOf(path);
-
-    auto sym = [module](const char* name) { return Module::Symbol(module, name); };
-    m_pIsSupported = reinterpret_cast<SPI_IsSupported>(sym("IsSupported"));
-    m_pGetPictureInfo = reinterpret_cast<SPI_GetPictureInfo>(sym("GetPictureInfo"));
-    m_pGetPicture = reinterpret_cast<SPI_GetPicture>(sym("GetPicture"));
-    m_pGetPreview = reinterpret_cast<SPI_GetPreview>(sym("GetPreview"));
-    m_pGetArchiveInfo = reinterpret_cast<SPI_GetArchiveInfo>(sym("GetArchiveInfo"));
-    m_pGetFileInfo = reinterpret_cast<SPI_GetFileInfo>(sym("GetFileInfo"));
-    m_pGetFile = reinterpret_cast<SPI_GetFile>(sym("GetFile"));
-    m_pConfigurationDlg = reinterpret_cast<SPI_ConfigurationDlg>(sym("ConfigurationDlg"));
-
-    // The formats: the pattern of format n is text 2n + 2, its name 2n + 3.
-    auto answers = [this](int infono) {
-        int result = 0;
-        RawInfo(m_pGetPluginInfo, infono, kTextBuffer, &result);
-        return result != 0;
     };
-    int count = 0;
-    if (answers(2)) {
-        count = 1;
-        while (count < kSpiMaxFormats && answers(2 * count + 2))
-            ++count;
+    if (o != Outcome::kDone)
+        return fail(FailureReason(o, FileNameOf(path)) + QStringLiteral(": ") + detail);
+    switch (answer.reply.status) {
+    case SpiWire::kStatusOk:
+        break;
+    case SpiWire::kStatusNoEntry:
+        return fail(QStringLiteral("GetPluginInfo がありません"));
+    default:
+        return fail(
+            answer.reply.status == SpiWire::kStatusNotPlugin
+                ? QString::fromUtf8(answer.payload)
+                : QStringLiteral("読み込めません（%1）").arg(QString::fromUtf8(answer.payload)));
     }
-    m_nFormats = count;
-    for (int k = 0; k < count; ++k) {
-        m_patterns << TextOf(RawInfo(m_pGetPluginInfo, 2 * k + 2, kTextBuffer, nullptr));
-        m_descriptions << TextOf(RawInfo(m_pGetPluginInfo, 2 * k + 3, kTextBuffer, nullptr));
-    }
-    m_patterns.squeeze();
-    m_descriptions.squeeze();
+    if (!TakeTexts(answer.reply.result, answer.payload))
+        return fail(FailureReason(Outcome::kBadReply, FileNameOf(path)));
+    m_strPath = QFileInfo(path).absoluteFilePath();
+    m_strFileName = FileNameOf(path);
     return true;
 }
 
 QString CSPICore::Info(int infono, int buflen, int* result) const {
-    return TextOf(RawInfo(m_pGetPluginInfo, infono, buflen, result));
+    QByteArray text;
+    if (infono == 0)
+        text = m_version;
+    else if (infono == 1)
+        text = m_name;
+    else if (infono >= 2 && infono - 2 < m_rawTexts.size())
+        text = m_rawTexts[infono - 2];
+    text.truncate(std::max(0, std::min(buflen, kTextBuffer)));
+    if (result)
+        *result = int(text.size());
+    return TextOf(text);
 }
 
 int CSPICore::CountFormats() const {
-    if (!m_bEnable || !m_pGetPluginInfo)
-        return 0;
-    // Only the return values matter; the texts land in a buffer that is thrown away (and need
-    // not be cleared first).
-    std::array<char, kTextBuffer + 1> buf;
-    int n = 0;
-    while (n < kSpiMaxFormats && m_pGetPluginInfo(2 * n + 3, buf.data(), kTextBuffer) > 0) {
-        m_pGetPluginInfo(2 * n + 2, buf.data(), kTextBuffer);
-        ++n;
-    }
-    return n;
+    return m_bEnable && !IsSetAside() ? m_nFormats : 0;
+}
+
+bool CSPICore::IsSetAside() const {
+    return m_health->setAside.load();
+}
+
+bool CSPICore::CountFailure() {
+    if (++m_health->failures < kSpiFailuresToSetAside)
+        return false;
+    return !m_health->setAside.exchange(true);
+}
+
+void CSPICore::CountSuccess() {
+    m_health->failures = 0;
 }
 
 // ---- CSPIControl ----
 
+struct CSPIControl::Candidate {
+    QString path;
+    int64_t size = 0;
+    int64_t mtime = 0;  // nanoseconds
+    bool known = false; // answered from the cache or the check
+    bool ok = false;
+    QString reason;
+    int versionResult = 0;
+    QByteArray texts;
+};
+
+struct CSPIControl::CacheEntry {
+    QString path;
+    int64_t size = 0;
+    int64_t mtime = 0;
+    bool ok = false;
+    QString reason;
+    int versionResult = 0;
+    QByteArray texts;
+};
+
 CSPIControl::CSPIControl() = default;
 
 CSPIControl::~CSPIControl() {
-    std::unique_lock lock(m_lock);
-    m_plugins.clear();
+    Shutdown();
+    WaitForBackground();
 }
 
 int CSPIControl::OnPluginLoaded(const QString&, const QString&, int) {
     return 1;
 }
 
-int CSPIControl::LoadFolder(const QString& folder) {
+QString CSPIControl::Helper() const {
+    return m_strHelper.isEmpty() ? DefaultHelper() : m_strHelper;
+}
+
+CHelperPool& CSPIControl::Pool() {
+    std::lock_guard lock(m_poolMutex);
+    if (!m_pool) {
+        const int count = m_nHelpers > 0 ? m_nHelpers : std::max(1, QThread::idealThreadCount());
+        m_pool = std::make_unique<CHelperPool>(Helper(), count, 1);
+        if (m_bShutDown)
+            m_pool->Shutdown();
+    }
+    return *m_pool;
+}
+
+int CSPIControl::HelpersStarted() const {
+    std::lock_guard lock(const_cast<std::mutex&>(m_poolMutex));
+    return m_pool ? m_pool->Started() : 0;
+}
+
+void CSPIControl::Shutdown() {
+    m_bShutDown = true;
+    std::lock_guard lock(m_poolMutex);
+    if (m_pool)
+        m_pool->Shutdown();
+}
+
+void CSPIControl::Resume() {
+    std::lock_guard lock(m_poolMutex);
+    if (!m_bShutDown)
+        return;
+    if (m_pool)
+        m_retired.push_back(std::move(m_pool));
+    m_bShutDown = false;
+}
+
+void CSPIControl::ReadCache() {
+    if (m_bCacheRead)
+        return;
+    m_bCacheRead = true;
+    if (m_strCache.isEmpty())
+        return;
+    QFile f(m_strCache);
+    if (!f.open(QIODevice::ReadOnly))
+        return;
+    const QJsonObject root = QJsonDocument::fromJson(f.readAll()).object();
+    if (root.value(QStringLiteral("version")).toInt() != kCacheVersion)
+        return;
+    for (const QJsonValue& v : root.value(QStringLiteral("plugins")).toArray()) {
+        const QJsonObject o = v.toObject();
+        CacheEntry e;
+        e.path = FileNames::FromNative(
+            QByteArray::fromBase64(o.value(QStringLiteral("path")).toString().toLatin1()));
+        e.size = o.value(QStringLiteral("size")).toString().toLongLong();
+        e.mtime = o.value(QStringLiteral("mtime")).toString().toLongLong();
+        e.ok = o.value(QStringLiteral("ok")).toBool();
+        e.reason = o.value(QStringLiteral("reason")).toString();
+        e.versionResult = o.value(QStringLiteral("result")).toInt();
+        e.texts = QByteArray::fromBase64(o.value(QStringLiteral("texts")).toString().toLatin1());
+        if (!e.path.isEmpty())
+            m_cache.push_back(std::move(e));
+    }
+}
+
+void CSPIControl::WriteCache() {
+    if (m_strCache.isEmpty())
+        return;
+    QJsonArray list;
+    for (const CacheEntry& e : m_cache) {
+        QJsonObject o;
+        o.insert(QStringLiteral("path"),
+                 QString::fromLatin1(FileNames::ToNative(e.path).toBase64()));
+        o.insert(QStringLiteral("size"), QString::number(e.size));
+        o.insert(QStringLiteral("mtime"), QString::number(e.mtime));
+        o.insert(QStringLiteral("ok"), e.ok);
+        o.insert(QStringLiteral("reason"), e.reason);
+        o.insert(QStringLiteral("result"), e.versionResult);
+        o.insert(QStringLiteral("texts"), QString::fromLatin1(e.texts.toBase64()));
+        list.append(o);
+    }
+    QJsonObject root;
+    root.insert(QStringLiteral("version"), kCacheVersion);
+    root.insert(QStringLiteral("plugins"), list);
+    QDir().mkpath(QFileInfo(m_strCache).absolutePath());
+    QSaveFile f(m_strCache);
+    if (f.open(QIODevice::WriteOnly)) {
+        f.write(QJsonDocument(root).toJson(QJsonDocument::Compact));
+        f.commit();
+    }
+}
+
+std::vector<CSPIControl::Candidate> CSPIControl::FindCandidates(const QString& folder) {
     QString dir = folder;
     if (dir.size() > 1 && !dir.endsWith(QLatin1Char('/')))
         dir += QLatin1Char('/');
-    // Every plug-in is loaded by its full path: a bare name would be searched for on the
-    // loader's own path instead of in the folder.
+    // Every plug-in is named by its full path: a bare name would be searched for on the loader's
+    // own path instead of in the folder.
     if (dir.isEmpty() || QDir::isRelativePath(dir)) {
         QString current = FileNames::CurrentDir();
         if (!current.endsWith(QLatin1Char('/')))
@@ -221,50 +389,163 @@ int CSPIControl::LoadFolder(const QString& folder) {
             return name.endsWith(QLatin1String(".spi"), Qt::CaseInsensitive);
         },
         [&](const DirList::Entry& e) { found << dir + e.name; });
-    if (found.isEmpty())
-        return 0;
-
-    // A plug-in already loaded under the same file name is not loaded again; the others are tried
-    // in a child process first, so that one that crashes while loading is only skipped.
+    // A plug-in already loaded under the same file name is not loaded again.
     QStringList known;
     {
         std::shared_lock lock(m_lock);
         for (const CSPICore& p : m_plugins)
             known << p.m_strFileName;
     }
-    QStringList candidates;
+    std::vector<Candidate> candidates;
+    std::lock_guard cache(m_cacheMutex);
+    ReadCache();
     for (const QString& path : std::as_const(found)) {
         if (path.isEmpty() || known.contains(FileNameOf(path), Qt::CaseInsensitive))
             continue;
-        candidates << path;
+        Candidate c;
+        c.path = path;
+        struct stat st {};
+        if (::stat(FileNames::ToNative(path).constData(), &st) == 0) {
+            c.size = int64_t(st.st_size);
+            c.mtime = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        }
+        for (const CacheEntry& e : m_cache) {
+            if (e.path == path && e.size == c.size && e.mtime == c.mtime) {
+                c.known = true;
+                c.ok = e.ok;
+                c.reason = e.reason;
+                c.versionResult = e.versionResult;
+                c.texts = e.texts;
+                break;
+            }
+        }
+        candidates.push_back(std::move(c));
     }
-    std::vector<QString> refused(size_t(candidates.size()));
-    if (!m_strChecker.isEmpty() && !candidates.isEmpty())
-        refused = Module::CheckInChild(m_strChecker, candidates, kCheckTimeoutMs);
+    return candidates;
+}
 
+void CSPIControl::CheckCandidates(std::vector<Candidate>& candidates,
+                                  const std::atomic<bool>* cancel) {
+    // Every plug-in the cache does not know is asked in a helper of its own, all at once, and
+    // every answer is waited for until one deadline: plug-ins that hang cost that time once.
+    struct Check {
+        Candidate* candidate;
+        HelperChannel::Process process;
+        Request request;
+    };
+    std::vector<Check> checks;
+    const QString program = Helper();
+    for (Candidate& c : candidates) {
+        if (c.known)
+            continue;
+        const QString foreign = Module::ForeignReason(c.path);
+        if (!foreign.isEmpty()) {
+            c.known = true;
+            c.reason = foreign;
+            continue;
+        }
+        Check check{&c, {}, {}};
+        QString why;
+        if (!HelperChannel::Start(program, &check.process, &why)) {
+            c.reason = FailureReason(Outcome::kNoHelper, QString()) + QStringLiteral(": ") + why;
+            continue; // not cached: the next start tries again
+        }
+        check.request.call = SpiWire::kCallPluginInfo;
+        check.request.serial = 1;
+        const QByteArray body = Body(check.request, FileNames::ToNative(c.path), QByteArray());
+        HelperChannel::Send(check.process.socket.Get(), &check.request, sizeof check.request, body);
+        checks.push_back(std::move(check));
+    }
+    const auto deadline =
+        HelperChannel::Clock::now() + std::chrono::milliseconds(kSpiCheckDeadlineMs);
+    for (Check& check : checks) {
+        Candidate& c = *check.candidate;
+        Reply reply;
+        const int fd = check.process.socket.Get();
+        HelperChannel::Wait w = HelperChannel::Receive(fd, &reply, sizeof reply, deadline, cancel);
+        QByteArray payload;
+        if (w == HelperChannel::Wait::kDone &&
+            (reply.magic != SpiWire::kReplyMagic || reply.serial != 1 ||
+             reply.payloadLength > SpiWire::kMaxPayload))
+            w = HelperChannel::Wait::kClosed;
+        if (w == HelperChannel::Wait::kDone && reply.payloadLength > 0) {
+            payload.resize(qsizetype(reply.payloadLength));
+            w = HelperChannel::Receive(fd, payload.data(), reply.payloadLength, deadline, cancel);
+        }
+        HelperChannel::Kill(check.process);
+        if (w == HelperChannel::Wait::kCancelled)
+            continue; // not known: checked again next time
+        c.known = true;
+        if (w == HelperChannel::Wait::kTimedOut) {
+            c.reason = QStringLiteral("応答がありません");
+        } else if (w != HelperChannel::Wait::kDone) {
+            c.reason = QStringLiteral("読み込み中に異常終了しました");
+        } else if (reply.status == SpiWire::kStatusNoEntry) {
+            c.reason = QStringLiteral("GetPluginInfo がありません");
+        } else if (reply.status != SpiWire::kStatusOk) {
+            c.reason = reply.status == SpiWire::kStatusNotPlugin
+                           ? QString::fromUtf8(payload)
+                           : QStringLiteral("読み込めません（%1）").arg(QString::fromUtf8(payload));
+        } else {
+            CSPICore probe;
+            if (probe.TakeTexts(reply.result, payload)) {
+                c.ok = true;
+                c.versionResult = reply.result;
+                c.texts = payload;
+            } else {
+                c.reason = QStringLiteral("プラグインの情報が正しくありません");
+            }
+        }
+    }
+    // What was learnt goes into the cache, replacing what it knew of the same paths.
+    std::lock_guard cache(m_cacheMutex);
+    bool changed = false;
+    for (const Candidate& c : candidates) {
+        if (!c.known)
+            continue;
+        auto it = std::find_if(m_cache.begin(), m_cache.end(),
+                               [&c](const CacheEntry& e) { return e.path == c.path; });
+        if (it != m_cache.end() && it->size == c.size && it->mtime == c.mtime)
+            continue;
+        if (it == m_cache.end())
+            it = m_cache.insert(m_cache.end(), CacheEntry{});
+        it->path = c.path;
+        it->size = c.size;
+        it->mtime = c.mtime;
+        it->ok = c.ok;
+        it->reason = c.reason;
+        it->versionResult = c.versionResult;
+        it->texts = c.texts;
+        changed = true;
+    }
+    if (changed)
+        WriteCache();
+}
+
+int CSPIControl::AddCandidates(std::vector<Candidate>& candidates) {
     std::unique_lock lock(m_lock);
     std::vector<std::pair<QString, int>> added;
     const size_t before = m_plugins.size();
-    m_plugins.reserve(before + size_t(candidates.size()));
     int kept = 0;
-    for (qsizetype i = 0; i < candidates.size(); ++i) {
-        const QString& path = candidates[i];
-        if (!refused[size_t(i)].isEmpty()) {
-            std::fprintf(stderr, "quilla: plug-in %s skipped: %s\n", qPrintable(path),
-                         qPrintable(refused[size_t(i)]));
+    for (Candidate& c : candidates) {
+        if (!c.known)
+            continue;
+        if (!c.ok) {
+            std::fprintf(stderr, "quilla: plug-in %s skipped: %s\n", qPrintable(c.path),
+                         qPrintable(c.reason));
+            m_refused
+                << QStringLiteral("%1（使用できません: %2）").arg(FileNameOf(c.path), c.reason);
             continue;
         }
         CSPICore core;
-        QString reason;
-        if (!core.Load(path, &reason)) {
-            std::fprintf(stderr, "quilla: plug-in %s skipped: %s\n", qPrintable(path),
-                         qPrintable(reason));
+        if (!core.TakeTexts(c.versionResult, c.texts))
             continue;
-        }
         if ((core.m_nKind & m_nKindMask) == 0)
-            continue; // not an import filter: unloaded with core
+            continue; // not an import filter
+        core.m_strPath = QFileInfo(c.path).absoluteFilePath();
+        core.m_strFileName = FileNameOf(c.path);
         bool twice = false;
-        for (size_t k = 0; k < before && !twice; ++k)
+        for (size_t k = 0; k < m_plugins.size() && !twice; ++k)
             twice =
                 m_plugins[k].m_strFileName.compare(core.m_strFileName, Qt::CaseInsensitive) == 0;
         if (twice)
@@ -273,12 +554,51 @@ int CSPIControl::LoadFolder(const QString& folder) {
         m_plugins.push_back(std::move(core));
         ++kept;
     }
-    m_plugins.shrink_to_fit();
+    (void)before;
     lock.unlock();
     // The notifications come once the list is complete, so that they may ask the manager.
     for (const auto& [name, index] : added)
         OnPluginLoaded(name, m_strText, index);
     return kept;
+}
+
+int CSPIControl::LoadFolder(const QString& folder) {
+    WaitForBackground();
+    std::vector<Candidate> candidates = FindCandidates(folder);
+    if (candidates.empty())
+        return 0;
+    CheckCandidates(candidates, &m_bShutDown);
+    return AddCandidates(candidates);
+}
+
+int CSPIControl::LoadFolderInBackground(const QString& folder) {
+    // An earlier check still at work is waited for (it has a deadline).
+    WaitForBackground();
+    std::vector<Candidate> candidates = FindCandidates(folder);
+    std::vector<Candidate> unknown;
+    for (Candidate& c : candidates)
+        if (!c.known)
+            unknown.push_back(std::move(c));
+    const int added = AddCandidates(candidates);
+    if (!unknown.empty()) {
+        std::lock_guard lock(m_backgroundMutex);
+        m_background = std::thread([this, unknown = std::move(unknown)]() mutable {
+            CheckCandidates(unknown, &m_bShutDown);
+            if (AddCandidates(unknown) > 0 && m_onOnline)
+                m_onOnline();
+        });
+    }
+    return added;
+}
+
+void CSPIControl::WaitForBackground() {
+    std::thread t;
+    {
+        std::lock_guard lock(m_backgroundMutex);
+        t = std::move(m_background);
+    }
+    if (t.joinable())
+        t.join();
 }
 
 int CSPIControl::GetFormatCount() const {
@@ -292,80 +612,198 @@ int CSPIControl::GetFormatCount() const {
 bool CSPIControl::IsSupportedExtension(const QString& extension) const {
     const QString pattern = QLatin1Char('*') + extension;
     std::shared_lock lock(m_lock);
-    for (const CSPICore& p : m_plugins)
+    for (const CSPICore& p : m_plugins) {
+        if (!p.m_bEnable || p.IsSetAside())
+            continue;
         for (const QString& q : p.m_patterns)
             if (q.compare(pattern, Qt::CaseInsensitive) == 0)
                 return true;
+    }
     return false;
 }
 
-int CSPIControl::DecodeFile(const QString& path, HLOCAL* header, HLOCAL* bits,
-                            SPI_PICTUREINFO* info) {
-    if (path.isNull() || !header || !bits)
+int CSPIControl::DecodeFile(const QString& path, SpiPicture* picture, SpiPictureInfo* info,
+                            QString* reason, bool reserved, const std::atomic<bool>* cancel) {
+    if (path.isNull() || !picture)
         return kSpiErrBadArgument;
-    *header = nullptr;
-    *bits = nullptr;
+    *picture = SpiPicture{};
 
-    // The first 2,048 bytes, zero past the end of a shorter file.
+    // The first 2,048 bytes (the helper pads a shorter file with zeros).
     const QByteArray native = FileNames::ToNative(path);
-    std::array<char, SPI_HEAD_SIZE> head{};
+    QByteArray head;
+    int64_t fileSize = 0;
     {
-        std::FILE* f = std::fopen(native.constData(), "rb");
-        if (!f)
+        std::FILE* fp = std::fopen(native.constData(), "rb");
+        if (!fp)
             return kSpiErrRead;
+        head.resize(SPI_HEAD_SIZE);
         size_t got = 0;
-        while (got < head.size()) {
-            const size_t n = std::fread(head.data() + got, 1, head.size() - got, f);
+        while (got < size_t(head.size())) {
+            const size_t n = std::fread(head.data() + got, 1, size_t(head.size()) - got, fp);
             if (n == 0)
                 break;
             got += n;
         }
-        const bool failed = std::ferror(f) != 0;
-        std::fclose(f);
+        const bool failed = std::ferror(fp) != 0;
+        struct stat st {};
+        if (::fstat(fileno(fp), &st) == 0)
+            fileSize = int64_t(st.st_size);
+        std::fclose(fp);
         if (failed)
             return kSpiErrRead;
+        head.truncate(qsizetype(got));
     }
 
-    std::shared_lock lock(m_lock);
-    for (size_t i = 0; i < m_plugins.size(); ++i) {
-        const CSPICore& p = m_plugins[i];
-        std::lock_guard busy(p.Lock());
-        if (!p.m_pIsSupported ||
-            p.m_pIsSupported(native.constData(), reinterpret_cast<uintptr_t>(head.data())) != 1)
+    // The plug-ins to try, in order, with what is needed to ask them (the list may grow
+    // meanwhile; its entries never move out of their places while a reader holds the lock).
+    struct Entry {
+        int index;
+        QByteArray module;
+        QString name;
+    };
+    std::vector<Entry> order;
+    {
+        std::shared_lock lock(m_lock);
+        for (size_t i = 0; i < m_plugins.size(); ++i)
+            if (m_plugins[i].m_bEnable && !m_plugins[i].IsSetAside())
+                order.push_back({int(i), FileNames::ToNative(m_plugins[i].m_strPath),
+                                 m_plugins[i].m_strFileName});
+    }
+    if (order.empty())
+        return kSpiErrNoDecoder;
+    if (m_bShutDown)
+        return kSpiErrCancelled;
+    std::optional<CHelperPool::Lease> lease = Pool().Acquire(reserved, cancel);
+    if (!lease)
+        return kSpiErrCancelled;
+
+    auto fault = [&](const Entry& e, Outcome o, const QString& detail) {
+        if (reason)
+            *reason = FailureReason(o, e.name);
+        if (o == Outcome::kCancelled || o == Outcome::kShutDown)
+            return kSpiErrCancelled;
+        if (o == Outcome::kNoHelper)
+            return kSpiErrNoHelper;
+        std::fprintf(stderr, "quilla: plug-in %s failed on %s: %s\n", qPrintable(e.name),
+                     native.constData(), qPrintable(detail));
+        std::shared_lock lock(m_lock);
+        if (size_t(e.index) < m_plugins.size() && m_plugins[size_t(e.index)].CountFailure())
+            std::fprintf(stderr, "quilla: plug-in %s set aside after %d failures in a row\n",
+                         qPrintable(e.name), kSpiFailuresToSetAside);
+        return kSpiErrPluginFailed;
+    };
+    auto succeeded = [&](const Entry& e) {
+        std::shared_lock lock(m_lock);
+        if (size_t(e.index) < m_plugins.size())
+            m_plugins[size_t(e.index)].CountSuccess();
+    };
+
+    for (const Entry& e : order) {
+        Request req;
+        CHelperPool::Answer answer;
+        QString detail;
+        req.call = SpiWire::kCallIsSupported;
+        QByteArray body = Body(req, e.module, native, head);
+        Outcome o = lease->Call(req, body, kSpiQuickDeadlineMs, cancel, &answer, &detail);
+        if (o != Outcome::kDone)
+            return fault(e, o, detail);
+        if (answer.reply.status != SpiWire::kStatusOk || answer.reply.result != 1) {
+            succeeded(e);
             continue;
-        auto picture = [&](intptr_t offset) {
-            *header = nullptr;
-            *bits = nullptr;
-            return p.m_pGetPicture ? p.m_pGetPicture(native.constData(), offset, SPI_INPUT_FILE,
-                                                     header, bits, m_pProgress, m_lData)
-                                   : SPI_NOT_IMPLEMENTED;
+        }
+        // The picture, at offset 0 and, unless the plug-in was stopped, once more at 128.
+        auto picture_at = [&](int64_t offset, CHelperPool::Answer* got) {
+            Request r;
+            r.call = SpiWire::kCallPicture;
+            r.offset = offset;
+            const QByteArray b = Body(r, e.module, native);
+            return lease->Call(r, b, PictureDeadline(fileSize), cancel, got, &detail);
         };
-        int r = picture(0);
-        if (r != SPI_ALL_RIGHT && r != SPI_ABORT)
-            r = picture(kSecondOffset);
-        if (r != SPI_ALL_RIGHT) {
-            // What a failed call left in the outputs is not a block to free.
-            *header = nullptr;
-            *bits = nullptr;
+        o = picture_at(0, &answer);
+        if (o == Outcome::kDone && answer.reply.status == SpiWire::kStatusOk &&
+            answer.reply.result != SPI_ALL_RIGHT && answer.reply.result != SPI_ABORT)
+            o = picture_at(kSecondOffset, &answer);
+        if (o != Outcome::kDone)
+            return fault(e, o, detail);
+        const Reply& r = answer.reply;
+        if (r.status == SpiWire::kStatusUnreadable) {
+            // A picture the host cannot take still counts as decoded; it holds no image.
+            succeeded(e);
+            m_nLastDecoder = e.index;
+            return 0;
+        }
+        if (r.status != SpiWire::kStatusOk || r.result != SPI_ALL_RIGHT) {
+            // No picture from this one (or one that does not hold together, which the next
+            // plug-in may do better).
+            succeeded(e);
             continue;
         }
-        if (!*header || !*bits) {
-            // Success without both blocks is no picture: the next plug-in may do better.
-            LocalFree(std::exchange(*header, nullptr));
-            LocalFree(std::exchange(*bits, nullptr));
-            continue;
+        // The picture: every size is checked against the others before the memory is read.
+        const auto format = QImage::Format(r.format);
+        const bool known = format == QImage::Format_Mono || format == QImage::Format_Indexed8 ||
+                           format == QImage::Format_RGB888 || format == QImage::Format_RGB555 ||
+                           format == QImage::Format_RGB16 || format == QImage::Format_RGB32 ||
+                           format == QImage::Format_ARGB32;
+        const bool indexed = format == QImage::Format_Mono || format == QImage::Format_Indexed8;
+        const int depth = known ? QImage::toPixelFormat(format).bitsPerPixel() : 0;
+        const int64_t minLine = (int64_t(r.pictureWidth) * depth + 7) / 8;
+        const bool holds = known && r.pictureWidth > 0 && r.pictureHeight > 0 &&
+                           r.pictureWidth <= IK_MAX_SIDE && r.pictureHeight <= IK_MAX_SIDE &&
+                           int64_t(r.pictureWidth) * r.pictureHeight <= IK_MAX_PIXELS &&
+                           r.bytesPerLine >= minLine && r.bytesPerLine % 4 == 0 &&
+                           r.pictureBytes >= uint64_t(r.bytesPerLine) * uint64_t(r.pictureHeight) &&
+                           r.colours >= 0 && r.colours <= SpiWire::kMaxColours &&
+                           (indexed || r.colours == 0) &&
+                           uint64_t(answer.payload.size()) == uint64_t(r.colours) * sizeof(QRgb);
+        HelperChannel::SharedMap map;
+        if (holds)
+            map = HelperChannel::SharedMap::MapSealed(answer.memory.Get(), size_t(r.pictureBytes));
+        if (!map.Valid()) {
+            lease.reset(); // the helper goes back; the failure is the plug-in's
+            return fault(e, Outcome::kBadReply,
+                         QStringLiteral("the picture does not hold together"));
         }
+        QImage image(map.Data(), r.pictureWidth, r.pictureHeight, r.bytesPerLine, format);
+        if (indexed) {
+            QList<QRgb> table(r.colours);
+            std::memcpy(table.data(), answer.payload.constData(), size_t(answer.payload.size()));
+            table.resize(format == QImage::Format_Mono ? 2 : 256, qRgb(0, 0, 0));
+            image.setColorTable(table);
+        }
+        picture->image = std::move(image);
+        picture->memory = std::move(map);
+        succeeded(e);
+
         if (info) {
-            std::memset(info, 0, sizeof *info);
-            if (p.m_pGetPictureInfo &&
-                p.m_pGetPictureInfo(native.constData(), 0, SPI_INPUT_FILE, info) != 0) {
-                std::memset(info, 0, sizeof *info);
-                if (p.m_pGetPictureInfo(native.constData(), kSecondOffset, SPI_INPUT_FILE, info) !=
-                    0)
-                    info->hInfo = nullptr;
+            *info = SpiPictureInfo{};
+            auto info_at = [&](int64_t offset, CHelperPool::Answer* got) {
+                Request q;
+                q.call = SpiWire::kCallPictureInfo;
+                q.offset = offset;
+                const QByteArray b = Body(q, e.module, native);
+                return lease->Call(q, b, kSpiQuickDeadlineMs, cancel, got, &detail);
+            };
+            CHelperPool::Answer got;
+            o = info_at(0, &got);
+            if (o == Outcome::kDone && got.reply.status == SpiWire::kStatusOk &&
+                got.reply.result != SPI_ALL_RIGHT)
+                o = info_at(kSecondOffset, &got);
+            if (o != Outcome::kDone) {
+                *picture = SpiPicture{};
+                return fault(e, o, detail);
+            }
+            if (got.reply.status == SpiWire::kStatusOk && got.reply.result == SPI_ALL_RIGHT) {
+                info->left = got.reply.left;
+                info->top = got.reply.top;
+                info->width = got.reply.width;
+                info->height = got.reply.height;
+                info->xDensity = got.reply.xDensity;
+                info->yDensity = got.reply.yDensity;
+                info->colorDepth = got.reply.colorDepth;
+                info->text = got.payload;
             }
         }
-        m_nLastDecoder = int(i);
+        m_nLastDecoder = e.index;
         return 0;
     }
     return kSpiErrNoDecoder;
@@ -386,4 +824,36 @@ QStringList CSPIControl::PatternsAt(int index) const {
     std::shared_lock lock(m_lock);
     return index >= 0 && size_t(index) < m_plugins.size() ? m_plugins[size_t(index)].m_patterns
                                                           : QStringList();
+}
+
+bool CSPIControl::IsSetAsideAt(int index) const {
+    std::shared_lock lock(m_lock);
+    return index >= 0 && size_t(index) < m_plugins.size() && m_plugins[size_t(index)].IsSetAside();
+}
+
+QStringList CSPIControl::Refused() const {
+    std::shared_lock lock(m_lock);
+    return m_refused;
+}
+
+QByteArray CSPIControl::AskText(int index, int infono) {
+    QByteArray module;
+    {
+        std::shared_lock lock(m_lock);
+        if (index < 0 || size_t(index) >= m_plugins.size())
+            return QByteArray();
+        module = FileNames::ToNative(m_plugins[size_t(index)].m_strPath);
+    }
+    std::optional<CHelperPool::Lease> lease = Pool().Acquire(false);
+    if (!lease)
+        return QByteArray();
+    Request req;
+    req.call = SpiWire::kCallPluginText;
+    req.offset = infono;
+    const QByteArray body = Body(req, module, QByteArray());
+    CHelperPool::Answer answer;
+    if (lease->Call(req, body, kSpiQuickDeadlineMs, nullptr, &answer) != Outcome::kDone ||
+        answer.reply.status != SpiWire::kStatusOk)
+        return QByteArray();
+    return answer.payload;
 }

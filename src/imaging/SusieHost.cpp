@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <mutex>
 
 namespace {
@@ -19,13 +20,23 @@ QString& Folder() {
     return folder;
 }
 
-// The program that loads a plug-in in a child process first: next to the executable.
-QString CheckerPath() {
-    if (!QCoreApplication::instance())
-        return QString();
-    const QString path =
-        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("quilla-spiprobe"));
-    return QFileInfo(path).isExecutable() ? path : QString();
+thread_local QString t_lastError;
+
+// The helper that runs the plug-ins, and the cache of their checks.
+void Prepare(CSPIControl& control) {
+    static std::once_flag once;
+    std::call_once(once, [&control] {
+        if (!QCoreApplication::instance())
+            return;
+        const QString helper =
+            QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("quilla-spihost"));
+        if (!QFileInfo(helper).isExecutable())
+            qWarning("quilla: quilla-spihost not found; plug-ins cannot be used");
+        control.SetHelper(helper);
+        const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+        if (!cache.isEmpty())
+            control.SetCacheFile(QDir(cache).filePath(QStringLiteral("plugins.json")));
+    });
 }
 
 } // namespace
@@ -43,13 +54,22 @@ int LoadFolder(const QString& folder) {
         Folder() = folder;
     }
     CSPIControl& control = Control();
-    if (control.Checker().isEmpty()) {
-        const QString checker = CheckerPath();
-        if (checker.isEmpty())
-            qWarning("quilla: quilla-spiprobe not found; plug-ins are loaded without a check");
-        control.SetChecker(checker);
-    }
+    Prepare(control);
     return control.LoadFolder(folder);
+}
+
+int LoadFolderInBackground(const QString& folder) {
+    {
+        std::lock_guard lock(FolderLock());
+        Folder() = folder;
+    }
+    CSPIControl& control = Control();
+    Prepare(control);
+    return control.LoadFolderInBackground(folder);
+}
+
+void SetOnlineHandler(std::function<void()> handler) {
+    Control().SetOnlineHandler(std::move(handler));
 }
 
 QString PluginFolder() {
@@ -65,8 +85,39 @@ bool IsSupportedExtension(const QString& extension) {
     return Control().IsSupportedExtension(extension);
 }
 
-int DecodeFile(const QString& path, HLOCAL* header, HLOCAL* bits, SPI_PICTUREINFO* info) {
-    return Control().DecodeFile(path, header, bits, info);
+int DecodeFile(const QString& path, SpiPicture* picture, SpiPictureInfo* info, bool reserved,
+               const std::atomic<bool>* cancel) {
+    t_lastError.clear();
+    return Control().DecodeFile(path, picture, info, &t_lastError, reserved, cancel);
+}
+
+QString LastError() {
+    return t_lastError;
+}
+
+QStringList Describe() {
+    CSPIControl& control = Control();
+    QStringList lines;
+    for (int i = 0; i < control.GetSize(); ++i) {
+        QString line = control.FileNameAt(i);
+        if (control.IsSetAsideAt(i))
+            line += QStringLiteral("（続けて失敗したため使用を停止しました）");
+        lines << line;
+    }
+    for (const QString& refused : control.Refused())
+        lines << refused;
+    return lines;
+}
+
+void Shutdown() {
+    CSPIControl& control = Control();
+    control.Shutdown();
+    // A check in the background sees the shutdown within a few milliseconds.
+    control.WaitForBackground();
+}
+
+void Resume() {
+    Control().Resume();
 }
 
 } // namespace SusieHost

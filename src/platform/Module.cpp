@@ -2,14 +2,15 @@
 
 #include "platform/FileNames.h"
 
-#include <QProcess>
-#include <memory>
-
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <cstring>
 #include <dlfcn.h>
+#include <elf.h>
+#include <fcntl.h>
 #include <link.h>
+#include <unistd.h>
 #endif
 
 namespace Module {
@@ -44,6 +45,11 @@ Handle Open(const QString& path, QString* reason) {
 #endif
     void* h = dlopen(FileNames::ToNative(path).constData(), RTLD_NOW | RTLD_LOCAL | kKeep);
     if (!h && reason) {
+        const QString foreign = ForeignReason(path);
+        if (!foreign.isEmpty()) {
+            *reason = foreign;
+            return h;
+        }
         const char* err = dlerror();
         *reason = err ? QString::fromLocal8Bit(err) : QStringLiteral("cannot be loaded");
     }
@@ -64,45 +70,55 @@ void Close(Handle module) {
 }
 #endif
 
-std::vector<QString> CheckInChild(const QString& checker, const QStringList& modules,
-                                  int timeoutMs) {
-    constexpr qsizetype kAtOnce = 8;
-    std::vector<QString> results(size_t(modules.size()));
-    for (qsizetype first = 0; first < modules.size(); first += kAtOnce) {
-        const qsizetype last = std::min(modules.size(), first + kAtOnce);
-        std::vector<std::unique_ptr<QProcess>> running;
-        for (qsizetype i = first; i < last; ++i) {
-            auto p = std::make_unique<QProcess>();
-            p->setProcessChannelMode(QProcess::SeparateChannels);
-            p->setStandardOutputFile(QProcess::nullDevice());
-            p->start(checker, {modules[i]});
-            running.push_back(std::move(p));
-        }
-        for (qsizetype i = first; i < last; ++i) {
-            QProcess& p = *running[size_t(i - first)];
-            QString& result = results[size_t(i)];
-            if (!p.waitForStarted(timeoutMs)) {
-                result = QStringLiteral("the checker %1 cannot be started").arg(checker);
-                continue;
-            }
-            if (!p.waitForFinished(timeoutMs)) {
-                p.kill();
-                p.waitForFinished(1000);
-                result = QStringLiteral("no answer within %1 ms").arg(timeoutMs);
-                continue;
-            }
-            if (p.exitStatus() == QProcess::CrashExit) {
-                result = QStringLiteral("the checker crashed while loading it");
-                continue;
-            }
-            if (p.exitCode() != 0) {
-                const QByteArray err = p.readAllStandardError().trimmed();
-                result = err.isEmpty() ? QStringLiteral("refused (exit code %1)").arg(p.exitCode())
-                                       : QString::fromLocal8Bit(err.split('\n').first());
-            }
-        }
-    }
-    return results;
+#ifndef _WIN32
+namespace {
+#if defined(__x86_64__)
+constexpr int kOwnMachine = EM_X86_64;
+#elif defined(__aarch64__)
+constexpr int kOwnMachine = EM_AARCH64;
+#elif defined(__i386__)
+constexpr int kOwnMachine = EM_386;
+#elif defined(__arm__)
+constexpr int kOwnMachine = EM_ARM;
+#elif defined(__riscv)
+constexpr int kOwnMachine = EM_RISCV;
+#elif defined(__powerpc64__)
+constexpr int kOwnMachine = EM_PPC64;
+#elif defined(__s390x__)
+constexpr int kOwnMachine = EM_S390;
+#else
+constexpr int kOwnMachine = EM_NONE; // not checked
+#endif
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+constexpr int kOwnOrder = ELFDATA2LSB;
+#else
+constexpr int kOwnOrder = ELFDATA2MSB;
+#endif
+constexpr int kOwnClass = sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32;
+} // namespace
+
+QString ForeignReason(const QString& path) {
+    const int fd = ::open(FileNames::ToNative(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return QString();
+    unsigned char head[EI_NIDENT + 4] = {};
+    const ssize_t n = ::read(fd, head, sizeof head);
+    ::close(fd);
+    if (n != ssize_t(sizeof head) || std::memcmp(head, ELFMAG, SELFMAG) != 0)
+        return QString();
+    // e_machine follows e_type, in the file's own byte order.
+    const int machine = head[EI_DATA] == ELFDATA2LSB
+                            ? head[EI_NIDENT + 2] | head[EI_NIDENT + 3] << 8
+                            : head[EI_NIDENT + 2] << 8 | head[EI_NIDENT + 3];
+    if (head[EI_CLASS] != kOwnClass || head[EI_DATA] != kOwnOrder ||
+        (kOwnMachine != EM_NONE && machine != kOwnMachine))
+        return QStringLiteral("このシステム用のプラグインではありません");
+    return QString();
 }
+#else
+QString ForeignReason(const QString&) {
+    return QString();
+}
+#endif
 
 } // namespace Module

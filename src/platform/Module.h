@@ -1,10 +1,8 @@
-// Loading a shared module (a plug-in) by its path and looking up its exports, and checking a
-// module in a short-lived child process before it is loaded into this one.
+// Loading a shared module (a plug-in) by its path and looking up its exports, and telling a module
+// for another system by its header.
 #pragma once
 
 #include <QString>
-#include <QStringList>
-#include <vector>
 
 namespace Module {
 
@@ -18,12 +16,9 @@ void* Symbol(Handle module, const char* name);
 // The full path of the loaded module as the loader reports it.
 QString PathOf(Handle module);
 void Close(Handle module);
-
-// Runs `checker module` for each module at once (a few at a time) and waits for them; a module
-// passes when the checker exits with 0 within timeoutMs. Returns, per module, "" when it passed,
-// else the reason (the checker's first line of error output, the signal that ended it, or the
-// time-out).
-std::vector<QString> CheckInChild(const QString& checker, const QStringList& modules,
-                                  int timeoutMs);
+// Why the file cannot be a module of this system, read from its header without loading it ("" when
+// it may be: a shared object for this processor and word size, or no such object at all, which
+// the loader then explains).
+QString ForeignReason(const QString& path);
 
 } // namespace Module

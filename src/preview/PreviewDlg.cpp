@@ -1,5 +1,6 @@
 #include "preview/PreviewDlg.h"
 
+#include "imaging/SusieHost.h"
 #include "platform/FileNames.h"
 #include "platform/Settings.h"
 #include "platform/Shell.h"
@@ -12,9 +13,13 @@
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QPainter>
+#include <QPointer>
 #include <QScreen>
 #include <QShortcut>
+#include <QThreadPool>
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 
 namespace {
 enum : unsigned {
@@ -46,6 +51,44 @@ QSize PreviewFitSize(QSize picture, QSize area) {
     const qint64 ratio = h * 100 / bh;
     const qint64 nw = std::clamp<qint64>(w * 100 / ratio, 1, std::min(w, bw));
     return QSize(int(nw), int(bh));
+}
+
+// A picture a plug-in decodes for the window on a worker. The worker leaves it here; the window
+// takes it on its own thread, or gives it up by setting cancel (which also stops the helper).
+struct CPreviewDlg::Pending {
+    QString path;
+    std::atomic<bool> cancel{false};
+    std::mutex mutex;
+    IKHANDLE image = 0;
+};
+
+CPreviewDlg::~CPreviewDlg() {
+    CancelPending();
+}
+
+void CPreviewDlg::CancelPending() {
+    if (m_pending)
+        m_pending->cancel = true;
+    m_pending.reset();
+}
+
+void CPreviewDlg::TakePicture(const std::shared_ptr<Pending>& pending) {
+    IKHANDLE image = 0;
+    {
+        std::lock_guard lock(pending->mutex);
+        image = std::exchange(pending->image, 0);
+    }
+    if (pending != m_pending) {
+        CImageKit::Release(image);
+        return;
+    }
+    m_pending.reset();
+    // A file no plug-in read leaves the window as it is.
+    if (!image)
+        return;
+    m_image.Attach(image);
+    FitToImage();
+    update();
 }
 
 CPreviewDlg::CPreviewDlg() : QDialog(nullptr) {
@@ -149,11 +192,47 @@ void CPreviewDlg::OnInitDialog() {
 }
 
 void CPreviewDlg::ShowImage(const QString& path) {
-    CWaitCursor wait;
-    m_image.LoadUpright(path, false);
+    CancelPending();
+    {
+        CWaitCursor wait;
+        // What the library reads is loaded here; the import plug-ins are never called on this
+        // thread.
+        CImageKit::NoPlugins noPlugins;
+        m_image.LoadUpright(path, false);
+    }
+    if (m_image.IsEmpty() && SusieHost::GetFormatCount() > 0) {
+        auto pending = std::make_shared<Pending>();
+        pending->path = path;
+        m_pending = pending;
+        QPointer<CPreviewDlg> self(this);
+        QThreadPool::globalInstance()->start([pending, self] {
+            CImageKit kit;
+            IKHANDLE image = 0;
+            if (kit.LoadByPlugin(pending->path, true, &pending->cancel) && !kit.IsEmpty())
+                image = kit.Detach();
+            {
+                std::lock_guard lock(pending->mutex);
+                pending->image = image;
+            }
+            QMetaObject::invokeMethod(
+                qApp,
+                [pending, self] {
+                    if (self)
+                        self->TakePicture(pending);
+                    else
+                        CImageKit::Release(std::exchange(pending->image, 0));
+                },
+                Qt::QueuedConnection);
+        });
+        return;
+    }
     // A file that cannot be loaded leaves the window as it is.
     if (m_image.IsEmpty())
         return;
+    FitToImage();
+}
+
+void CPreviewDlg::FitToImage() {
     QSize size = m_image.GetSize();
     const QRect area = ScreenArea();
     const QSize fitted = PreviewFitSize(size, area.size());
@@ -195,6 +274,7 @@ void CPreviewDlg::Close() {
                              {Settings::PreviewWidth, place.width()},
                              {Settings::PreviewHeight, place.height()}});
     }
+    CancelPending();
     m_bOpen = false;
     hide();
 }

@@ -7,6 +7,7 @@
 
 #include <QDialog>
 #include <QMargins>
+#include <memory>
 #include <optional>
 
 class QMenuBar;
@@ -25,12 +26,16 @@ class CPreviewDlg : public QDialog, public CCmdTarget {
     Q_OBJECT
 public:
     CPreviewDlg();
+    ~CPreviewDlg() override;
 
     // Shows the file: opens the window the first time, else loads the new picture into it.
     void Open(const QString& path);
     bool HasWindow() const { return m_bOpen; }
-    // Loads the file, then sizes and places the window for it.
+    // Loads the file, then sizes and places the window for it. A file only the import plug-ins
+    // read is decoded on a worker; the window shows it when it arrives.
     void ShowImage(const QString& path);
+    // True while a plug-in's picture is on its way (tests).
+    bool IsWaitingForPicture() const { return m_pending != nullptr; }
 
     CImageKit m_image;
     QString m_strPath;
@@ -52,8 +57,15 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    struct Pending;
     void OnInitDialog();
     void Close();
+    // Gives up the picture on its way, if any.
+    void CancelPending();
+    void TakePicture(const std::shared_ptr<Pending>& pending);
+    // Sizes and places the window for the picture held.
+    void FitToImage();
+    std::shared_ptr<Pending> m_pending;
     QMenuBar* m_menu = nullptr;
     bool m_bOpen = false;
     QRect m_screen;

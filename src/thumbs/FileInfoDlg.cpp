@@ -1,16 +1,20 @@
 #include "thumbs/FileInfoDlg.h"
 
 #include "imaging/ImageKit.h"
+#include "imaging/SusieHost.h"
 #include "platform/FileNames.h"
 #include "platform/Files.h"
 #include "platform/MsgBox.h"
 
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QThreadPool>
 #include <QVBoxLayout>
 #include <cmath>
 #include <limits>
@@ -247,24 +251,11 @@ QString ShutterSpeedText(int32_t num, int32_t den) {
     return QStringLiteral("1/%1").arg(qint64(n));
 }
 
-void ShowImageInformation(QWidget* owner, const QString& path, const QString& name) {
-    ImageFileInfo info;
-    if (!GetImageFileInfo(path, info)) {
-        // A format only an import plug-in reads: what its picture tells (no type name of the
-        // library's own).
-        CImageKit picture;
-        if (!picture.LoadByPlugin(path) || picture.IsEmpty()) {
-            QuillaMessageBox(owner, QStringLiteral("ファイル情報が取得できません"), MB_OK);
-            return;
-        }
-        info = ImageFileInfo{};
-        info.type = IK_TYPE_UNKNOWN;
-        info.width = picture.GetSize().width();
-        info.height = picture.GetSize().height();
-        info.panes = 1;
-        if (const auto st = Files::Stat(path))
-            info.fileSize = uint32_t(st->size);
-    }
+namespace {
+
+// Shows the information the library or a plug-in gave of the file.
+void ShowInformation(QWidget* owner, const QString& path, const QString& name,
+                     const ImageFileInfo& info) {
     // The record holds 32 bits of the size; a larger file's size is taken from the file itself.
     uint64_t size = info.fileSize;
     if (const auto st = Files::Stat(path); st && uint64_t(st->size) > kRecordSizeLimit)
@@ -301,4 +292,46 @@ void ShowImageInformation(QWidget* owner, const QString& path, const QString& na
     dlg.m_strFNumber = RationalText(exif.fNumberNum, exif.fNumberDen);
     dlg.m_strShutterSpeed = ShutterSpeedText(exif.shutterNum, exif.shutterDen);
     dlg.exec();
+}
+
+} // namespace
+
+void ShowImageInformation(QWidget* owner, const QString& path, const QString& name) {
+    ImageFileInfo info;
+    if (GetImageFileInfo(path, info)) {
+        ShowInformation(owner, path, name, info);
+        return;
+    }
+    if (SusieHost::GetFormatCount() < 1) {
+        QuillaMessageBox(owner, QStringLiteral("ファイル情報が取得できません"), MB_OK);
+        return;
+    }
+    // A format only an import plug-in reads: what its picture tells (no type name of the
+    // library's own). The plug-in decodes on a worker; the dialog comes when it has answered.
+    QPointer<QWidget> parent(owner);
+    QThreadPool::globalInstance()->start([parent, path, name] {
+        CImageKit picture;
+        const bool ok = picture.LoadByPlugin(path, true) && !picture.IsEmpty();
+        ImageFileInfo got;
+        if (ok) {
+            got.type = IK_TYPE_UNKNOWN;
+            got.width = picture.GetSize().width();
+            got.height = picture.GetSize().height();
+            got.panes = 1;
+            if (const auto st = Files::Stat(path))
+                got.fileSize = uint32_t(st->size);
+        }
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [parent, path, name, ok, got] {
+                // The window it was asked from has gone: nobody waits for the answer.
+                if (!parent)
+                    return;
+                if (!ok)
+                    QuillaMessageBox(parent, QStringLiteral("ファイル情報が取得できません"), MB_OK);
+                else
+                    ShowInformation(parent, path, name, got);
+            },
+            Qt::QueuedConnection);
+    });
 }

@@ -9,14 +9,34 @@
  *   TP_ENDLESS              GetPluginInfo answers every number: its list of formats never ends
  *   TP_SLOW_MS              GetPicture takes this long (to catch two threads inside at once)
  *   TP_LIE_WIDTH            the picture's header claims this width
+ * Hostile variants, for the helper process the host runs plug-ins in:
+ *   TP_HANG_IN              never returns from GetPluginInfo (1), IsSupported (2),
+ *                           GetPictureInfo (3) or GetPicture (4)
+ *   TP_EXIT_IN_PICTURE      GetPicture calls exit(); TP_ABORT_IN_PICTURE calls abort()
+ *   TP_GARBAGE              GetPicture succeeds with handles that point nowhere
+ *   TP_GARBAGE_INFO         GetPictureInfo succeeds with a text handle that points nowhere
+ *   TP_HUGE_ALLOC           GetPicture asks for a terabyte and writes to it
+ *   TP_WRITE_FILE           GetPicture tries to create the file's path + ".written"
+ *   TP_CONNECT              GetPicture tries to connect to a Unix socket at the file's path + ".sock"
+ *   The last two log the error number they met ("write:13;") and then decode as usual.
  * The picture format: the magic, a 16-bit little-endian width and height, then R, G, B per pixel,
  * rows top to bottom. Every call is logged; TestLog() returns the log and TestOverlaps() how often
- * two threads were inside IsSupported or GetPicture at once. */
+ * two threads were inside IsSupported or GetPicture at once; text number 1000 of GetPluginInfo is
+ * the log too (for a host that runs the plug-in in another process). */
 #include "spi.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <time.h>
+#include <unistd.h>
+
+#ifndef TP_HANG_IN
+#define TP_HANG_IN 0
+#endif
 
 #ifdef TP_COMBINED_PATTERN /* one text for two extensions (a list in CMake cannot hold it) */
 #define TP_PATTERN0 "*.rgb;*.q0"
@@ -46,6 +66,12 @@ static void Log(const char* what, long value) {
         snprintf(log_ + n, sizeof log_ - n, "%s:%ld;", what, value);
 }
 
+static void Hang(int where) {
+    if (where == TP_HANG_IN)
+        for (;;)
+            pause();
+}
+
 static void Enter(void) {
     if (__atomic_add_fetch(&inside_, 1, __ATOMIC_SEQ_CST) > 1)
         __atomic_add_fetch(&overlaps_, 1, __ATOMIC_SEQ_CST);
@@ -64,6 +90,8 @@ static const char* Text(int infono) {
         return TP_PATTERN0;
     case 3:
         return TP_DESC0;
+    case 1000:
+        return log_;
 #ifdef TP_PATTERN1
     case 4:
         return TP_PATTERN1;
@@ -85,6 +113,7 @@ int GetPluginInfo(int infono, char* buf, int buflen) {
     raise(SIGSEGV);
     return 0;
 #else
+    Hang(1);
     const char* t = Text(infono);
     if (!t || buflen <= 0)
         return 0;
@@ -100,6 +129,7 @@ int GetPluginInfo(int infono, char* buf, int buflen) {
 
 int IsSupported(const char* filename, uintptr_t dw) {
     (void)filename;
+    Hang(2);
     Enter();
     Log("IsSupported", 0);
     const int yes = memcmp((const char*)dw + TP_MAGIC_AT, TP_MAGIC, 4) == 0;
@@ -125,7 +155,15 @@ static unsigned char* Bytes(const char* buf, intptr_t len, long* size) {
 
 int GetPictureInfo(const char* buf, intptr_t len, unsigned flag, SPI_PICTUREINFO* info) {
     (void)flag;
+    Hang(3);
     Log("GetPictureInfo", (long)len);
+#ifdef TP_GARBAGE_INFO
+    (void)buf;
+    info->width = 1;
+    info->height = 1;
+    info->hInfo = (HLOCAL)(uintptr_t)0x1234;
+    return SPI_ALL_RIGHT;
+#endif
     long size = 0;
     unsigned char* data = Bytes(buf, len, &size);
     if (!data)
@@ -147,8 +185,55 @@ int GetPictureInfo(const char* buf, intptr_t len, unsigned flag, SPI_PICTUREINFO
 int GetPicture(const char* buf, intptr_t len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
                SPI_PROGRESS progress, intptr_t lData) {
     (void)flag, (void)progress, (void)lData;
+    Hang(4);
     Enter();
     Log("GetPicture", (long)len);
+#ifdef TP_EXIT_IN_PICTURE
+    exit(3);
+#endif
+#ifdef TP_ABORT_IN_PICTURE
+    abort();
+#endif
+#ifdef TP_GARBAGE
+    *pHBInfo = (HLOCAL)(uintptr_t)0x10;
+    *pHBm = (HLOCAL)(uintptr_t)0xdeadbeef0ull;
+    Leave();
+    return SPI_ALL_RIGHT;
+#endif
+#ifdef TP_HUGE_ALLOC
+    {
+        const size_t huge = (size_t)1 << 40;
+        char* p = malloc(huge);
+        for (size_t i = 0; i < huge; i += 4096)
+            p[i] = 1; /* unchecked, as careless code does */
+        Log("huge", (long)p[0]);
+    }
+#endif
+#ifdef TP_WRITE_FILE
+    {
+        char name[4096];
+        snprintf(name, sizeof name, "%s.written", buf);
+        const int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        Log("write", fd >= 0 ? 0 : (long)errno);
+        if (fd >= 0)
+            close(fd);
+    }
+#endif
+#ifdef TP_CONNECT
+    {
+        struct sockaddr_un addr;
+        memset(&addr, 0, sizeof addr);
+        addr.sun_family = AF_UNIX;
+        snprintf(addr.sun_path, sizeof addr.sun_path, "%s.sock", buf);
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        long err = fd < 0 ? (long)errno : 0;
+        if (fd >= 0 && connect(fd, (struct sockaddr*)&addr, sizeof addr) != 0)
+            err = (long)errno;
+        Log("connect", err);
+        if (fd >= 0)
+            close(fd);
+    }
+#endif
 #ifdef TP_SLOW_MS
     struct timespec pause = {0, TP_SLOW_MS * 1000000L};
     nanosleep(&pause, NULL);
