@@ -49,8 +49,11 @@ install_missing() {
 
 # ccache, where it is installed, lets the build folders reuse what was compiled before.
 launcher=()
+# Paths are hashed relative to the checkout, so another clone of the same code hits the same
+# cache entries.
 if command -v ccache >/dev/null; then
     launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 fi
 
 # configure FOLDER [CMAKE-OPTION...]
