@@ -117,9 +117,10 @@ TEST_F(Routing, TreeIsActiveAtStart) {
     EXPECT_EQ(Frame()->GetActiveView(), Frame()->DirView());
 }
 
-TEST_F(Routing, FineModeAndRefreshAreDisabledWhileTheTreeIsActive) {
+TEST_F(Routing, FineModeIsDisabledWhileTheTreeIsActiveAndRefreshWorksInBoth) {
     EXPECT_FALSE(Enabled(ID_VIEW_PUREMODE));
-    EXPECT_FALSE(Enabled(ID_VIEW_REFRESH));
+    // The tree reads again what it shows, then the grid its folder.
+    EXPECT_TRUE(Enabled(ID_VIEW_REFRESH));
     EXPECT_FALSE(Frame()->Router().Execute(ID_VIEW_PUREMODE));
     EXPECT_FALSE(CThumbnailView::FineMode());
 
