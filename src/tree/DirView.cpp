@@ -257,15 +257,7 @@ void CDirView::OnRenameFolder() {
     m_tree.Refresh(sel);
     // The current folder follows when it was this folder or lay inside it; the listing keeps its
     // entries, which now lie in the renamed folder.
-    CPaneSite* site = Site();
-    const QString folder = Folder();
-    if (!site || folder.isEmpty())
-        return;
-    if (folder == oldPath || folder.startsWith(oldPath + QLatin1Char('/'))) {
-        site->SetFolder(newPath + folder.mid(oldPath.size()));
-        if (CView* grid = site->PaneView(Pane::Thumbnails))
-            grid->SendCommand(ID_FOLDER_RENAMED);
-    }
+    FollowRename(oldPath, newPath);
 }
 
 void CDirView::OnDeleteFolder() {
