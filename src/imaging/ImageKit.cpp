@@ -140,7 +140,8 @@ bool SwapsSides(int orientation) {
 
 } // namespace
 
-bool CImageKit::LoadForThumbnail(const QString& path, QSize box, QSize* original, bool* fromExif) {
+bool CImageKit::LoadForThumbnail(const QString& path, QSize box, QSize* original, bool* fromExif,
+                                 int exifAtLeast) {
     char rec[IK_FILETYPE_SIZE] = {};
     const int type = GetFileTypeCode(path, rec);
     const int orientation = type != 0 ? OrientationIn(rec) : IK_ORIENT_NORMAL;
@@ -153,14 +154,18 @@ bool CImageKit::LoadForThumbnail(const QString& path, QSize box, QSize* original
                 IKHANDLE thumb = 0;
                 std::memcpy(&thumb, exif.data() + IK_EX_THUMBNAIL, sizeof thumb);
                 Attach(thumb);
+                const QSize own = GetSize();
+                const bool large = std::max(own.width(), own.height()) >= exifAtLeast;
                 // The embedded thumbnail is stored as the picture is: turned upright alike.
-                if (thumb && Orient(orientation)) {
+                if (thumb && large && Orient(orientation)) {
                     if (original)
                         *original = GetSize();
                     if (fromExif)
                         *fromExif = true;
                     return true;
                 }
+                if (!large)
+                    Free(); // the file itself is decoded below
             }
         }
     }

@@ -59,9 +59,11 @@ public:
     // which the caller computes the fitted size.
     // The picture is turned upright by the file's Exif orientation (the embedded thumbnail too):
     // *original is the upright size, and box applies to the upright picture. *fromExif tells
-    // whether the embedded thumbnail was taken.
-    bool LoadForThumbnail(const QString& path, QSize box, QSize* original,
-                          bool* fromExif = nullptr);
+    // whether the embedded thumbnail was taken. With exifAtLeast above 0, the embedded thumbnail is
+    // taken only when its longer side has at least that many pixels (a screen with more device
+    // pixels than the thumbnail has would show it blurred).
+    bool LoadForThumbnail(const QString& path, QSize box, QSize* original, bool* fromExif = nullptr,
+                          int exifAtLeast = 0);
     // Load, then turned upright by the file's Exif orientation (for showing the picture).
     bool LoadUpright(const QString& path, bool show);
     // A PNG file with its text keys (the shared thumbnail cache's entries), and writing one

@@ -1,5 +1,6 @@
 #include "preview/PreviewDlg.h"
 
+#include "imaging/DevicePixels.h"
 #include "imaging/SusieHost.h"
 #include "platform/FileNames.h"
 #include "platform/Settings.h"
@@ -36,10 +37,11 @@ QMargins FrameOf(const QWidget* w) {
 }
 } // namespace
 
-QSize PreviewFitSize(QSize picture, QSize area) {
+QSize PreviewFitSize(QSize picture, QSize area, double deviceRatio) {
     const qint64 w = picture.width(), h = picture.height();
-    const qint64 bw = std::max(1, area.width() - kPreviewMargin);
-    const qint64 bh = std::max(1, area.height() - kPreviewMargin);
+    const qint64 bw = DevicePixels::Length(std::max(1, area.width() - kPreviewMargin), deviceRatio);
+    const qint64 bh =
+        DevicePixels::Length(std::max(1, area.height() - kPreviewMargin), deviceRatio);
     if (w <= bw && h <= bh)
         return picture;
     // The width decides when it overflows at least as much as the height (w / bw >= h / bh).
@@ -235,12 +237,16 @@ void CPreviewDlg::ShowImage(const QString& path) {
 void CPreviewDlg::FitToImage() {
     QSize size = m_image.GetSize();
     const QRect area = ScreenArea();
-    const QSize fitted = PreviewFitSize(size, area.size());
+    // The picture's own size is its size in the screen's device pixels.
+    const double ratio = devicePixelRatioF();
+    const QSize fitted = PreviewFitSize(size, area.size(), ratio);
     if (fitted != size) {
         m_image.Resize(fitted.width(), fitted.height(), false);
         size = m_image.GetSize();
     }
-    const int w = size.width(), h = size.height();
+    m_ratio = ratio;
+    const QSize shown = DevicePixels::Logical(size, ratio);
+    const int w = shown.width(), h = shown.height();
     // The client area below the menu is exactly the picture; the frame adds its own size.
     const int menu = m_menu->sizeHint().height();
     const QMargins frame = FrameMargins();
@@ -262,8 +268,10 @@ void CPreviewDlg::paintEvent(QPaintEvent*) {
     if (m_image.IsEmpty())
         return;
     QPainter p(this);
-    p.translate(0, m_menu->sizeHint().height());
-    m_image.Draw(&p, -1, -1, IK_OUT_PREVIEW);
+    // Each of the picture's pixels on one device pixel; a picture fitted for another ratio (the
+    // window moved to another screen) is scaled to the size it was given.
+    DevicePixels::Draw(&p, m_image, QPoint(0, m_menu->sizeHint().height()),
+                       DevicePixels::Logical(m_image.GetSize(), m_ratio), IK_OUT_PREVIEW);
 }
 
 void CPreviewDlg::Close() {

@@ -20,7 +20,9 @@ inline constexpr int kPreviewMargin = 100;
 // fits within both sides of the area less kPreviewMargin; otherwise shrunk to fit within both,
 // keeping its aspect through an integer percent ratio taken from the side that overflows more
 // (that side becomes the box's side, the other follows, kept within 1 and the box).
-QSize PreviewFitSize(QSize picture, QSize area);
+// At a device pixel ratio above 1 the picture's pixels are device pixels: the box is the area
+// less the margin in device pixels, and the window shows the result at DevicePixels::Logical.
+QSize PreviewFitSize(QSize picture, QSize area, double ratio = 1.0);
 
 class CPreviewDlg : public QDialog, public CCmdTarget {
     Q_OBJECT
@@ -70,4 +72,5 @@ private:
     bool m_bOpen = false;
     QRect m_screen;
     std::optional<QMargins> m_frame;
+    double m_ratio = 1; // the device pixel ratio the picture was fitted for
 };

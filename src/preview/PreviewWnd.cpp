@@ -1,13 +1,14 @@
 #include "preview/PreviewWnd.h"
 
-#include "imaging/Fit.h"
+#include "imaging/DevicePixels.h"
 #include "platform/MsgBox.h"
 
 #include <QPainter>
 
 std::atomic<bool> CPreviewWnd::s_bFineMode = false;
 
-bool CPreviewWnd::Fit(CImageKit& picture, QSize original, QSize client, bool fine, bool palette) {
+bool CPreviewWnd::Fit(CImageKit& picture, QSize original, QSize client, bool fine, bool palette,
+                      double ratio) {
     // The available area: a client edge below 1 counts as 1.
     const int aw = std::max(1, client.width()), ah = std::max(1, client.height());
     palette = palette || picture.GetBitCount() < 16;
@@ -17,7 +18,7 @@ bool CPreviewWnd::Fit(CImageKit& picture, QSize original, QSize client, bool fin
         picture.ConvertColor(32, IK_PALETTE_OPTIMAL, IK_DITHER_ON, false);
     bool sharpened = true;
     if (original.width() > aw || original.height() > ah) {
-        const QSize fitted = FittedSize(original, QSize(aw, ah));
+        const QSize fitted = DevicePixels::Fit(original, QSize(aw, ah), ratio).pixels;
         if (fitted != picture.GetSize())
             picture.Resize(fitted.width(), fitted.height(), false);
         if (palette && picture.GetBitCount() < 32)
@@ -42,6 +43,7 @@ IKHANDLE CPreviewWnd::LoadFitted(const QString& path) {
         m_image.Free();
         return 0;
     }
+    m_sizeShown = QSize();
     if (!Fit(m_image, original, ClientSize(), s_bFineMode))
         QuillaMessageBox(nullptr, QStringLiteral("処理が失敗しました"), MB_OK);
     return m_image.GetHandle();
@@ -51,10 +53,9 @@ void CPreviewWnd::DrawCentered(QPainter* dc, QPoint clientOrigin) {
     if (m_image.IsEmpty())
         return;
     const QSize client = ClientSize();
-    const QSize size = m_image.GetSize();
+    const QSize size = m_sizeShown.isEmpty() ? m_image.GetSize() : m_sizeShown;
     // Integer division rounding toward zero; negative when the picture is larger.
     const int x = (client.width() - size.width()) / 2;
     const int y = (client.height() - size.height()) / 2;
-    m_image.DrawAt(dc, clientOrigin.x() + x, clientOrigin.y() + y, size.width(), size.height(),
-                   IK_OUT_THUMBNAIL);
+    DevicePixels::Draw(dc, m_image, clientOrigin + QPoint(x, y), size, IK_OUT_THUMBNAIL);
 }

@@ -29,10 +29,16 @@ public:
     // unsharpened), for the caller to report.
     // `palette` tells that the file's picture had fewer than 16 bits when the picture at hand is a
     // copy of it at another depth.
+    // `ratio` is the screen's device pixel ratio: the arithmetic stays on the logical client
+    // area, and a shrunk picture is kept at the device pixels of its fitted size
+    // (DevicePixels::Fit).
     static bool Fit(CImageKit& picture, QSize original, QSize client, bool fine,
-                    bool palette = false);
+                    bool palette = false, double ratio = 1.0);
 
     CImageKit m_image;
+    // The logical size the picture is shown at (empty: its own size); on a screen with a device
+    // pixel ratio above 1 the picture has more pixels than that.
+    QSize m_sizeShown;
     QString m_strPath;
     int m_nFlag = 1;
     QRect m_rcWindow; // in the tile's client coordinates, border included

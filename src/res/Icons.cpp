@@ -11,9 +11,12 @@ namespace {
 
 constexpr int kW = 16, kH = 15;
 
-QPixmap Blank(int w = kW, int h = kH) {
-    QPixmap pm(w, h);
+// The button's pixmap at a scale: scale × 16 by scale × 15 pixels, for screens with that many
+// device pixels per logical pixel.
+QPixmap Blank(int scale) {
+    QPixmap pm(kW * scale, kH * scale);
     pm.fill(Qt::transparent);
+    pm.setDevicePixelRatio(scale);
     return pm;
 }
 
@@ -50,8 +53,10 @@ void Arrow(QPainter& p, QPointF from, QPointF to, const QColor& c) {
     p.drawLine(to, to - u * 3 - n * 2.5);
 }
 
-QPixmap Draw(unsigned nID) {
-    QPixmap pm = Blank();
+// Each button is drawn on its 16 × 15 grid; at a larger scale the same shapes cover more pixels
+// (the painter of a pixmap with a device pixel ratio scales by it), so they stay sharp.
+QPixmap Draw(unsigned nID, int scale) {
+    QPixmap pm = Blank(scale);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing, false);
     switch (nID) {
@@ -137,8 +142,14 @@ QPixmap Draw(unsigned nID) {
 namespace Icons {
 
 QIcon ForCommand(unsigned nID) {
-    const QPixmap pm = Draw(nID);
-    return pm.isNull() ? QIcon() : QIcon(pm);
+    QIcon icon;
+    for (int scale : kToolbarScales) {
+        const QPixmap pm = Draw(nID, scale);
+        if (pm.isNull())
+            return QIcon();
+        icon.addPixmap(pm);
+    }
+    return icon;
 }
 
 QImage ApplicationImage(int size) {

@@ -6,7 +6,9 @@
 
 namespace Icons {
 
-// The 16 × 15 image of a toolbar command (a null icon for commands without a button).
+// The 16 × 15 image of a toolbar command (a null icon for commands without a button), drawn for
+// screens of 1, 2 and 3 device pixels per logical pixel (QIcon picks the one the screen needs).
+inline constexpr int kToolbarScales[] = {1, 2, 3};
 QIcon ForCommand(unsigned nID);
 // The sizes the program's icon is drawn at (the desktop's usual icon sizes).
 inline constexpr int kApplicationIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};

@@ -1,5 +1,6 @@
 #include "thumbs/ThumbnailLoader.h"
 
+#include "imaging/DevicePixels.h"
 #include "imaging/Fit.h"
 #include "imaging/ImageKit.h"
 #include "platform/Threads.h"
@@ -144,7 +145,9 @@ ThumbnailResult CThumbnailLoader::Make(const ThumbnailJob& job) {
     CImageKit picture;
     QSize original;
     const ThumbnailCache::Stamp stamp = ThumbnailCache::StampOf(job.path);
-    const int classSide = ThumbnailCache::ClassSide(job.box);
+    // The cache's size class is chosen by the device pixels the picture will have.
+    const QSize device = DevicePixels::Size(job.box, job.ratio);
+    const int classSide = ThumbnailCache::ClassSide(device);
     bool palette = false;
     if (ThumbnailCache::Read(job.path, stamp, classSide, picture, original)) {
         // Entries hold true colour whatever the file had; thumbnails are 32-bit like those of
@@ -155,8 +158,11 @@ ThumbnailResult CThumbnailLoader::Make(const ThumbnailJob& job) {
         // Decoded no smaller than the cache's size class needs, so the entry written from it
         // serves the next visit.
         bool fromExif = false;
-        if (!picture.LoadForThumbnail(job.path, QSize(classSide, classSide), &original,
-                                      &fromExif)) {
+        // A screen of more device pixels than the logical box takes the embedded thumbnail only
+        // when it has the pixels to fill the box.
+        const int exifAtLeast = job.ratio > 1 ? std::max(device.width(), device.height()) : 0;
+        if (!picture.LoadForThumbnail(job.path, QSize(classSide, classSide), &original, &fromExif,
+                                      exifAtLeast)) {
             r.image = 0;
             return r;
         }
@@ -170,7 +176,8 @@ ThumbnailResult CThumbnailLoader::Make(const ThumbnailJob& job) {
         }
     }
     r.original = original;
-    r.sharpenFailed = !CPreviewWnd::Fit(picture, original, job.box, job.fine, palette);
+    r.shown = DevicePixels::Fit(original, job.box, job.ratio).shown;
+    r.sharpenFailed = !CPreviewWnd::Fit(picture, original, job.box, job.fine, palette, job.ratio);
     r.image = picture.Detach();
     return r;
 }

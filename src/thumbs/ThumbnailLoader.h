@@ -25,8 +25,9 @@ class QSocketNotifier;
 struct ThumbnailJob {
     uint64_t id = 0; // the owner's name for the picture
     QString path;
-    QSize box;         // the picture window's client area
+    QSize box;         // the picture window's client area, in logical pixels
     bool fine = false; // fine mode: 32 bits and sharpened
+    double ratio = 1;  // the device pixel ratio of the screen it is shown on
 };
 
 // What a job made. The image belongs to whoever receives it.
@@ -34,6 +35,7 @@ struct ThumbnailResult {
     uint64_t id = 0;
     IKHANDLE image = 0; // 0 when the file could not be read
     QSize original;     // the picture's own size, turned upright
+    QSize shown;        // the logical size it is shown at (its pixels: that at the job's ratio)
     bool sharpenFailed = false;
     bool fromCache = false;
 };

@@ -69,6 +69,8 @@ CThumbnailView::CThumbnailView(QWidget* parent) : QAbstractScrollArea(parent) {
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
     m_nBudget = int64_t(std::max(1, Settings::Get(Settings::ThumbnailMemory))) * 1024 * 1024;
+    // The screen's ratio as the window starts (the first listing is made before the first paint).
+    m_ratio = viewport()->devicePixelRatioF();
     m_loader = std::make_unique<CThumbnailLoader>([this] { return NextJob(); });
     connect(m_loader.get(), &CThumbnailLoader::Loaded, this, &CThumbnailView::OnLoaded);
 
@@ -483,7 +485,7 @@ std::optional<ThumbnailJob> CThumbnailView::NextJob() {
     m_byId.emplace(tile->m_id, tile);
     tile->m_bLoading = true;
     return ThumbnailJob{tile->m_id, tile->m_wndImage.m_strPath, tile->m_wndImage.ClientSize(),
-                        FineMode()};
+                        FineMode(), m_ratio};
 }
 
 void CThumbnailView::OnLoaded(const ThumbnailResult& result) {
@@ -499,6 +501,7 @@ void CThumbnailView::OnLoaded(const ThumbnailResult& result) {
         tile->m_bFailed = true;
     } else {
         tile->m_wndImage.m_image.Attach(result.image);
+        tile->m_wndImage.m_sizeShown = result.shown;
         tile->m_nBytes = tile->m_wndImage.m_image.ByteCount();
         tile->m_bEvicted = false;
         m_nPictureBytes += tile->m_nBytes;
@@ -540,6 +543,12 @@ void CThumbnailView::KeepWithinBudget() {
 
 void CThumbnailView::paintEvent(QPaintEvent* event) {
     QPainter p(viewport());
+    // The window went to a screen of another device pixel ratio: the pictures are made again for
+    // its pixels.
+    if (const double ratio = viewport()->devicePixelRatioF(); ratio != m_ratio) {
+        m_ratio = ratio;
+        RemakePictures();
+    }
     if (m_tiles.empty() || m_sizeCell.height() <= 0)
         return;
     const size_t queued = m_painted.size();
@@ -1159,6 +1168,26 @@ void CThumbnailView::Resync() {
     for (auto it = listed.cbegin(); it != listed.cend(); ++it)
         states.push_back({it.key(), it.value()});
     Reconcile({}, states);
+}
+
+void CThumbnailView::RemakePictures() {
+    for (const auto& t : m_tiles) {
+        if (!t->HasPicture() && !t->m_bLoading && !t->m_bEvicted && !t->m_bFailed)
+            continue;
+        t->m_wndImage.m_image.Free();
+        t->m_nBytes = 0;
+        t->m_bLoading = false;
+        t->m_bFailed = false;
+        t->m_bEvicted = false;
+        // A new id: a picture on its way for the old ratio is thrown away when it comes.
+        m_byId.erase(t->m_id);
+        t->m_id = m_nNextId++;
+    }
+    m_loaded.clear();
+    m_nPictureBytes = 0;
+    m_nOrderCursor = 0;
+    m_painted.clear();
+    viewport()->update();
 }
 
 void CThumbnailView::ForgetPicture(CImageTile& tile) {

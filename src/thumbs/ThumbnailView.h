@@ -181,6 +181,8 @@ private:
     void WatchFolder();
     // A rewritten file: the tile's picture is made again.
     void ForgetPicture(CImageTile& tile);
+    // The screen's device pixel ratio changed: every picture is made again.
+    void RemakePictures();
 
     TileList m_tiles;
     CPreviewDlg m_preview;
@@ -202,6 +204,7 @@ private:
     std::set<size_t> m_loaded; // positions of the tiles holding a picture
     int64_t m_nPictureBytes = 0;
     int64_t m_nBudget = 0;
+    double m_ratio = 1; // the device pixel ratio the pictures are made for
     std::function<void(const QString&, const QString&)> m_oldChangeHook;
     std::unique_ptr<QMenu> m_popup;
     std::unique_ptr<CFolderWatch> m_watch;
