@@ -1,7 +1,7 @@
 // Makes the thumbnails of image files one after the other, exactly as the grid's workers make them
 // (the shared thumbnail cache off, so every file is decoded), and prints the milliseconds per
-// image.
-//   bench_thumbs BOX FILE...
+// image. With --ratio, for a screen of that device pixel ratio (the box stays in logical pixels).
+//   bench_thumbs [--ratio R] BOX FILE...
 #include "imaging/ImageKit.h"
 #include "imaging/ImageLibrary.h"
 #include "imaging/SusieHost.h"
@@ -11,11 +11,19 @@
 #include <QGuiApplication>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 int main(int argc, char** argv) {
+    double ratio = 1;
+    if (argc > 2 && std::strcmp(argv[1], "--ratio") == 0) {
+        ratio = std::atof(argv[2]);
+        argv[2] = argv[0];
+        argv += 2;
+        argc -= 2;
+    }
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s BOX FILE...\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--ratio R] BOX FILE...\n", argv[0]);
         return 2;
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -33,7 +41,7 @@ int main(int argc, char** argv) {
         const auto start = std::chrono::steady_clock::now();
         for (int i = 2; i < argc; ++i) {
             const ThumbnailJob job{uint64_t(i), QString::fromLocal8Bit(argv[i]), QSize(side, side),
-                                   false};
+                                   false, ratio};
             const ThumbnailResult r = CThumbnailLoader::Make(job);
             if (!r.image) {
                 ++failed;

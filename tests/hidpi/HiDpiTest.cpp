@@ -232,25 +232,27 @@ TEST_F(HiDpiGrid, TilePositionsAreThoseOfRatioOne) {
         return;
     }
     ASSERT_EQ(View()->devicePixelRatioF(), kRatio);
-    // This program again, at ratio 1, on a copy of the same folder.
-    QTemporaryDir other;
-    for (const QString& name : QDir(m_dir.path()).entryList(QDir::Files))
-        ASSERT_TRUE(QFile::copy(P(name), QDir(other.path()).filePath(name)));
-    const QString file = QDir(other.path()).filePath("layout.txt");
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_SCALE_FACTOR", "1");
-    env.insert("QUILLA_LAYOUT_OUT", file);
-    child.setProcessEnvironment(env);
-    child.setWorkingDirectory(other.path());
-    child.start(QCoreApplication::applicationFilePath(),
-                {"--gtest_filter=HiDpiGrid.TilePositionsAreThoseOfRatioOne"});
-    ASSERT_TRUE(child.waitForFinished(120000));
-    ASSERT_EQ(child.exitCode(), 0) << child.readAll().toStdString();
-    QFile f(file);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromUtf8(f.readAll()), mine);
-    EXPECT_GT(View()->Tiles().size(), 0u);
+    // This program again, at ratio 1 and at 1.5, each on a copy of the same folder.
+    for (const char* factor : {"1", "1.5"}) {
+        QTemporaryDir other;
+        for (const QString& name : QDir(m_dir.path()).entryList(QDir::Files))
+            ASSERT_TRUE(QFile::copy(P(name), QDir(other.path()).filePath(name)));
+        const QString file = QDir(other.path()).filePath("layout.txt");
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_SCALE_FACTOR", factor);
+        env.insert("QUILLA_LAYOUT_OUT", file);
+        child.setProcessEnvironment(env);
+        child.setWorkingDirectory(other.path());
+        child.start(QCoreApplication::applicationFilePath(),
+                    {"--gtest_filter=HiDpiGrid.TilePositionsAreThoseOfRatioOne"});
+        ASSERT_TRUE(child.waitForFinished(120000));
+        ASSERT_EQ(child.exitCode(), 0) << child.readAll().toStdString();
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(QString::fromUtf8(f.readAll()), mine) << "ratio " << factor;
+    }
+    EXPECT_EQ(mine.count(QStringLiteral(" window ")), 4);
 }
 
 TEST_F(HiDpiGrid, TheSharedCacheTakesTheDevicePixelsSizeClass) {
