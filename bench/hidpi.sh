@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Thumbnails for a screen of device pixel ratio 2 against ratio 1: the same folder of COUNT
 # generated 4000 × 3000 JPEGs fitted into the default 76 × 76 picture area (152 × 152 device
-# pixels at ratio 2), on one core, the two timed in turn ROUNDS times in one run; then the same
-# files carrying a 160 × 120 Exif thumbnail, which ratio 2 passes over (it has too few pixels).
+# pixels at ratio 2) and into 124 × 124 (128 × 128 thumbnails), on one core, the two timed in turn
+# ROUNDS times in one run; then the same files carrying a 160 × 120 Exif thumbnail, which serves
+# 152 device pixels but not 248: ratio 2 then decodes the file itself.
 # Prints the medians in milliseconds per image and the ratio of each pair's times.
 #   bench/hidpi.sh [COUNT] [ROUNDS]      (build first: ./build.sh bench)
 set -euo pipefail
@@ -32,22 +33,24 @@ cat "${files[@]}" "${exif[@]}" >/dev/null
 
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}'; }
 
-pairs() { # label files...
-    local label=$1; shift
+pairs() { # label box files...
+    local label=$1 box=$2; shift 2
     local one two ratios=()
     : >/tmp/hidpi-one.$$; : >/tmp/hidpi-two.$$
     for _ in $(seq 1 "$rounds"); do
-        one=$(taskset -c 0 "$bin" 76 "$@" 2>/dev/null)
-        two=$(taskset -c 0 "$bin" --ratio 2 76 "$@" 2>/dev/null)
+        one=$(taskset -c 0 "$bin" "$box" "$@" 2>/dev/null)
+        two=$(taskset -c 0 "$bin" --ratio 2 "$box" "$@" 2>/dev/null)
         echo "$one" >>/tmp/hidpi-one.$$
         echo "$two" >>/tmp/hidpi-two.$$
         ratios+=("$(echo "scale=3; $two / $one" | bc)")
     done
-    printf '%-28s ratio 1: %6s ms   ratio 2: %6s ms   ratio 2 / ratio 1: %s (median of %d pairs)\n' \
+    printf '%-36s ratio 1: %6s ms   ratio 2: %6s ms   ratio 2 / ratio 1: %s (median of %d pairs)\n' \
         "$label" "$(median </tmp/hidpi-one.$$)" "$(median </tmp/hidpi-two.$$)" \
         "$(printf '%s\n' "${ratios[@]}" | median)" "$rounds"
     rm -f /tmp/hidpi-one.$$ /tmp/hidpi-two.$$
 }
 
-pairs "4000 x 3000 JPEG" "${files[@]}"
-pairs "the same with Exif thumbnail" "${exif[@]}"
+for box in 76 124; do
+    pairs "4000 x 3000 JPEG, ${box} x ${box}" "$box" "${files[@]}"
+    pairs "with an Exif thumbnail, ${box} x ${box}" "$box" "${exif[@]}"
+done
