@@ -22,9 +22,11 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QProcess>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStandardPaths>
 #include <QUrl>
+#include <QWindow>
 
 namespace {
 
@@ -110,7 +112,7 @@ protected:
     // The viewport as the screen shows it, in device pixels.
     QImage GrabViewport() const {
         const QPixmap pm = View()->viewport()->grab();
-        EXPECT_EQ(pm.devicePixelRatio(), kRatio);
+        EXPECT_EQ(pm.devicePixelRatio(), View()->devicePixelRatioF());
         return pm.toImage().convertToFormat(QImage::Format_RGB32);
     }
 
@@ -402,4 +404,61 @@ TEST(HiDpiIcons, ToolbarButtonsHaveTheScreensPixels) {
                   one.scaled(32, 30).convertToFormat(QImage::Format_ARGB32))
             << id;
     }
+}
+
+// Two screens, of ratio 1 and 2: the window moved from one to the other gets its pictures made
+// again for the new screen's pixels. Runs in a process of its own on such a pair of screens.
+class HiDpiScreens : public HiDpiGrid {};
+
+TEST_F(HiDpiScreens, PicturesAreMadeAgainOnAScreenOfAnotherRatio) {
+    if (qEnvironmentVariableIsEmpty("QUILLA_TWO_SCREENS")) {
+        QTemporaryDir dir;
+        const QString config = QDir(dir.path()).filePath("screens.json");
+        QFile f(config);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(R"({"screens": [
+            {"name": "one", "x": 0, "y": 0, "width": 1600, "height": 1200, "dpr": 1},
+            {"name": "two", "x": 1600, "y": 0, "width": 3200, "height": 2400, "dpr": 2}]})");
+        f.close();
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen:configfile=" + config);
+        env.insert("QT_SCALE_FACTOR", "1");
+        env.insert("QUILLA_TWO_SCREENS", "1");
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {"--gtest_filter=HiDpiScreens.PicturesAreMadeAgainOnAScreenOfAnotherRatio"});
+        ASSERT_TRUE(child.waitForFinished(120000));
+        const QByteArray out = child.readAll();
+        EXPECT_EQ(child.exitCode(), 0) << out.toStdString();
+        EXPECT_TRUE(out.contains("[  PASSED  ] 1 test")) << out.toStdString();
+        return;
+    }
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    ASSERT_EQ(screens.size(), 2);
+    Frame()->windowHandle()->setScreen(screens[0]);
+    Settle();
+    ASSERT_EQ(View()->devicePixelRatioF(), 1.0);
+    const CImageTile& checker = *View()->Tiles()[0];
+    EXPECT_EQ(checker.m_wndImage.m_image.GetSize(), QSize(124, 124));
+
+    Frame()->windowHandle()->setScreen(screens[1]);
+    Spin(50);
+    View()->viewport()->repaint();
+    ASSERT_TRUE(WaitForPictures(View()));
+    ASSERT_EQ(View()->devicePixelRatioF(), 2.0);
+    View()->viewport()->repaint();
+    ASSERT_TRUE(WaitForPictures(View()));
+    // Every tile made again at the new screen's pixels, each at the logical size it had.
+    EXPECT_EQ(checker.m_wndImage.m_image.GetSize(), QSize(248, 248));
+    EXPECT_EQ(checker.m_wndImage.m_sizeShown, QSize(124, 124));
+    for (const auto& t : View()->Tiles()) {
+        if (t->m_wndImage.m_sizeShown.width() >= 62) {
+            EXPECT_EQ(t->m_wndImage.m_image.GetSize(), t->m_wndImage.m_sizeShown * 2)
+                << t->m_strName.toStdString();
+        }
+    }
+    const QImage screen = GrabViewport();
+    EXPECT_EQ(screen.copy(QRect(PictureRect(0).topLeft() * 2, QSize(248, 248))), Checker(248, 248));
 }
