@@ -19,7 +19,7 @@ PACKAGES=(
     qt6-base-dev qt6-base-dev-tools libgl-dev libx11-dev
     qt6-tools-dev qt6-tools-dev-tools libqt6sql6-sqlite
     libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev libexif-dev libimagequant-dev zlib1g-dev
-    libwebp-dev libheif-dev libjxl-dev libraw-dev libseccomp-dev
+    libwebp-dev libheif-dev libjxl-dev libraw-dev libseccomp-dev libcurl4-openssl-dev
     libgtest-dev googletest
     fonts-ipafont-gothic qt6-translations-l10n
     dpkg-dev file
