@@ -388,7 +388,8 @@ TEST_F(Shipped, TheFuzzCorpusThroughTheHelpers) {
     }
     std::printf("%d inputs from %s: %d decoded, %d failed in their plug-in\n", inputs,
                 qPrintable(corpus.path()), decoded, failed);
-    EXPECT_GT(inputs, 50);
+    // The kept corpus has more than 50 inputs; a grown one may hold only the plug-ins fuzzed.
+    EXPECT_GT(inputs, given.isEmpty() ? 50 : 0);
     EXPECT_GT(decoded, 0);
     // The helpers still answer.
     REQUIRE_TOOL("cwebp");
