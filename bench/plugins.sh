@@ -9,7 +9,10 @@
 #     (GetPictureScaled) against the whole picture (GetPicture) and against vipsthumbnail -s 160,
 #     for WebP, HEIC without and with a 320 × 240 thumbnail inside, AVIF and JPEG XL; and a
 #     24-megapixel DNG with a full-size JPEG preview: raw.spi's thumbnail against djpeg -scale 1/8
-#     on the preview dcraw -e extracts. Timed in pairs by farm-bench (whole processes, one core).
+#     on the preview dcraw -e extracts. Timed in pairs by farm-bench (whole processes, one core);
+#  4. the same thumbnails through the plug-in helpers against the plug-ins loaded into the bench
+#     process (bench_pluginpath helper|direct), and the listing with the plug-ins on against off,
+#     in pairs by farm-bench.
 #   bench/plugins.sh [COUNT]      (build first: ./build.sh bench)
 set -euo pipefail
 count=${1:-10}
@@ -20,7 +23,7 @@ data=${QUILLA_BENCH_DATA:-/tmp/quilla-bench}
 for tool in convert vipsthumbnail cwebp dwebp heif-enc heif-convert cjxl djxl taskset bc; do
     command -v $tool >/dev/null || { echo "missing: $tool (apt-get install imagemagick libvips-tools webp libheif-examples libjxl-tools bc)"; exit 2; }
 done
-[ -x "$bin/bench_browser" ] && [ -f "$plugins/webp.spi" ] || { echo "build first: ./build.sh bench"; exit 2; }
+[ -x "$bin/bench_browser" ] && [ -x "$bin/bench_pluginpath" ] && [ -f "$plugins/webp.spi" ] || { echo "build first: ./build.sh bench"; exit 2; }
 export VIPS_CONCURRENCY=1 OMP_NUM_THREADS=1
 
 echo "== listing 100,000 files"
@@ -91,6 +94,22 @@ pair() {
     farm-bench -n "${QUILLA_BENCH_RUNS:-7}" --pin 0 --timeout 600 --vs "$2" -- $1 2>&1 |
         awk '/^A\/B cpu/ { c = $4 } /^A\/B wall/ { w = $4 } END { printf "cpu %s  wall %s", c, w }'
 }
+
+echo "== plug-in helpers against the same plug-ins in this process (farm-bench medians of A/B)"
+# Thumbnails (box 76) of the COUNT pictures: A through the helper processes as Quilla decodes,
+# B the same plug-ins loaded into the bench process; the target is A/B within 1.05. Then the
+# listing of 100,000 files with the plug-ins on (A) and off (B). Wall time: the helpers' processor
+# time is not all counted in A's cpu figure.
+paths=$bin/bench_pluginpath
+for ext in webp heic avif jxl; do
+    files=()
+    for i in $(seq 1 "$count"); do files+=("$dir/$(printf '%03d' "$i").$ext"); done
+    printf '%-5s helper/in-process: %s\n' "$ext" \
+        "$(pair "$paths helper $plugins 76 ${files[*]}" "$paths direct $plugins 76 ${files[*]}")"
+done
+printf 'listing 100,000 files, plug-ins on/off: %s\n' \
+    "$(pair "env QUILLA_PLUGINS=$plugins $bin/bench_browser listing $big" "$bin/bench_browser listing $big")"
+
 one=$dir/001
 [ -f "$one-thumb.heic" ] || heif-enc -q 80 -t 320 "$one.png" -o "$one-thumb.heic" >/dev/null
 out=$(mktemp -d)

@@ -35,7 +35,7 @@ depends=$(field Depends)
 [ -n "$depends" ] || fail "Depends is empty"
 for p in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6dbus6 \
     libjpeg62-turbo libpng16-16 libgif7 libtiff6 libexif12 libimagequant0 libwebp7 libheif1 \
-    libjxl0.7 libraw20 libseccomp2 qt6-translations-l10n fonts-ipafont-gothic; do
+    libjxl0.7 libraw20 libseccomp2 libcurl4 qt6-translations-l10n fonts-ipafont-gothic; do
     tr ',|' '\n\n' <<<"$depends" | awk '{ print $1 }' | grep -Fxq -- "$p" ||
         fail "Depends does not name $p"
 done

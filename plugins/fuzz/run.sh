@@ -6,6 +6,9 @@
 #                                           corpus kept in plugins/fuzz/corpus
 #   QUILLA_FUZZ_TARGETS="webp jxl" ...      only these (webp heif jxl raw)
 #   QUILLA_FUZZ_SEED=N                      libFuzzer's seed (0, the default, picks one)
+#   QUILLA_FUZZ_HOST_TESTS=.../imaging_tests   afterwards, the corpus grown in this run (kept
+#                                           inputs and those libFuzzer found) decoded through the
+#                                           program's plug-in helpers (Shipped.TheFuzzCorpus…)
 # A crash leaves its input in build-fuzz/artifacts/ and makes the script fail.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -24,7 +27,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 status=0
 for name in ${QUILLA_FUZZ_TARGETS:-webp heif jxl raw}; do
     kept=$root/plugins/fuzz/corpus/$name
-    work=$build/corpus-$name
+    work=$build/corpus/$name
     mkdir -p "$work"
     cp -n "$kept"/* "$work"/ 2>/dev/null || true
     echo "== fuzzing $name.spi for $seconds s"
@@ -44,4 +47,17 @@ for name in ${QUILLA_FUZZ_TARGETS:-webp heif jxl raw}; do
             echo "merging the corpus of $name failed"
     fi
 done
+# The same inputs as the program meets them: each file through quilla-spihost, the host code
+# path of the thumbnails and the preview. The host must survive every one, and each must decode
+# or fail with its reason.
+if [ -n "${QUILLA_FUZZ_HOST_TESTS:-}" ]; then
+    echo "== the corpus through the plug-in helpers"
+    if ! QUILLA_FUZZ_CORPUS=$build/corpus "$QUILLA_FUZZ_HOST_TESTS" \
+        --gtest_filter=Shipped.TheFuzzCorpusThroughTheHelpers >"$build/host.log" 2>&1; then
+        echo "the plug-in host failed on the corpus:"
+        tail -40 "$build/host.log"
+        status=1
+    fi
+    grep -E '^[0-9]+ inputs from' "$build/host.log" || true
+fi
 exit $status

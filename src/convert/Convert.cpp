@@ -1,5 +1,7 @@
 #include "convert/Convert.h"
 
+#include "imaging/SusieHost.h"
+
 #include "imaging/ImageKit.h"
 #include "platform/FileNames.h"
 #include "platform/Files.h"
@@ -161,15 +163,21 @@ const char* ResultText(Result r) {
     return "";
 }
 
-Result ConvertFile(const Request& req, const Options& opt, bool show) {
+Result ConvertFile(const Request& req, const Options& opt, bool show, QString* reason) {
+    if (reason)
+        reason->clear();
     if (!ValidFormat(req.format))
         return Result::BadFormat;
     // Only regular files are opened: reading a FIFO would wait for a writer that never comes.
     if (const std::optional<Files::Info> info = Files::Stat(req.source); info && !info->isRegular)
         return Result::NotRegular;
     CImageKit kit;
-    if (!kit.Load(req.source, show) || kit.IsEmpty())
+    SusieHost::ClearLastError();
+    if (!kit.Load(req.source, show) || kit.IsEmpty()) {
+        if (reason)
+            *reason = SusieHost::LastError();
         return Result::LoadFailed;
+    }
     const int palette = opt.Palette(), dither = opt.Dither();
     // A failed colour conversion leaves the picture as it was loaded.
     if (req.bits > 0)

@@ -81,8 +81,10 @@ const char* ResultText(Result r);
 
 // Converts one file without any window: the library's own progress window is shown only when
 // show is set, which only the user-interface thread may do. Options are read as the steps reach
-// them.
-Result ConvertFile(const Request& request, const Options& options, bool show);
+// them. When the source cannot be read because of a plug-in, *reason (if given) says why in the
+// plug-in host's words; it is "" otherwise.
+Result ConvertFile(const Request& request, const Options& options, bool show,
+                   QString* reason = nullptr);
 
 // The conversion of one file as the conversion command runs it on the user-interface thread:
 // the progress display follows "Cmd"/"Display", a failed resize is reported with a message box

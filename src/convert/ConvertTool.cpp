@@ -201,10 +201,14 @@ int main(int argc, char** argv) {
                         QStringLiteral("%1 is read-only and is not replaced").arg(destination));
                     continue;
                 }
-                const Convert::Result r = Convert::ConvertFile(job.request, options, false);
+                QString pluginReason;
+                const Convert::Result r =
+                    Convert::ConvertFile(job.request, options, false, &pluginReason);
                 QString failure;
                 if (r == Convert::Result::SaveFailed)
                     failure = QStringLiteral("cannot write %1").arg(destination);
+                else if (r == Convert::Result::LoadFailed && !pluginReason.isEmpty())
+                    failure = pluginReason; // the plug-in's own trouble, in the host's words
                 else if (r != Convert::Result::Ok)
                     failure = QString::fromLatin1(Convert::ResultText(r));
                 else

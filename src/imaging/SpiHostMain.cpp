@@ -100,7 +100,11 @@ bool Readable(const void* p, size_t size) {
 
 // The size of a local-memory block, 0 when the handle is none.
 size_t BlockSize(HLOCAL h) {
-    if (!Readable(static_cast<const char*>(h) - sizeof(SPI_LOCALHEADER), sizeof(SPI_LOCALHEADER)))
+    // The header's address in integers: a null or garbage handle minus the header is no pointer.
+    const uintptr_t at = reinterpret_cast<uintptr_t>(h);
+    if (at < sizeof(SPI_LOCALHEADER) ||
+        !Readable(reinterpret_cast<const void*>(at - sizeof(SPI_LOCALHEADER)),
+                  sizeof(SPI_LOCALHEADER)))
         return 0;
     const size_t size = LocalSize(h);
     return size > 0 && Readable(h, size) ? size : 0;

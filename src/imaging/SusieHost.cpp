@@ -95,6 +95,10 @@ QString LastError() {
     return t_lastError;
 }
 
+void ClearLastError() {
+    t_lastError.clear();
+}
+
 QStringList Describe() {
     CSPIControl& control = Control();
     QStringList lines;

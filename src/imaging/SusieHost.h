@@ -42,6 +42,8 @@ int DecodeFile(const QString& path, SpiPicture* picture, SpiPictureInfo* info = 
                bool reserved = false, const std::atomic<bool>* cancel = nullptr);
 // Why the calling thread's last decode failed because of a plug-in ("" when none did).
 QString LastError();
+// Forgets the calling thread's reason (before a load that may not reach the plug-ins at all).
+void ClearLastError();
 // The plug-ins loaded, each as "name" or "name（reason it is not in use）", then those refused.
 QStringList Describe();
 // Stops every plug-in call at once and decodes nothing more (the main window closed), until

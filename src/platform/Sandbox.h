@@ -16,6 +16,11 @@ inline constexpr int kCpuRetireSeconds = 240;
 // The memory (data segment) a helper may use.
 inline constexpr unsigned long long kMemoryLimitBytes = 4ull << 30;
 
+// When this environment variable is "1", a helper keeps the error output it was started with
+// instead of /dev/null: a debugging aid (what a plug-in prints, a sanitizer's report).
+inline constexpr char kKeepErrorOutputVariable[] = "QUILLA_HELPER_STDERR";
+bool KeepsErrorOutput();
+
 // Ends the process with the program of that process ID (false when it has already gone), and
 // closes every descriptor but keepFd.
 bool FollowParent(long parentPid);

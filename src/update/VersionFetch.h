@@ -1,5 +1,6 @@
-// One HTTP GET of the version file, bounded in time and size. The exchange runs in Qt's network
-// layer while the caller's event loop turns; Finished() says when it has ended, however it ended.
+// One HTTP GET of the version file, bounded in time and size. The exchange runs in libcurl on a
+// thread of its own while the caller's event loop turns; Finished() says, on the caller's thread,
+// when it has ended, however it ended.
 #pragma once
 
 #include <QByteArray>
@@ -8,10 +9,7 @@
 #include <QUrl>
 #include <memory>
 #include <optional>
-
-class QNetworkAccessManager;
-class QNetworkReply;
-class QTimer;
+#include <thread>
 
 class CVersionFetch : public QObject {
     Q_OBJECT
@@ -26,13 +24,17 @@ public:
 
     // How long the exchange may take and how much it may read.
     struct Limits {
-        int connectMs = 15000;     // until the request has gone out (connection, TLS included)
+        int connectMs = 15000;     // until the request can go out (connection, TLS included)
         int totalMs = 30000;       // the whole exchange
         qint64 maxBytes = 1 << 20; // the body; a longer one is not read on and fails
-        qint64 maxHeaderBytes = 64 << 10; // the status line and the headers; more fails
+        // The status line and the headers, as they come on the wire; reading stops as soon as
+        // they pass this, and the exchange fails.
+        qint64 maxHeaderBytes = 64 << 10;
     };
 
     explicit CVersionFetch(QObject* parent = nullptr);
+    // Ends a running exchange without a word (the worker stops at once: it is woken, never
+    // waited out).
     ~CVersionFetch() override;
 
     void SetLimits(const Limits& limits) { m_limits = limits; }
@@ -41,44 +43,43 @@ public:
     // An http:// or https:// address with a server, or nothing when it cannot be split.
     static std::optional<QUrl> SplitAddress(const QString& address);
 
-    // Starts the GET: the system's proxy settings, never a cache, the headers "Accept: text/*"
-    // and "User-Agent: Mozilla/4.0*", redirects not followed. An address that cannot be split
-    // ends at once with BadAddress; Finished() is emitted in every case, never from inside Start.
+    // Starts the GET: the proxy of the environment (http_proxy, https_proxy, no_proxy), the
+    // system's trusted certificates (or those SSL_CERT_FILE and SSL_CERT_DIR name), never a
+    // cache, the headers "Accept: text/*" and "User-Agent: Mozilla/4.0*", redirects not
+    // followed. An address that cannot be split ends at once with BadAddress; Finished() is
+    // emitted in every case, never from inside Start.
     void Start(const QString& address);
     // Ends the exchange as Cancelled (nothing when it has already ended).
     void Cancel();
 
     Outcome Result() const { return m_outcome; }
-    bool IsRunning() const { return m_outcome == Outcome::Running && m_reply; }
+    bool IsRunning() const { return m_outcome == Outcome::Running && m_exchange != nullptr; }
     // The body received (also what had come before a failure).
     const QByteArray& Body() const { return m_body; }
     // The HTTP status, 0 when none was received.
     int Status() const { return m_status; }
-    // Why the exchange failed, for the curious; "" when it did not.
+    // Why the exchange failed, in Japanese; "" when it did not.
     const QString& Reason() const { return m_reason; }
+
+    struct Exchange; // what the worker thread uses; defined in the source file
 
 signals:
     void Finished();
 
 private:
-    void OnMetaData();
-    void OnReadyRead();
-    void OnFinished();
-    // Counts the response's head (status line and headers) once it has come; false, after
-    // ending the exchange, when it is over its limits.
-    bool CheckHead();
-    // Ends a running exchange with that outcome and reason.
-    void Stop(Outcome outcome, const QString& reason);
+    // The worker has ended the exchange numbered `serial`.
+    void OnWorkerDone(quint64 serial);
+    // Wakes and joins a running worker and frees the exchange; its results stay unread.
+    void EndWorker();
     void Finish(Outcome outcome, const QString& reason);
 
     Limits m_limits;
-    std::unique_ptr<QNetworkAccessManager> m_manager;
-    QNetworkReply* m_reply = nullptr; // owned by the manager; deleted when the exchange ends
-    QTimer* m_connectTimer = nullptr;
-    QTimer* m_totalTimer = nullptr;
+    std::unique_ptr<Exchange> m_exchange;
+    std::thread m_worker;
+    quint64 m_serial = 0; // counts the exchanges started, so that a late word of an old one is
+                          // known
     Outcome m_outcome = Outcome::Running;
     QByteArray m_body;
-    qint64 m_headBytes = -1; // the size of the response's head; -1 until it has come
     int m_status = 0;
     QString m_reason;
 };

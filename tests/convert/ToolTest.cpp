@@ -346,4 +346,12 @@ TEST_F(Tool, PluginsThatHangCrashOrLieFailTheirFilesAndTheRestIsConverted) {
     for (const char* gone : {"o/a.bmp", "o/b.bmp", "o/c.bmp"})
         EXPECT_FALSE(QFileInfo::exists(P(gone))) << gone;
     EXPECT_TRUE(err.contains("3 of 5 files could not be converted")) << err.constData();
+    // A plug-in that hung or ended is named with what it did, in the host's words; one that only
+    // answered with garbage the host refused leaves the file unreadable, as any bad file.
+    const QString text = QString::fromUtf8(err);
+    EXPECT_TRUE(text.contains(QStringLiteral("a.hang: プラグイン hang4.spi が応答しません")))
+        << err.constData();
+    EXPECT_TRUE(text.contains(QStringLiteral("b.exit: プラグイン exits.spi が異常終了しました")))
+        << err.constData();
+    EXPECT_TRUE(text.contains(QStringLiteral("c.junk: cannot read the image"))) << err.constData();
 }

@@ -129,21 +129,30 @@ void CTestHttpServer::OnReadable(QTcpSocket* socket) {
     case Mode::Silent:
         break;
     case Mode::Endless:
-        socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n");
-        connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] { FeedEndless(socket); });
-        FeedEndless(socket);
+    case Mode::EndlessHead: {
+        const bool head = m_mode == Mode::EndlessHead;
+        socket->write(head ? "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"
+                           : "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n");
+        connect(socket, &QTcpSocket::bytesWritten, this,
+                [this, socket, head] { FeedEndless(socket, head); });
+        connect(socket, &QTcpSocket::disconnected, this, [this] { ++m_clientsGone; });
+        FeedEndless(socket, head);
         break;
+    }
     }
 }
 
-void CTestHttpServer::FeedEndless(QTcpSocket* socket) {
+void CTestHttpServer::FeedEndless(QTcpSocket* socket, bool head) {
     // Keeps a chunk queued while the peer reads; stops when it goes away.
     if (socket->state() != QAbstractSocket::ConnectedState ||
         socket->bytesToWrite() > kEndlessChunk)
         return;
     QByteArray chunk(kEndlessChunk, 'x');
-    for (qsizetype i = 99; i < chunk.size(); i += 100)
+    for (qsizetype i = 99; i < chunk.size(); i += 100) {
+        if (head) // "X-Filler: xxx…" lines ending in CR LF
+            chunk.replace(i - 99, 10, "X-Filler: ").replace(i - 1, 1, "\r");
         chunk[i] = '\n';
+    }
     socket->write(chunk);
     m_endlessWritten += chunk.size();
 }

@@ -16,9 +16,10 @@ class CTestHttpServer : public QObject {
     Q_OBJECT
 public:
     enum class Mode {
-        Respond, // writes the response, then closes the connection
-        Silent,  // accepts and reads, never answers
-        Endless, // a status of 200 without a length, then a body that never ends
+        Respond,     // writes the response, then closes the connection
+        Silent,      // accepts and reads, never answers
+        Endless,     // a status of 200 without a length, then a body that never ends
+        EndlessHead, // a status of 200, then header lines that never end
     };
 
     CTestHttpServer();
@@ -46,13 +47,16 @@ public:
     // The value of a header of the last request ("" when absent; names are compared without
     // regard to case).
     QByteArray LastHeader(const QByteArray& name) const;
-    // How many bytes of an endless body were written.
+    // How many bytes of an endless body or head were written.
     qint64 EndlessBytesWritten() const { return m_endlessWritten; }
+    // Connections that ended while the server was still writing an endless body or head: the
+    // client went away.
+    int ClientsGone() const { return m_clientsGone; }
 
 private:
     void OnConnection();
     void OnReadable(QTcpSocket* socket);
-    void FeedEndless(QTcpSocket* socket);
+    void FeedEndless(QTcpSocket* socket, bool head);
 
     std::unique_ptr<QTcpServer> m_server;
     bool m_tls = false;
@@ -61,4 +65,5 @@ private:
     QByteArray m_response;
     QList<QByteArray> m_requests;
     qint64 m_endlessWritten = 0;
+    int m_clientsGone = 0;
 };
