@@ -361,7 +361,9 @@ TEST_F(Raw, ThroughTheHelpersAsTheProgramAsks) {
     REQUIRE_TOOL("convert");
     REQUIRE_TOOL("djpeg");
     const QString plugins = QDir(QCoreApplication::applicationDirPath()).filePath("plugins");
-    ASSERT_EQ(SusieHost::LoadFolder(plugins), 4);
+    // Loaded once a process (another test of the same run may have loaded them already).
+    SusieHost::LoadFolder(plugins);
+    ASSERT_GE(SusieHost::GetFormatCount(), 4);
     Dng d;
     d.preview = Preview(192, 128);
     d.previewWidth = 192;
