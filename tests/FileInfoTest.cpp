@@ -4,16 +4,20 @@
 #include "TestSupport.h"
 
 #include "imaging/ImageLibrary.h"
+#include "imaging/SusieHost.h"
 #include "platform/FileNames.h"
 #include "thumbs/FileInfoDlg.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
 #include <QLineEdit>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QWidget>
 #include <QtEndian>
 #include <cstdio>
 #include <optional>
@@ -349,4 +353,67 @@ TEST_F(FileInfo, ANameThatIsNotUtf8IsShownDecoded) {
     ASSERT_TRUE(m_plain.has_value());
     EXPECT_EQ(m_plain->name, "写.png");
     EXPECT_EQ(m_plain->width, 5u);
+}
+
+TEST_F(FileInfo, CameraFilesShowWhatTheirPluginTells) {
+    // A file laid out as camera RAW files are: a picture the library reads in front (here a BMP
+    // where those have a TIFF one) and the plug-in's picture behind it. By the plug-in's extension
+    // it is the plug-in's, with the shooting data its information text gives; by a library
+    // extension it stays the library's.
+    QImage small(1, 1, QImage::Format_RGB32);
+    small.fill(Qt::red);
+    QByteArray bytes;
+    QBuffer buf(&bytes);
+    buf.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(small.save(&buf, "BMP"));
+    ASSERT_LE(bytes.size(), 128);
+    bytes.append(QByteArray(128 - bytes.size(), '\0'));
+    bytes.append("QRAW", 4);
+    bytes.append(QByteArray("\x40\x00\x30\x00", 4)); // 64 x 48
+    bytes.append(QByteArray(64 * 48 * 3, '\x50'));
+    const QString camera = Write("shot.qraw", bytes);
+    const QString asBmp = Write("shot.bmp", bytes);
+    ASSERT_TRUE(QDir(m_dir.path()).mkpath("spi"));
+    ASSERT_TRUE(
+        QFile::copy(QStringLiteral(QUILLA_TEST_SPI_DIR "/camera.spi"), P("spi/camera.spi")));
+    ASSERT_EQ(SusieHost::LoadFolder(P("spi")), 1);
+    QWidget owner; // the answer comes from a worker, for a window that still exists
+    auto showAndWait = [&](const QString& path) {
+        m_plain.reset();
+        m_exif.reset();
+        m_boxes.clear();
+        ShowImageInformation(&owner, path, path.mid(path.lastIndexOf('/') + 1));
+        QDeadlineTimer deadline(20000);
+        while (!m_plain && !m_exif && m_boxes.empty() && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    };
+    showAndWait(camera);
+    ASSERT_TRUE(m_exif.has_value());
+    EXPECT_TRUE(m_boxes.empty());
+    EXPECT_EQ(m_exif->maker, "Norvo");
+    EXPECT_EQ(m_exif->model, "QX-9 RAW");
+    EXPECT_EQ(m_exif->when, "2024:05:01 12:34:56");
+    EXPECT_EQ(m_exif->exposure, "1/250");
+    EXPECT_EQ(m_exif->exposureField, "1/250");
+    EXPECT_EQ(m_exif->fnumber, "5.6");
+    EXPECT_EQ(m_exif->focal, "35");
+    EXPECT_EQ(m_exif->shutter, ""); // not told
+    EXPECT_EQ(m_exif->type, "");
+
+    showAndWait(asBmp);
+    ASSERT_TRUE(m_plain.has_value());
+    EXPECT_EQ(m_plain->type, "BMP/DIB");
+    EXPECT_EQ(m_plain->width, 1u);
+
+    // A file the plug-in does not take under its extension: what the library reads of it.
+    const QString png = Write("not-raw.qraw", QByteArray());
+    ASSERT_TRUE(small.save(png, "PNG"));
+    showAndWait(png);
+    ASSERT_TRUE(m_plain.has_value());
+    EXPECT_EQ(m_plain->type, "PNG");
+    // Neither reads it: the message.
+    showAndWait(Write("junk.qraw", "junk"));
+    EXPECT_FALSE(m_plain.has_value());
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].text, "ファイル情報が取得できません");
 }

@@ -5,6 +5,11 @@
 #include <cstring>
 #include <utility>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace spi {
 
 bool SizeAllowed(int64_t width, int64_t height) {
@@ -35,29 +40,38 @@ int Input::Read(const char* buf, intptr_t len, unsigned int flag) {
         m_size = size_t(len);
         return SPI_ALL_RIGHT;
     }
-    std::FILE* f = std::fopen(buf, "rb");
-    if (!f)
+    const int fd = ::open(buf, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return SPI_FILE_READ_ERROR;
     int r = SPI_FILE_READ_ERROR;
-    if (std::fseek(f, 0, SEEK_END) == 0) {
-        const long end = std::ftell(f);
-        if (end >= 0 && end - len > kMaxFileSize) {
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= len) {
+        const int64_t size = int64_t(st.st_size) - int64_t(len);
+        if (size > kMaxFileSize) {
             r = SPI_NO_MEMORY;
-        } else if (end >= len && std::fseek(f, long(len), SEEK_SET) == 0) {
-            try {
-                m_owned.resize(size_t(end - len));
-                if (std::fread(m_owned.data(), 1, m_owned.size(), f) == m_owned.size()) {
-                    m_data = m_owned.data();
-                    m_size = m_owned.size();
-                    r = SPI_ALL_RIGHT;
-                }
-            } catch (...) {
-                r = SPI_NO_MEMORY;
+        } else if (size == 0) {
+            static const uint8_t none = 0;
+            m_data = &none;
+            m_size = 0;
+            r = SPI_ALL_RIGHT;
+        } else {
+            void* map = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+            if (map != MAP_FAILED) {
+                m_map = map;
+                m_mapSize = size_t(st.st_size);
+                m_data = static_cast<const uint8_t*>(map) + len;
+                m_size = size_t(size);
+                r = SPI_ALL_RIGHT;
             }
         }
     }
-    std::fclose(f);
+    ::close(fd);
     return r;
+}
+
+Input::~Input() {
+    if (m_map)
+        ::munmap(m_map, m_mapSize);
 }
 
 Dib::~Dib() {

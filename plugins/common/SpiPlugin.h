@@ -38,9 +38,16 @@ public:
     int Read(const char* buf, intptr_t len, unsigned int flag);
     const uint8_t* Data() const { return m_data; }
     size_t Size() const { return m_size; }
+    Input() = default;
+    ~Input();
+    Input(const Input&) = delete;
+    Input& operator=(const Input&) = delete;
 
 private:
-    std::vector<uint8_t> m_owned;
+    // A file is mapped, not copied: a decoder that reads only part of it (a HEIF thumbnail, the
+    // header for the information) touches only those pages.
+    void* m_map = nullptr;
+    size_t m_mapSize = 0;
     const uint8_t* m_data = nullptr;
     size_t m_size = 0;
 };

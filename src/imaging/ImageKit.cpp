@@ -117,11 +117,10 @@ bool CImageKit::LoadScaledAs(const QString& path, int type, QSize minSize, QSize
             }
         }
     }
-    if (LoadByPlugin(path)) {
-        if (original)
-            *original = GetSize();
+    // The plug-ins are asked for the picture reduced too; a file the library does not read has
+    // no known size here, so the box is the size wanted.
+    if (LoadByPluginScaled(path, minSize, original))
         return true;
-    }
     Free();
     return false;
 }
@@ -309,6 +308,21 @@ bool CImageKit::LoadByPlugin(const QString& path, bool reserved, const std::atom
     return true;
 }
 
+bool CImageKit::LoadByPluginScaled(const QString& path, QSize box, QSize* original) {
+    if (t_noPlugins || SusieHost::GetFormatCount() < 1)
+        return false;
+    SpiPicture picture;
+    if (SusieHost::DecodeScaled(path, box, &picture) != 0)
+        return false;
+    Free();
+    if (!picture.image.isNull())
+        if (auto fn = Entries().IKDibFromBitmap)
+            m_hImage = fn(&picture.image, 0);
+    if (original)
+        *original = picture.whole.isEmpty() ? GetSize() : picture.whole;
+    return true;
+}
+
 bool CImageKit::SaveBmp(const QString& path, bool show) {
     SetProgressTexts(show);
     auto fn = Entries().IKBmpFileSave;
@@ -465,6 +479,10 @@ bool IsImageFile(const QString& path) {
     if (IsLibraryExtension(ext))
         return true;
     return SusieHost::GetFormatCount() > 0 && SusieHost::IsSupportedExtension(ext);
+}
+
+bool IsLibraryFileName(const QString& path) {
+    return IsLibraryExtension(ExtensionOf(path));
 }
 
 int GetFileTypeCode(const QString& path, void* record) {

@@ -37,6 +37,10 @@ public:
     // when a plug-in failed.
     bool LoadByPlugin(const QString& path, bool reserved = false,
                       const std::atomic<bool>* cancel = nullptr);
+    // The same for a thumbnail fitted into box: a plug-in that can is asked for a reduced picture
+    // at least that large. *original receives the whole picture's size (the picture's own when
+    // the plug-in gave the whole picture or did not tell).
+    bool LoadByPluginScaled(const QString& path, QSize box, QSize* original);
     // While one lives, the loads of this thread do not fall back to the plug-ins (the
     // user-interface thread reads what the library reads and hands the rest to a worker).
     class NoPlugins {
@@ -51,7 +55,8 @@ public:
     };
     // Reads the file at reduced scale, not below minSize (JPEG by its DCT scales, the library's
     // other formats by a whole factor), and reports the original size; falls back to the plug-ins
-    // like Load. For thumbnails.
+    // like Load, asking them for a picture reduced to minSize (LoadByPluginScaled). For
+    // thumbnails.
     bool LoadScaled(const QString& path, QSize minSize, QSize* original);
     // Loads a picture for a thumbnail that will be fitted into box: an Exif JPEG's embedded
     // thumbnail when it has one, else the file decoded no larger than the fitted size needs.
@@ -124,6 +129,8 @@ private:
 // True when the file name's extension is one of the eight image extensions, or one a loaded
 // import plug-in lists. Reads no file.
 bool IsImageFile(const QString& path);
+// True when the file name's extension is one of the eight the library reads itself.
+bool IsLibraryFileName(const QString& path);
 // The library's type code of the file when its extension is one of the eight, else 0. The record
 // (IK_FILETYPE_SIZE bytes) is filled when given.
 int GetFileTypeCode(const QString& path, void* record = nullptr);

@@ -103,6 +103,17 @@ QString FailureReason(Outcome outcome, const QString& plugin) {
 }
 
 // The deadline of GetPicture for a file of that size.
+// The error number of a call to a plug-in that did not end in an answer; *reason gets why.
+int OutcomeError(Outcome outcome, const QString& plugin, QString* reason) {
+    if (reason)
+        *reason = FailureReason(outcome, plugin);
+    if (outcome == Outcome::kCancelled || outcome == Outcome::kShutDown)
+        return kSpiErrCancelled;
+    if (outcome == Outcome::kNoHelper)
+        return kSpiErrNoHelper;
+    return kSpiErrPluginFailed;
+}
+
 int PictureDeadline(int64_t bytes) {
     const int64_t ms = kSpiPictureDeadlineMs + bytes * 1000 / kSpiPictureBytesPerSecond;
     return int(std::min<int64_t>(ms, kSpiPictureMaxDeadlineMs));
@@ -622,20 +633,30 @@ bool CSPIControl::IsSupportedExtension(const QString& extension) const {
     return false;
 }
 
-int CSPIControl::DecodeFile(const QString& path, SpiPicture* picture, SpiPictureInfo* info,
-                            QString* reason, bool reserved, const std::atomic<bool>* cancel) {
-    if (path.isNull() || !picture)
-        return kSpiErrBadArgument;
-    *picture = SpiPicture{};
+void CSPIControl::CountFault(const Order::Entry& e, const QString& detail,
+                             const QByteArray& native) {
+    std::fprintf(stderr, "quilla: plug-in %s failed on %s: %s\n", qPrintable(e.name),
+                 native.constData(), qPrintable(detail));
+    std::shared_lock lock(m_lock);
+    if (size_t(e.index) < m_plugins.size() && m_plugins[size_t(e.index)].CountFailure())
+        std::fprintf(stderr, "quilla: plug-in %s set aside after %d failures in a row\n",
+                     qPrintable(e.name), kSpiFailuresToSetAside);
+}
 
+void CSPIControl::CountSuccess(int index) {
+    std::shared_lock lock(m_lock);
+    if (size_t(index) < m_plugins.size())
+        m_plugins[size_t(index)].CountSuccess();
+}
+
+int CSPIControl::PrepareOrder(const QString& path, Order* order) {
     // The first 2,048 bytes (the helper pads a shorter file with zeros).
-    const QByteArray native = FileNames::ToNative(path);
-    QByteArray head;
-    int64_t fileSize = 0;
+    order->native = FileNames::ToNative(path);
     {
-        std::FILE* fp = std::fopen(native.constData(), "rb");
+        std::FILE* fp = std::fopen(order->native.constData(), "rb");
         if (!fp)
             return kSpiErrRead;
+        QByteArray& head = order->head;
         head.resize(SPI_HEAD_SIZE);
         size_t got = 0;
         while (got < size_t(head.size())) {
@@ -647,7 +668,7 @@ int CSPIControl::DecodeFile(const QString& path, SpiPicture* picture, SpiPicture
         const bool failed = std::ferror(fp) != 0;
         struct stat st {};
         if (::fstat(fileno(fp), &st) == 0)
-            fileSize = int64_t(st.st_size);
+            order->fileSize = int64_t(st.st_size);
         std::fclose(fp);
         if (failed)
             return kSpiErrRead;
@@ -656,47 +677,45 @@ int CSPIControl::DecodeFile(const QString& path, SpiPicture* picture, SpiPicture
 
     // The plug-ins to try, in order, with what is needed to ask them (the list may grow
     // meanwhile; its entries never move out of their places while a reader holds the lock).
-    struct Entry {
-        int index;
-        QByteArray module;
-        QString name;
-    };
-    std::vector<Entry> order;
     {
         std::shared_lock lock(m_lock);
         for (size_t i = 0; i < m_plugins.size(); ++i)
             if (m_plugins[i].m_bEnable && !m_plugins[i].IsSetAside())
-                order.push_back({int(i), FileNames::ToNative(m_plugins[i].m_strPath),
-                                 m_plugins[i].m_strFileName});
+                order->entries.push_back({int(i), FileNames::ToNative(m_plugins[i].m_strPath),
+                                          m_plugins[i].m_strFileName});
     }
-    if (order.empty())
+    if (order->entries.empty())
         return kSpiErrNoDecoder;
     if (m_bShutDown)
         return kSpiErrCancelled;
+    return 0;
+}
+
+int CSPIControl::DecodeFile(const QString& path, SpiPicture* picture, SpiPictureInfo* info,
+                            QString* reason, bool reserved, const std::atomic<bool>* cancel,
+                            QSize box) {
+    if (path.isNull() || !picture)
+        return kSpiErrBadArgument;
+    *picture = SpiPicture{};
+    Order prepared;
+    if (const int r = PrepareOrder(path, &prepared))
+        return r;
+    const QByteArray& native = prepared.native;
+    const QByteArray& head = prepared.head;
+    const int64_t fileSize = prepared.fileSize;
+    using Entry = Order::Entry;
+    const std::vector<Entry>& order = prepared.entries;
     std::optional<CHelperPool::Lease> lease = Pool().Acquire(reserved, cancel);
     if (!lease)
         return kSpiErrCancelled;
 
     auto fault = [&](const Entry& e, Outcome o, const QString& detail) {
-        if (reason)
-            *reason = FailureReason(o, e.name);
-        if (o == Outcome::kCancelled || o == Outcome::kShutDown)
-            return kSpiErrCancelled;
-        if (o == Outcome::kNoHelper)
-            return kSpiErrNoHelper;
-        std::fprintf(stderr, "quilla: plug-in %s failed on %s: %s\n", qPrintable(e.name),
-                     native.constData(), qPrintable(detail));
-        std::shared_lock lock(m_lock);
-        if (size_t(e.index) < m_plugins.size() && m_plugins[size_t(e.index)].CountFailure())
-            std::fprintf(stderr, "quilla: plug-in %s set aside after %d failures in a row\n",
-                         qPrintable(e.name), kSpiFailuresToSetAside);
-        return kSpiErrPluginFailed;
+        const int error = OutcomeError(o, e.name, reason);
+        if (error == kSpiErrPluginFailed)
+            CountFault(e, detail, native);
+        return error;
     };
-    auto succeeded = [&](const Entry& e) {
-        std::shared_lock lock(m_lock);
-        if (size_t(e.index) < m_plugins.size())
-            m_plugins[size_t(e.index)].CountSuccess();
-    };
+    auto succeeded = [&](const Entry& e) { CountSuccess(e.index); };
 
     for (const Entry& e : order) {
         Request req;
@@ -716,6 +735,11 @@ int CSPIControl::DecodeFile(const QString& path, SpiPicture* picture, SpiPicture
             Request r;
             r.call = SpiWire::kCallPicture;
             r.offset = offset;
+            if (box.width() > 0 && box.height() > 0) {
+                r.call = SpiWire::kCallPictureScaled;
+                r.width = box.width();
+                r.height = box.height();
+            }
             const QByteArray b = Body(r, e.module, native);
             return lease->Call(r, b, PictureDeadline(fileSize), cancel, got, &detail);
         };
@@ -772,6 +796,18 @@ int CSPIControl::DecodeFile(const QString& path, SpiPicture* picture, SpiPicture
         }
         picture->image = std::move(image);
         picture->memory = std::move(map);
+        if (r.call == SpiWire::kCallPictureScaled && r.width > 0 && r.height > 0 &&
+            r.width <= IK_MAX_SIDE && r.height <= IK_MAX_SIDE) {
+            // The whole size as told, turned as the picture stands (a plug-in may tell the size
+            // as stored and hand the picture turned by the file's orientation).
+            QSize whole(r.width, r.height);
+            const bool across = r.pictureWidth > r.pictureHeight;
+            const bool wholeAcross = whole.width() > whole.height();
+            if (r.pictureWidth != r.pictureHeight && whole.width() != whole.height() &&
+                across != wholeAcross)
+                whole.transpose();
+            picture->whole = whole;
+        }
         succeeded(e);
 
         if (info) {
@@ -803,6 +839,70 @@ int CSPIControl::DecodeFile(const QString& path, SpiPicture* picture, SpiPicture
                 info->text = got.payload;
             }
         }
+        m_nLastDecoder = e.index;
+        return 0;
+    }
+    return kSpiErrNoDecoder;
+}
+
+int CSPIControl::FileInformation(const QString& path, SpiPictureInfo* info, QString* reason,
+                                 bool reserved, const std::atomic<bool>* cancel) {
+    if (path.isNull() || !info)
+        return kSpiErrBadArgument;
+    *info = SpiPictureInfo{};
+    Order prepared;
+    if (const int r = PrepareOrder(path, &prepared))
+        return r;
+    std::optional<CHelperPool::Lease> lease = Pool().Acquire(reserved, cancel);
+    if (!lease)
+        return kSpiErrCancelled;
+    for (const Order::Entry& e : prepared.entries) {
+        QString detail;
+        auto fault = [&](Outcome o) {
+            const int error = OutcomeError(o, e.name, reason);
+            if (error == kSpiErrPluginFailed)
+                CountFault(e, detail, prepared.native);
+            return error;
+        };
+        Request req;
+        req.call = SpiWire::kCallIsSupported;
+        const QByteArray body = Body(req, e.module, prepared.native, prepared.head);
+        CHelperPool::Answer answer;
+        Outcome o = lease->Call(req, body, kSpiQuickDeadlineMs, cancel, &answer, &detail);
+        if (o != Outcome::kDone)
+            return fault(o);
+        if (answer.reply.status != SpiWire::kStatusOk || answer.reply.result != 1) {
+            CountSuccess(e.index);
+            continue;
+        }
+        // At offset 0 and, unless the plug-in was stopped, once more at 128, as the picture.
+        auto info_at = [&](int64_t offset) {
+            Request q;
+            q.call = SpiWire::kCallPictureInfo;
+            q.offset = offset;
+            const QByteArray b = Body(q, e.module, prepared.native);
+            return lease->Call(q, b, kSpiQuickDeadlineMs, cancel, &answer, &detail);
+        };
+        o = info_at(0);
+        if (o == Outcome::kDone && answer.reply.status == SpiWire::kStatusOk &&
+            answer.reply.result != SPI_ALL_RIGHT && answer.reply.result != SPI_ABORT)
+            o = info_at(kSecondOffset);
+        if (o != Outcome::kDone)
+            return fault(o);
+        CountSuccess(e.index);
+        const Reply& r = answer.reply;
+        // A size the library could never hold is no information.
+        if (r.status != SpiWire::kStatusOk || r.result != SPI_ALL_RIGHT || r.width <= 0 ||
+            r.height <= 0 || r.width > IK_MAX_SIDE || r.height > IK_MAX_SIDE)
+            continue;
+        info->left = r.left;
+        info->top = r.top;
+        info->width = r.width;
+        info->height = r.height;
+        info->xDensity = r.xDensity;
+        info->yDensity = r.yDensity;
+        info->colorDepth = r.colorDepth;
+        info->text = answer.payload;
         m_nLastDecoder = e.index;
         return 0;
     }

@@ -22,6 +22,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <atomic>
@@ -82,6 +83,10 @@ struct SpiPictureInfo {
 struct SpiPicture {
     QImage image;
     HelperChannel::SharedMap memory;
+    // For a picture reduced for a thumbnail: the whole picture's size as the plug-in's
+    // GetPictureInfo told it, turned like the image. Empty when the image is the whole picture
+    // (or the plug-in did not tell).
+    QSize whole;
 };
 
 // One plug-in as the host knows it: its file, kind and texts, and how it has fared.
@@ -166,10 +171,18 @@ public:
     // Decodes the file through the first plug-in that takes it. Returns 0 with the picture (and,
     // when info is given, its information); else an error number, with the reason for the
     // plug-in errors in *reason. reserved takes the helper kept for the preview and the
-    // information; cancel (when given) gives up as soon as it becomes true.
+    // information; cancel (when given) gives up as soon as it becomes true. A box that is not
+    // empty asks for a picture for a thumbnail: plug-ins that export GetPictureScaled are asked
+    // for one at least as large as the whole picture fitted into the box (see picture->whole);
+    // the others give the whole picture.
     int DecodeFile(const QString& path, SpiPicture* picture, SpiPictureInfo* info = nullptr,
                    QString* reason = nullptr, bool reserved = false,
-                   const std::atomic<bool>* cancel = nullptr);
+                   const std::atomic<bool>* cancel = nullptr, QSize box = QSize());
+    // The picture information of the file from the first plug-in that takes it (GetPictureInfo,
+    // without decoding). 0 with the information; else an error number as DecodeFile's, with the
+    // reason for the plug-in errors in *reason.
+    int FileInformation(const QString& path, SpiPictureInfo* info, QString* reason = nullptr,
+                        bool reserved = false, const std::atomic<bool>* cancel = nullptr);
 
     // Called for each plug-in kept by LoadFolder, with its file name and index, once all of one
     // check are in the list (the manager may be asked from here). Returns 1. May come on the
@@ -209,6 +222,23 @@ private:
     void CheckCandidates(std::vector<Candidate>& candidates, const std::atomic<bool>* cancel);
     int AddCandidates(std::vector<Candidate>& candidates);
     CHelperPool& Pool();
+    // Shared by DecodeFile and FileInformation: the file's head and size, and the plug-ins to
+    // ask, in order (0, or an error number).
+    struct Order {
+        struct Entry {
+            int index;
+            QByteArray module;
+            QString name;
+        };
+        QByteArray native; // the file's path
+        QByteArray head;   // its first bytes
+        int64_t fileSize = 0;
+        std::vector<Entry> entries;
+    };
+    int PrepareOrder(const QString& path, Order* order);
+    // Counts a failure of the plug-in and says so on the standard error.
+    void CountFault(const Order::Entry& e, const QString& detail, const QByteArray& native);
+    void CountSuccess(int index);
     void ReadCache();
     void WriteCache();
 

@@ -46,6 +46,7 @@ struct Plugin {
     SPI_IsSupported isSupported = nullptr;
     SPI_GetPictureInfo pictureInfo = nullptr;
     SPI_GetPicture picture = nullptr;
+    SPI_GetPictureScaled scaled = nullptr; // Quilla's optional extension
 };
 
 std::map<std::string, Plugin>& Plugins() {
@@ -67,6 +68,7 @@ Plugin& PluginAt(const std::string& path) {
     p.isSupported = reinterpret_cast<SPI_IsSupported>(sym("IsSupported"));
     p.pictureInfo = reinterpret_cast<SPI_GetPictureInfo>(sym("GetPictureInfo"));
     p.picture = reinterpret_cast<SPI_GetPicture>(sym("GetPicture"));
+    p.scaled = reinterpret_cast<SPI_GetPictureScaled>(sym("GetPictureScaled"));
     return p;
 }
 
@@ -167,11 +169,17 @@ void AskPictureInfo(const Plugin& p, const char* path, int64_t offset, Reply& re
     }
 }
 
-// Decodes the picture into shared memory; *memory receives its descriptor.
-void AskPicture(const Plugin& p, const char* path, int64_t offset, Reply& reply,
-                QByteArray& payload, UniqueFd* memory) {
+// Decodes the picture into shared memory; *memory receives its descriptor. A box of 0 x 0 asks
+// GetPicture, another GetPictureScaled (which the caller has checked is exported).
+void AskPicture(const Plugin& p, const char* path, int64_t offset, int boxWidth, int boxHeight,
+                Reply& reply, QByteArray& payload, UniqueFd* memory) {
     HLOCAL header = nullptr, bits = nullptr;
-    reply.result = p.picture(path, intptr_t(offset), SPI_INPUT_FILE, &header, &bits, nullptr, 0);
+    if (boxWidth > 0 && boxHeight > 0)
+        reply.result = p.scaled(path, intptr_t(offset), SPI_INPUT_FILE, &header, &bits, nullptr, 0,
+                                boxWidth, boxHeight);
+    else
+        reply.result =
+            p.picture(path, intptr_t(offset), SPI_INPUT_FILE, &header, &bits, nullptr, 0);
     if (reply.result != SPI_ALL_RIGHT)
         return; // what a failed call left in the outputs is not a block to free
     const size_t headerSize = BlockSize(header), bitsSize = BlockSize(bits);
@@ -220,6 +228,57 @@ void AskPicture(const Plugin& p, const char* path, int64_t offset, Reply& reply,
     reply.colours = int32_t(std::min<qsizetype>(table.size(), kMaxColours));
     payload = QByteArray(reinterpret_cast<const char*>(table.constData()),
                          qsizetype(reply.colours) * qsizetype(sizeof(QRgb)));
+}
+
+// A picture for a thumbnail (kCallPictureScaled). GetPictureScaled's answer is taken when it holds
+// together and is large enough: at least as large as the box on one side (a pixel less for
+// rounding), or else the whole picture, as GetPictureInfo tells its size. Otherwise (an error, a
+// picture that does not hold together or one smaller than promised) the plug-in's GetPicture
+// decides, as for a plug-in without the extension: the reduced entry is an optimisation and never
+// costs the file its picture.
+void AskScaled(const Plugin& p, const char* path, int64_t offset, int boxWidth, int boxHeight,
+               Reply& reply, QByteArray& payload, UniqueFd* memory) {
+    if (p.scaled && boxWidth > 0 && boxHeight > 0) {
+        AskPicture(p, path, offset, boxWidth, boxHeight, reply, payload, memory);
+        if (reply.result == SPI_ABORT)
+            return; // stopped: GetPicture would be stopped alike
+        if (reply.result == SPI_ALL_RIGHT && reply.status == kStatusOk) {
+            const int w = reply.pictureWidth, h = reply.pictureHeight;
+            const bool largeEnough = w + 1 >= boxWidth || h + 1 >= boxHeight;
+            SPI_PICTUREINFO info{};
+            const int r = p.pictureInfo
+                              ? p.pictureInfo(path, intptr_t(offset), SPI_INPUT_FILE, &info)
+                              : SPI_NOT_IMPLEMENTED;
+            if (r == SPI_ALL_RIGHT)
+                FreeBlock(info.hInfo);
+            const bool told = r == SPI_ALL_RIGHT && info.width > 0 && info.height > 0;
+            // The picture may stand turned as the file says, the told size not.
+            const bool whole = told && ((info.width == w && info.height == h) ||
+                                        (info.width == h && info.height == w));
+            if (whole)
+                return;
+            if (largeEnough) {
+                if (told) {
+                    reply.width = info.width;
+                    reply.height = info.height;
+                }
+                return;
+            }
+        }
+        // Not taken: the memory and what was said of it go.
+        memory->Reset();
+        const uint32_t call = reply.call;
+        const uint64_t serial = reply.serial;
+        reply = Reply{};
+        reply.call = call;
+        reply.serial = serial;
+        payload.clear();
+    }
+    if (!p.picture) {
+        reply.status = kStatusNoEntry;
+        return;
+    }
+    AskPicture(p, path, offset, 0, 0, reply, payload, memory);
 }
 
 void Answer(const Request& req, const QByteArray& body, Reply& reply, QByteArray& payload,
@@ -273,7 +332,14 @@ void Answer(const Request& req, const QByteArray& body, Reply& reply, QByteArray
             reply.status = kStatusNoEntry;
             return;
         }
-        AskPicture(p, path.constData(), req.offset, reply, payload, memory);
+        AskPicture(p, path.constData(), req.offset, 0, 0, reply, payload, memory);
+        return;
+    case kCallPictureScaled:
+        if (req.width < 0 || req.height < 0) {
+            reply.status = kStatusBadRequest;
+            return;
+        }
+        AskScaled(p, path.constData(), req.offset, req.width, req.height, reply, payload, memory);
         return;
     default:
         reply.status = kStatusBadRequest;

@@ -91,6 +91,17 @@ int DecodeFile(const QString& path, SpiPicture* picture, SpiPictureInfo* info, b
     return Control().DecodeFile(path, picture, info, &t_lastError, reserved, cancel);
 }
 
+int DecodeScaled(const QString& path, QSize box, SpiPicture* picture,
+                 const std::atomic<bool>* cancel) {
+    t_lastError.clear();
+    return Control().DecodeFile(path, picture, nullptr, &t_lastError, false, cancel, box);
+}
+
+int FileInformation(const QString& path, SpiPictureInfo* info, bool reserved) {
+    t_lastError.clear();
+    return Control().FileInformation(path, info, &t_lastError, reserved);
+}
+
 QString LastError() {
     return t_lastError;
 }

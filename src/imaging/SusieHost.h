@@ -4,6 +4,7 @@
 // user-interface thread, since it waits for a helper process.
 #pragma once
 
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <atomic>
@@ -40,6 +41,14 @@ bool IsSupportedExtension(const QString& extension);
 // helper kept for the preview and the information; cancel gives up when it becomes true.
 int DecodeFile(const QString& path, SpiPicture* picture, SpiPictureInfo* info = nullptr,
                bool reserved = false, const std::atomic<bool>* cancel = nullptr);
+// Decodes the file for a thumbnail fitted into box: a plug-in that exports GetPictureScaled gives
+// a picture at least that large (picture->whole then has the whole picture's size), the others
+// the whole picture. Results as DecodeFile's.
+int DecodeScaled(const QString& path, QSize box, SpiPicture* picture,
+                 const std::atomic<bool>* cancel = nullptr);
+// The picture information of the file from the first plug-in that takes it, without decoding.
+// Results as DecodeFile's.
+int FileInformation(const QString& path, SpiPictureInfo* info, bool reserved = false);
 // Why the calling thread's last decode failed because of a plug-in ("" when none did).
 QString LastError();
 // Forgets the calling thread's reason (before a load that may not reach the plug-ins at all).

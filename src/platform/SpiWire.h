@@ -15,14 +15,19 @@ namespace SpiWire {
 inline constexpr uint32_t kRequestMagic = 0x51535251u; // "QRSQ"
 inline constexpr uint32_t kReplyMagic = 0x51535250u;   // "PRSQ"
 
-// The calls. A later kind (a picture scaled to a wanted size) uses the request's width and
-// height, which the calls below leave 0.
+// The calls. Only kCallPictureScaled uses the request's width and height; the others leave them 0.
 enum Call : uint32_t {
     kCallPluginInfo = 1,  // the plug-in's texts: version, name, patterns and format names
     kCallIsSupported = 2, // payload: the file's first bytes
     kCallPictureInfo = 3,
     kCallPicture = 4,
     kCallPluginText = 5, // one text of GetPluginInfo afresh; the number is the request's offset
+    // A picture for a thumbnail, at least as large as the whole picture fitted into the request's
+    // width x height: GetPictureScaled when the plug-in exports it and its picture holds
+    // together, GetPicture otherwise. The reply's width and height are then the whole picture's
+    // size as GetPictureInfo tells it (0 when the picture sent is the whole picture, or the
+    // plug-in did not tell).
+    kCallPictureScaled = 6,
 };
 
 // The helper's own verdict on a call, besides the plug-in's result.

@@ -1,6 +1,7 @@
 #include "thumbs/FileInfoDlg.h"
 
 #include "imaging/ImageKit.h"
+#include "imaging/SPIControl.h"
 #include "imaging/SusieHost.h"
 #include "platform/FileNames.h"
 #include "platform/Files.h"
@@ -16,6 +17,7 @@
 #include <QPushButton>
 #include <QThreadPool>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -253,9 +255,59 @@ QString ShutterSpeedText(int32_t num, int32_t den) {
 
 namespace {
 
-// Shows the information the library or a plug-in gave of the file.
+// The shooting data as the dialog shows them.
+struct ShootingTexts {
+    QString maker, model, dateTime, exposure, focalLength, fNumber, shutterSpeed;
+    bool Any() const {
+        return !(maker.isEmpty() && model.isEmpty() && dateTime.isEmpty() && exposure.isEmpty() &&
+                 focalLength.isEmpty() && fNumber.isEmpty() && shutterSpeed.isEmpty());
+    }
+};
+
+// The shooting data of a plug-in's information text: lines "Name=value" named like the Exif tags
+// (Make, Model, DateTimeOriginal, ExposureTime as "1/250" or seconds, FNumber, FocalLength in mm,
+// ShutterSpeedValue as an APEX value). A value is taken as the plug-in wrote it when it is short
+// and has no control characters; other lines are not shooting data.
+ShootingTexts ShootingOf(const QByteArray& text) {
+    constexpr qsizetype kMaxValue = 128;
+    ShootingTexts t;
+    for (const QByteArray& line : text.split('\n')) {
+        const qsizetype eq = line.indexOf('=');
+        if (eq <= 0)
+            continue;
+        const QByteArray key = line.left(eq).trimmed();
+        const QString value = FileNames::Display(FileNames::FromNative(line.mid(eq + 1).trimmed()));
+        if (value.size() > kMaxValue || std::any_of(value.begin(), value.end(), [](QChar c) {
+                return c.category() == QChar::Other_Control;
+            }))
+            continue;
+        if (key == "Make")
+            t.maker = value;
+        else if (key == "Model")
+            t.model = value;
+        else if (key == "DateTimeOriginal" || (key == "DateTime" && t.dateTime.isEmpty()))
+            t.dateTime = value;
+        else if (key == "ExposureTime")
+            t.exposure = value;
+        else if (key == "FNumber")
+            t.fNumber = value;
+        else if (key == "FocalLength")
+            t.focalLength = value;
+        else if (key == "ShutterSpeedValue") {
+            // An APEX value as a decimal number, shown as the library's Exif files show it.
+            bool ok = false;
+            const double apex = value.toDouble(&ok);
+            if (ok && std::isfinite(apex) && std::abs(apex) < 64)
+                t.shutterSpeed = ShutterSpeedText(int32_t(std::lround(apex * 1000)), 1000);
+        }
+    }
+    return t;
+}
+
+// Shows the information the library or a plug-in gave of the file; shooting, when given, are the
+// shooting data a plug-in told (the library's Exif files are read here).
 void ShowInformation(QWidget* owner, const QString& path, const QString& name,
-                     const ImageFileInfo& info) {
+                     const ImageFileInfo& info, const ShootingTexts& shooting = ShootingTexts()) {
     // The record holds 32 bits of the size; a larger file's size is taken from the file itself.
     uint64_t size = info.fileSize;
     if (const auto st = Files::Stat(path); st && uint64_t(st->size) > kRecordSizeLimit)
@@ -270,7 +322,21 @@ void ShowInformation(QWidget* owner, const QString& path, const QString& name,
         dlg.m_nHeight = unsigned(info.height);
         dlg.m_nWidth = unsigned(info.width);
     };
-    if (info.type != IK_TYPE_JPEG_EXIF) {
+    ShootingTexts data = shooting;
+    if (info.type == IK_TYPE_JPEG_EXIF) {
+        ExifShootingInfo exif;
+        if (!GetExifShootingInfo(path, exif)) {
+            QuillaMessageBox(owner, QStringLiteral("ファイル情報が取得できません"), MB_OK);
+            return;
+        }
+        data.maker = exif.maker;
+        data.model = exif.model;
+        data.dateTime = exif.dateTime;
+        data.exposure = ExposureText(exif.exposureNum, exif.exposureDen);
+        data.focalLength = RationalText(exif.focalNum, exif.focalDen);
+        data.fNumber = RationalText(exif.fNumberNum, exif.fNumberDen);
+        data.shutterSpeed = ShutterSpeedText(exif.shutterNum, exif.shutterDen);
+    } else if (!data.Any()) {
         CFileInfoDlg dlg(owner);
         fill(dlg);
         dlg.m_nPanes = unsigned(info.panes);
@@ -279,58 +345,71 @@ void ShowInformation(QWidget* owner, const QString& path, const QString& name,
     }
     CExifFileInfoDlg dlg(owner);
     fill(dlg);
-    ExifShootingInfo exif;
-    if (!GetExifShootingInfo(path, exif)) {
-        QuillaMessageBox(owner, QStringLiteral("ファイル情報が取得できません"), MB_OK);
-        return;
-    }
-    dlg.m_strMaker = exif.maker;
-    dlg.m_strModel = exif.model;
-    dlg.m_strDateTime = exif.dateTime;
-    dlg.m_strExposure = ExposureText(exif.exposureNum, exif.exposureDen);
-    dlg.m_strFocalLength = RationalText(exif.focalNum, exif.focalDen);
-    dlg.m_strFNumber = RationalText(exif.fNumberNum, exif.fNumberDen);
-    dlg.m_strShutterSpeed = ShutterSpeedText(exif.shutterNum, exif.shutterDen);
+    dlg.m_strMaker = data.maker;
+    dlg.m_strModel = data.model;
+    dlg.m_strDateTime = data.dateTime;
+    dlg.m_strExposure = data.exposure;
+    dlg.m_strFocalLength = data.focalLength;
+    dlg.m_strFNumber = data.fNumber;
+    dlg.m_strShutterSpeed = data.shutterSpeed;
     dlg.exec();
 }
 
 } // namespace
 
 void ShowImageInformation(QWidget* owner, const QString& path, const QString& name) {
+    // A file whose extension a plug-in lists and the library's do not (camera RAW files, which
+    // the library would read as the TIFF picture in front of the raw data) is the plug-in's;
+    // any other file is first the library's, read by its content whatever the extension.
+    const bool plugins = SusieHost::GetFormatCount() > 0;
+    const bool pluginFirst = plugins && !IsLibraryFileName(path) && IsImageFile(path);
     ImageFileInfo info;
-    if (GetImageFileInfo(path, info)) {
+    if (!pluginFirst && GetImageFileInfo(path, info)) {
         ShowInformation(owner, path, name, info);
         return;
     }
-    if (SusieHost::GetFormatCount() < 1) {
+    if (!plugins) {
         QuillaMessageBox(owner, QStringLiteral("ファイル情報が取得できません"), MB_OK);
         return;
     }
-    // A format only an import plug-in reads: what its picture tells (no type name of the
-    // library's own). The plug-in decodes on a worker; the dialog comes when it has answered.
+    // What the plug-in tells of the picture (GetPictureInfo; its picture decoded when it tells
+    // nothing), without a type name of the library's own. The plug-in runs on a worker; the
+    // dialog comes when it has answered.
     QPointer<QWidget> parent(owner);
-    QThreadPool::globalInstance()->start([parent, path, name] {
-        CImageKit picture;
-        const bool ok = picture.LoadByPlugin(path, true) && !picture.IsEmpty();
+    QThreadPool::globalInstance()->start([parent, path, name, pluginFirst] {
         ImageFileInfo got;
+        ShootingTexts shooting;
+        SpiPictureInfo told;
+        bool ok = SusieHost::FileInformation(path, &told, true) == 0;
         if (ok) {
-            got.type = IK_TYPE_UNKNOWN;
+            got.width = told.width;
+            got.height = told.height;
+            shooting = ShootingOf(told.text);
+        } else {
+            CImageKit picture;
+            ok = picture.LoadByPlugin(path, true) && !picture.IsEmpty();
             got.width = picture.GetSize().width();
             got.height = picture.GetSize().height();
+        }
+        if (ok) {
+            got.type = IK_TYPE_UNKNOWN;
             got.panes = 1;
             if (const auto st = Files::Stat(path))
                 got.fileSize = uint32_t(st->size);
         }
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [parent, path, name, ok, got] {
+            [parent, path, name, ok, got, shooting, pluginFirst] {
                 // The window it was asked from has gone: nobody waits for the answer.
                 if (!parent)
                     return;
-                if (!ok)
-                    QuillaMessageBox(parent, QStringLiteral("ファイル情報が取得できません"), MB_OK);
+                ImageFileInfo library;
+                if (ok)
+                    ShowInformation(parent, path, name, got, shooting);
+                else if (pluginFirst && GetImageFileInfo(path, library))
+                    ShowInformation(parent, path, name, library);
                 else
-                    ShowInformation(parent, path, name, got);
+                    QuillaMessageBox(parent, QStringLiteral("ファイル情報が取得できません"), MB_OK);
             },
             Qt::QueuedConnection);
     });

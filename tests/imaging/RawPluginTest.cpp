@@ -5,6 +5,11 @@
 #include "ImagingSupport.h"
 #include "SpiDirect.h"
 
+#include "imaging/ImageKit.h"
+#include "imaging/SPIControl.h"
+#include "imaging/SusieHost.h"
+
+#include <QCoreApplication>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTransform>
@@ -350,6 +355,57 @@ TEST_F(Raw, InformationGivesCameraExposureAndDate) {
     EXPECT_EQ(fields["Make"], "Quilla");
     EXPECT_EQ(fields["ExposureTime"], "1/250");
     EXPECT_EQ(fields["DateTimeOriginal"], "2024:05:01 12:34:56");
+}
+
+TEST_F(Raw, ThroughTheHelpersAsTheProgramAsks) {
+    REQUIRE_TOOL("convert");
+    REQUIRE_TOOL("djpeg");
+    const QString plugins = QDir(QCoreApplication::applicationDirPath()).filePath("plugins");
+    // Loaded once a process (another test of the same run may have loaded them already).
+    SusieHost::LoadFolder(plugins);
+    ASSERT_GE(SusieHost::GetFormatCount(), 4);
+    Dng d;
+    d.preview = Preview(192, 128);
+    d.previewWidth = 192;
+    d.previewHeight = 128;
+    const QString path = Write("p.dng", d);
+    d.orientation = 6;
+    const QString turned = Write("T.NEF", d); // a TIFF-structured RAW under another name
+    // Camera RAW names are the plug-ins': the library's TIFF reader never sees them.
+    EXPECT_TRUE(IsImageFile(path));
+    EXPECT_TRUE(IsImageFile(turned));
+    EXPECT_FALSE(IsLibraryFileName(turned));
+    EXPECT_EQ(GetFileTypeCode(turned), 0);
+
+    // A thumbnail: the preview reduced by the DCT as djpeg -scale 1/4 reduces it, and the size
+    // of the whole picture, turned like the picture.
+    CImageKit kit;
+    QSize original;
+    ASSERT_TRUE(kit.LoadForThumbnail(path, QSize(48, 48), &original));
+    ASSERT_FALSE(kit.IsEmpty());
+    EXPECT_EQ(kit.GetSize(), QSize(48, 32));
+    EXPECT_EQ(original, QSize(384, 256));
+    auto picture = [&kit] {
+        return ik::Get(kit.GetHandle())->img.convertToFormat(QImage::Format_RGB32);
+    };
+    EXPECT_LE(MaxDiff(picture(), DcrawPreview(path, 4)), 1);
+    ASSERT_TRUE(kit.LoadForThumbnail(turned, QSize(48, 48), &original));
+    EXPECT_EQ(kit.GetSize(), QSize(32, 48));
+    EXPECT_EQ(original, QSize(256, 384));
+    EXPECT_LE(MaxDiff(picture(), DcrawPreview(turned, 4).transformed(QTransform().rotate(90))), 1);
+    // The whole picture (the preview window, conversion): LibRaw's processing, as dcraw's.
+    ASSERT_TRUE(kit.Load(path, false));
+    EXPECT_EQ(kit.GetSize(), QSize(384, 256));
+    EXPECT_LT(MeanDiff(picture(), Dcraw(path, {"-w"})), 1.5);
+
+    // The information without decoding: size as shown and the shooting data.
+    SpiPictureInfo info;
+    ASSERT_EQ(SusieHost::FileInformation(turned, &info), 0);
+    EXPECT_EQ(QSize(info.width, info.height), QSize(256, 384));
+    EXPECT_TRUE(info.text.contains("Make=Quilla\n")) << info.text.toStdString();
+    EXPECT_TRUE(info.text.contains("DateTimeOriginal=2024:05:01 12:34:56"))
+        << info.text.toStdString();
+    EXPECT_TRUE(info.text.contains("ExposureTime=1/250")) << info.text.toStdString();
 }
 
 TEST_F(Raw, HostileFilesFailWithoutHarm) {

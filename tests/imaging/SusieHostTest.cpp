@@ -349,3 +349,139 @@ TEST_F(SusieHostTest, PicturesReachTheImageKit) {
     EXPECT_FALSE(kit.Load(File("b.demo", "DEMO"), false));
     EXPECT_TRUE(kit.IsEmpty());
 }
+
+TEST_F(SusieHostTest, ThumbnailsAskTheReducedEntryWithTheWantedSize) {
+    const QString folder = Folder("scaled", {"scaled", "qpic"});
+    CSPIControl spi;
+    spi.SetHelperCount(1); // one helper: the plug-ins' logs are all in it
+    ASSERT_EQ(spi.LoadFolder(folder), 2);
+    const int scaled = [&spi] {
+        for (int i = 0; i < spi.GetSize(); ++i)
+            if (spi.FileNameAt(i) == "scaled.spi")
+                return i;
+        return -1;
+    }();
+    const QString pic = File("a.qsc", TestPicture("QSCL", 64, 48));
+    SpiPicture picture;
+    // A thumbnail of 16 x 16: the plug-in gets the box and reduces by 3 (21 x 16 still covers
+    // it); the whole size comes from GetPictureInfo.
+    ASSERT_EQ(spi.DecodeFile(pic, &picture, nullptr, nullptr, false, nullptr, QSize(16, 16)), 0);
+    EXPECT_EQ(picture.image.size(), QSize(21, 16));
+    EXPECT_EQ(picture.whole, QSize(64, 48));
+    EXPECT_EQ(picture.image.pixel(1, 1), qRgb(120, 120, 100)); // the source's pixel (3, 3)
+    QByteArray log = spi.AskText(scaled, 1000);
+    EXPECT_TRUE(log.endsWith("IsSupported:0;GetPictureScaled:0;box:1600016;GetPictureInfo:0;"))
+        << log.toStdString();
+    // The whole picture (preview, conversion) comes from GetPicture.
+    ASSERT_EQ(spi.DecodeFile(pic, &picture), 0);
+    EXPECT_EQ(picture.image.size(), QSize(64, 48));
+    EXPECT_TRUE(picture.whole.isEmpty());
+    log = spi.AskText(scaled, 1000);
+    EXPECT_TRUE(log.endsWith("IsSupported:0;GetPicture:0;")) << log.toStdString();
+    // A box larger than the picture: the reduced entry gives it whole, which its information
+    // confirms; nothing more is asked.
+    ASSERT_EQ(spi.DecodeFile(pic, &picture, nullptr, nullptr, false, nullptr, QSize(200, 100)), 0);
+    EXPECT_EQ(picture.image.size(), QSize(64, 48));
+    EXPECT_TRUE(picture.whole.isEmpty());
+    log = spi.AskText(scaled, 1000);
+    EXPECT_TRUE(log.endsWith("GetPictureScaled:0;box:20000100;GetPictureInfo:0;"))
+        << log.toStdString();
+    // A plug-in without the export gives the whole picture for a thumbnail too.
+    const QString plain = File("b.qpic", TestPicture("QPIC", 64, 48));
+    ASSERT_EQ(spi.DecodeFile(plain, &picture, nullptr, nullptr, false, nullptr, QSize(16, 16)), 0);
+    EXPECT_EQ(picture.image.size(), QSize(64, 48));
+    EXPECT_TRUE(picture.whole.isEmpty());
+
+    // Through the image kit as the thumbnails load it: the reduced picture and the whole size;
+    // Load (the preview window, conversion) gets the whole picture.
+    ASSERT_EQ(SusieHost::LoadFolder(folder), 2);
+    CImageKit kit;
+    QSize original;
+    ASSERT_TRUE(kit.LoadForThumbnail(pic, QSize(16, 16), &original));
+    EXPECT_EQ(kit.GetSize(), QSize(21, 16));
+    EXPECT_EQ(original, QSize(64, 48));
+    ASSERT_TRUE(kit.LoadForThumbnail(plain, QSize(16, 16), &original));
+    EXPECT_EQ(kit.GetSize(), QSize(64, 48));
+    EXPECT_EQ(original, QSize(64, 48));
+    ASSERT_TRUE(kit.Load(pic, false));
+    EXPECT_EQ(kit.GetSize(), QSize(64, 48));
+    ASSERT_TRUE(kit.LoadScaled(pic, QSize(32, 24), &original));
+    EXPECT_EQ(kit.GetSize(), QSize(32, 24));
+    EXPECT_EQ(original, QSize(64, 48));
+}
+
+TEST_F(SusieHostTest, AReducedPictureThatDoesNotHoldTogetherGivesWayToTheWholeOne) {
+    const QString folder =
+        Folder("unsound", {"scaledsmall", "scaledfails", "scaledgarbage", "scaledstops"});
+    CSPIControl spi;
+    spi.SetHelperCount(1);
+    ASSERT_EQ(spi.LoadFolder(folder), 4);
+    auto logOf = [&spi](const QString& name) {
+        for (int i = 0; i < spi.GetSize(); ++i)
+            if (spi.FileNameAt(i) == name)
+                return spi.AskText(i, 1000);
+        return QByteArray();
+    };
+    const QSize box(16, 16);
+    SpiPicture picture;
+    struct Case {
+        const char* plugin;
+        const char* file;
+        const char* magic;
+        const char* logEnd;
+    };
+    const Case cases[] = {
+        // Smaller than promised (its information says the picture is larger): GetPicture.
+        {"scaledsmall.spi", "a.qss", "QSSM",
+         "GetPictureScaled:0;box:1600016;GetPictureInfo:0;GetPicture:0;"},
+        // An error from the reduced entry: GetPicture.
+        {"scaledfails.spi", "a.qsf", "QSFL", "GetPictureScaled:0;box:1600016;GetPicture:0;"},
+        // Handles that point nowhere: GetPicture, in the same helper.
+        {"scaledgarbage.spi", "a.qsg", "QSGB", "GetPictureScaled:0;box:1600016;GetPicture:0;"},
+    };
+    for (const Case& c : cases) {
+        const QString path = File(c.file, TestPicture(c.magic, 64, 48));
+        ASSERT_EQ(spi.DecodeFile(path, &picture, nullptr, nullptr, false, nullptr, box), 0)
+            << c.plugin;
+        EXPECT_EQ(picture.image.size(), QSize(64, 48)) << c.plugin;
+        EXPECT_TRUE(picture.whole.isEmpty()) << c.plugin;
+        EXPECT_EQ(picture.image.pixel(63, 47), qRgb((63 * 40) & 0xFF, (47 * 40) & 0xFF, 100))
+            << c.plugin;
+        const QByteArray log = logOf(c.plugin);
+        EXPECT_TRUE(log.endsWith(c.logEnd)) << c.plugin << ": " << log.toStdString();
+    }
+    // A picture smaller than the box that is the whole picture is taken as it is.
+    ASSERT_EQ(spi.DecodeFile(File("b.qss", TestPicture("QSSM", 1, 1)), &picture, nullptr, nullptr,
+                             false, nullptr, box),
+              0);
+    EXPECT_EQ(picture.image.size(), QSize(1, 1));
+    EXPECT_TRUE(
+        logOf("scaledsmall.spi").endsWith("GetPictureScaled:0;box:1600016;GetPictureInfo:0;"));
+    // Stopped by its callback: stopped, neither GetPicture nor the second offset is tried.
+    EXPECT_EQ(spi.DecodeFile(File("a.qst", TestPicture("QSST", 64, 48)), &picture, nullptr, nullptr,
+                             false, nullptr, box),
+              kSpiErrNoDecoder);
+    EXPECT_TRUE(logOf("scaledstops.spi").endsWith("IsSupported:0;GetPictureScaled:0;box:1600016;"));
+    // None of it cost the helper or counted against a plug-in.
+    EXPECT_EQ(spi.HelpersStarted(), 1);
+    for (int i = 0; i < spi.GetSize(); ++i)
+        EXPECT_FALSE(spi.IsSetAsideAt(i));
+}
+
+TEST_F(SusieHostTest, APluginThatHangsInTheReducedEntryFailsTheThumbnailOnly) {
+    const QString folder = Folder("hangs", {"scaledhang"});
+    CSPIControl spi;
+    spi.SetHelperCount(1);
+    ASSERT_EQ(spi.LoadFolder(folder), 1);
+    const QString path = File("a.qsh", TestPicture("QSHG", 64, 48));
+    SpiPicture picture;
+    QString reason;
+    EXPECT_EQ(spi.DecodeFile(path, &picture, nullptr, &reason, false, nullptr, QSize(16, 16)),
+              kSpiErrPluginFailed);
+    EXPECT_EQ(reason, QStringLiteral("プラグイン scaledhang.spi が応答しません"));
+    EXPECT_TRUE(picture.image.isNull());
+    // The whole picture does not go through the entry that hangs, in a fresh helper.
+    ASSERT_EQ(spi.DecodeFile(path, &picture), 0);
+    EXPECT_EQ(picture.image.size(), QSize(64, 48));
+    EXPECT_EQ(spi.HelpersStarted(), 2);
+}

@@ -9,20 +9,26 @@
  *   TP_ENDLESS              GetPluginInfo answers every number: its list of formats never ends
  *   TP_SLOW_MS              GetPicture takes this long (to catch two threads inside at once)
  *   TP_LIE_WIDTH            the picture's header claims this width
+ *   TP_SHOOTING             GetPictureInfo's text is shooting data as camera files give them
+ *   TP_SCALED               exports GetPictureScaled: the picture reduced by the largest whole
+ *                           factor that keeps it at least as large as the box on both sides
+ *   TP_SCALED_SMALL         ... which returns a 1 x 1 picture instead
+ *   TP_SCALED_RESULT        ... which returns this and decodes nothing
+ *   TP_SCALED_GARBAGE       ... which succeeds with handles that point nowhere
  * Hostile variants, for the helper process the host runs plug-ins in:
  *   TP_HANG_IN              never returns from GetPluginInfo (1), IsSupported (2),
- *                           GetPictureInfo (3) or GetPicture (4)
+ *                           GetPictureInfo (3), GetPicture (4) or GetPictureScaled (5)
  *   TP_EXIT_IN_PICTURE      GetPicture calls exit(); TP_ABORT_IN_PICTURE calls abort()
  *   TP_GARBAGE              GetPicture succeeds with handles that point nowhere
  *   TP_GARBAGE_INFO         GetPictureInfo succeeds with a text handle that points nowhere
  *   TP_HUGE_ALLOC           GetPicture asks for a terabyte and writes to it
  *   TP_WRITE_FILE           GetPicture tries to create the file's path + ".written"
- *   TP_CONNECT              GetPicture tries to connect to a Unix socket at the file's path + ".sock"
- *   The last two log the error number they met ("write:13;") and then decode as usual.
- * The picture format: the magic, a 16-bit little-endian width and height, then R, G, B per pixel,
- * rows top to bottom. Every call is logged; TestLog() returns the log and TestOverlaps() how often
- * two threads were inside IsSupported or GetPicture at once; text number 1000 of GetPluginInfo is
- * the log too (for a host that runs the plug-in in another process). */
+ *   TP_CONNECT              GetPicture tries to connect to a Unix socket at the file's path +
+ * ".sock" The last two log the error number they met ("write:13;") and then decode as usual. The
+ * picture format: the magic, a 16-bit little-endian width and height, then R, G, B per pixel, rows
+ * top to bottom. Every call is logged; TestLog() returns the log and TestOverlaps() how often two
+ * threads were inside IsSupported or GetPicture at once; text number 1000 of GetPluginInfo is the
+ * log too (for a host that runs the plug-in in another process). */
 #include "spi.h"
 
 #include <errno.h>
@@ -153,6 +159,50 @@ static unsigned char* Bytes(const char* buf, intptr_t len, long* size) {
     return data;
 }
 
+/* Decodes the picture, reduced by the largest whole factor that keeps it at least boxW x boxH
+ * (no reduction for a box of 0). */
+__attribute__((unused)) static int Decode(const char* buf, intptr_t len, HLOCAL* pHBInfo,
+                                          HLOCAL* pHBm, int boxW, int boxH) {
+    long size = 0;
+    unsigned char* data = Bytes(buf, len, &size);
+    if (!data)
+        return SPI_FILE_READ_ERROR;
+    int r = SPI_NOT_SUPPORT;
+    const int w = size >= 8 ? data[4] | data[5] << 8 : 0;
+    const int h = size >= 8 ? data[6] | data[7] << 8 : 0;
+    if (w > 0 && h > 0 && memcmp(data, TP_MAGIC, 4) == 0 && size - 8 >= (long)w * h * 3) {
+        int k = 1;
+        if (boxW > 0 && boxH > 0)
+            while (w / (k + 1) >= boxW && h / (k + 1) >= boxH)
+                ++k;
+        const int ow = w / k, oh = h / k;
+        const size_t stride = ((size_t)ow * 3 + 3) & ~(size_t)3;
+        *pHBInfo = LocalAlloc(LMEM_ZEROINIT, sizeof(BITMAPINFOHEADER));
+        *pHBm = LocalAlloc(LMEM_ZEROINIT, stride * (size_t)oh);
+        BITMAPINFOHEADER* bi = LocalLock(*pHBInfo);
+        bi->biSize = sizeof *bi;
+        bi->biWidth = ow;
+        bi->biHeight = oh;
+        bi->biPlanes = 1;
+        bi->biBitCount = 24;
+#ifdef TP_LIE_WIDTH
+        bi->biWidth = TP_LIE_WIDTH;
+#endif
+        unsigned char* bits = LocalLock(*pHBm);
+        for (int y = 0; y < oh; ++y)
+            for (int x = 0; x < ow; ++x) {
+                const unsigned char* s = data + 8 + ((size_t)y * k * w + (size_t)x * k) * 3;
+                unsigned char* d = bits + (size_t)(oh - 1 - y) * stride + (size_t)x * 3;
+                d[0] = s[2], d[1] = s[1], d[2] = s[0];
+            }
+        LocalUnlock(*pHBInfo);
+        LocalUnlock(*pHBm);
+        r = SPI_ALL_RIGHT;
+    }
+    free(data);
+    return r;
+}
+
 int GetPictureInfo(const char* buf, intptr_t len, unsigned flag, SPI_PICTUREINFO* info) {
     (void)flag;
     Hang(3);
@@ -173,8 +223,15 @@ int GetPictureInfo(const char* buf, intptr_t len, unsigned flag, SPI_PICTUREINFO
         info->width = data[4] | data[5] << 8;
         info->height = data[6] | data[7] << 8;
         info->colorDepth = 24;
-        info->hInfo = LocalAlloc(LMEM_FIXED, 8);
-        memcpy(LocalLock(info->hInfo), "comment", 8);
+#ifdef TP_SHOOTING
+        static const char text[] = "Make=Norvo\nModel=QX-9 RAW\nDateTimeOriginal=2024:05:01 "
+                                   "12:34:56\nExposureTime=1/250\nFNumber=5.6\nFocalLength=35\n"
+                                   "ISOSpeedRatings=200\nNotes=\x01\x02\n";
+#else
+        static const char text[] = "comment";
+#endif
+        info->hInfo = LocalAlloc(LMEM_FIXED, sizeof text);
+        memcpy(LocalLock(info->hInfo), text, sizeof text);
         LocalUnlock(info->hInfo);
         r = SPI_ALL_RIGHT;
     }
@@ -243,41 +300,46 @@ int GetPicture(const char* buf, intptr_t len, unsigned flag, HLOCAL* pHBInfo, HL
     Leave();
     return TP_PICTURE_RESULT;
 #else
-    long size = 0;
-    unsigned char* data = Bytes(buf, len, &size);
-    if (!data) {
-        Leave();
-        return SPI_FILE_READ_ERROR;
-    }
-    int r = SPI_NOT_SUPPORT;
-    const int w = size >= 8 ? data[4] | data[5] << 8 : 0;
-    const int h = size >= 8 ? data[6] | data[7] << 8 : 0;
-    const size_t stride = ((size_t)w * 3 + 3) & ~(size_t)3;
-    if (w > 0 && h > 0 && memcmp(data, TP_MAGIC, 4) == 0 && size - 8 >= (long)w * h * 3) {
-        *pHBInfo = LocalAlloc(LMEM_ZEROINIT, sizeof(BITMAPINFOHEADER));
-        *pHBm = LocalAlloc(LMEM_ZEROINIT, stride * (size_t)h);
-        BITMAPINFOHEADER* bi = LocalLock(*pHBInfo);
-        bi->biSize = sizeof *bi;
-        bi->biWidth = w;
-        bi->biHeight = h;
-        bi->biPlanes = 1;
-        bi->biBitCount = 24;
-#ifdef TP_LIE_WIDTH
-        bi->biWidth = TP_LIE_WIDTH;
-#endif
-        unsigned char* bits = LocalLock(*pHBm);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const unsigned char* s = data + 8 + ((size_t)y * w + x) * 3;
-                unsigned char* d = bits + (size_t)(h - 1 - y) * stride + (size_t)x * 3;
-                d[0] = s[2], d[1] = s[1], d[2] = s[0];
-            }
-        LocalUnlock(*pHBInfo);
-        LocalUnlock(*pHBm);
-        r = SPI_ALL_RIGHT;
-    }
-    free(data);
+    const int r = Decode(buf, len, pHBInfo, pHBm, 0, 0);
     Leave();
     return r;
 #endif
 }
+
+#ifdef TP_SCALED
+int GetPictureScaled(const char* buf, intptr_t len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+                     SPI_PROGRESS progress, intptr_t lData, int width, int height) {
+    (void)flag, (void)progress, (void)lData;
+    Hang(5);
+    Enter();
+    Log("GetPictureScaled", (long)len);
+    Log("box", (long)width * 100000 + height);
+#if defined(TP_SCALED_RESULT)
+    (void)buf, (void)pHBInfo, (void)pHBm;
+    Leave();
+    return TP_SCALED_RESULT;
+#elif defined(TP_SCALED_GARBAGE)
+    (void)buf;
+    *pHBInfo = (HLOCAL)(uintptr_t)0x10;
+    *pHBm = (HLOCAL)(uintptr_t)0xdeadbeef0ull;
+    Leave();
+    return SPI_ALL_RIGHT;
+#elif defined(TP_SCALED_SMALL)
+    (void)width, (void)height;
+    const int r = Decode(buf, len, pHBInfo, pHBm, 1, 1);
+    if (r == SPI_ALL_RIGHT) {
+        /* Claims the first pixel is the whole picture. */
+        BITMAPINFOHEADER* bi = LocalLock(*pHBInfo);
+        bi->biWidth = 1;
+        bi->biHeight = 1;
+        LocalUnlock(*pHBInfo);
+    }
+    Leave();
+    return r;
+#else
+    const int r = Decode(buf, len, pHBInfo, pHBm, width, height);
+    Leave();
+    return r;
+#endif
+}
+#endif
