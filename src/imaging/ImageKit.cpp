@@ -5,6 +5,7 @@
 #include "imaging/ImageLibrary.h"
 #include "imaging/SPIControl.h"
 #include "imaging/SusieHost.h"
+#include "platform/DisplayProfile.h"
 #include "platform/FileNames.h"
 #include "platform/MsgBox.h"
 
@@ -186,7 +187,38 @@ bool CImageKit::LoadForThumbnail(const QString& path, QSize box, QSize* original
     }
     if (original)
         *original = SwapsSides(orientation) ? size.transposed() : size;
+    // The reduced picture costs little to convert. A profile that cannot be used leaves it as
+    // it was decoded.
+    ConvertToProfile(QByteArray());
     return true;
+}
+
+QByteArray CImageKit::GetColorProfile() const {
+    auto fn = Entries().IKGetColorProfile;
+    if (!m_hImage || !fn)
+        return QByteArray();
+    const int size = fn(m_hImage, nullptr, 0);
+    if (size <= 0)
+        return QByteArray();
+    QByteArray profile(size, Qt::Uninitialized);
+    return fn(m_hImage, profile.data(), size) == size ? profile : QByteArray();
+}
+
+bool CImageKit::ConvertToProfile(const QByteArray& profile) {
+    if (!m_hImage)
+        return false;
+    if (GetColorProfile() == profile)
+        return true;
+    auto fn = Entries().IKColorTransform;
+    const IKHANDLE h = fn ? fn(m_hImage, profile.constData(), int(profile.size())) : 0;
+    if (!h)
+        return false;
+    Attach(h);
+    return true;
+}
+
+bool CImageKit::ConvertToDisplay() {
+    return ConvertToProfile(DisplayProfile::Current());
 }
 
 bool CImageKit::LoadUpright(const QString& path, bool show) {

@@ -240,6 +240,8 @@ void CPreviewDlg::FitToImage() {
         m_image.Resize(fitted.width(), fitted.height(), false);
         size = m_image.GetSize();
     }
+    // Shown in the screen's colours, converted straight from the file's profile.
+    m_image.ConvertToDisplay();
     const int w = size.width(), h = size.height();
     // The client area below the menu is exactly the picture; the frame adds its own size.
     const int menu = m_menu->sizeHint().height();

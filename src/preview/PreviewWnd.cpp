@@ -44,6 +44,7 @@ IKHANDLE CPreviewWnd::LoadFitted(const QString& path) {
     }
     if (!Fit(m_image, original, ClientSize(), s_bFineMode))
         QuillaMessageBox(nullptr, QStringLiteral("処理が失敗しました"), MB_OK);
+    m_image.ConvertToDisplay();
     return m_image.GetHandle();
 }
 

@@ -171,6 +171,8 @@ ThumbnailResult CThumbnailLoader::Make(const ThumbnailJob& job) {
     }
     r.original = original;
     r.sharpenFailed = !CPreviewWnd::Fit(picture, original, job.box, job.fine, palette);
+    // Decoded and cached pictures are sRGB; a screen with another profile gets them in its own.
+    picture.ConvertToDisplay();
     r.image = picture.Detach();
     return r;
 }
