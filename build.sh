@@ -26,11 +26,11 @@ PACKAGES=(
 )
 # Independent readers and writers of image files that the tests check against (dcraw and djpeg for
 # camera RAW files and their previews; Little CMS's jpgicc and tificc with colord's profiles for
-# colour profiles), openssl for the version check's TLS test, clang with
+# colour profiles; a virtual X11 screen for the screen's profile), openssl for the version check's TLS test, clang with
 # libFuzzer for fuzzing the import plug-ins, and the menu entry's validator, Debian's package
 # checker and the AppStream validator.
 TEST_PACKAGES=(imagemagick libimage-exiftool-perl python3-pil webp libheif-examples libjxl-tools
-    dcraw libjpeg-turbo-progs libtiff-tools liblcms2-utils colord-data
+    dcraw libjpeg-turbo-progs libtiff-tools liblcms2-utils colord-data xvfb
     openssl clang libclang-rt-14-dev desktop-file-utils lintian appstream)
 
 install_missing() {

@@ -187,9 +187,6 @@ bool CImageKit::LoadForThumbnail(const QString& path, QSize box, QSize* original
     }
     if (original)
         *original = SwapsSides(orientation) ? size.transposed() : size;
-    // The reduced picture costs little to convert. A profile that cannot be used leaves it as
-    // it was decoded.
-    ConvertToProfile(QByteArray());
     return true;
 }
 
@@ -301,8 +298,15 @@ bool CImageKit::SavePngWithText(const QString& path,
         keys.push_back(k.constData());
         values.push_back(v.constData());
     }
-    return fn(Utf8(path).constData(), m_hImage, int(text.size()), keys.data(), values.data(),
-              mode) != 0;
+    // The shared cache's entries are sRGB, as its standard says: a picture in another profile is
+    // written converted (a copy; the picture itself keeps its colours). One whose profile cannot
+    // be converted is written as it is.
+    CImageKit srgb;
+    if (!GetColorProfile().isEmpty())
+        if (auto convert = Entries().IKColorTransform)
+            srgb.Attach(convert(m_hImage, nullptr, 0));
+    return fn(Utf8(path).constData(), srgb.IsEmpty() ? m_hImage : srgb.GetHandle(),
+              int(text.size()), keys.data(), values.data(), mode) != 0;
 }
 
 int OrientationOf(const QString& path) {

@@ -57,8 +57,7 @@ public:
     // thumbnail when it has one, else the file decoded no larger than the fitted size needs.
     // *original receives the size of the picture as LoadThumbnail would have loaded it, from
     // which the caller computes the fitted size.
-    // The picture is in sRGB, converted from the file's colour profile, as the shared thumbnail
-    // cache keeps it.
+    // The picture keeps the file's colour profile: it is converted once it is reduced.
     // The picture is turned upright by the file's Exif orientation (the embedded thumbnail too):
     // *original is the upright size, and box applies to the upright picture. *fromExif tells
     // whether the embedded thumbnail was taken.
@@ -67,7 +66,7 @@ public:
     // Load, then turned upright by the file's Exif orientation (for showing the picture).
     bool LoadUpright(const QString& path, bool show);
     // A PNG file with its text keys (the shared thumbnail cache's entries), and writing one
-    // (atomically, with the given permissions, without waiting for the disk).
+    // (atomically, with the given permissions, without waiting for the disk, in sRGB).
     bool LoadPngWithText(const QString& path, std::vector<std::pair<QByteArray, QByteArray>>* text);
     bool SavePngWithText(const QString& path,
                          const std::vector<std::pair<QByteArray, QByteArray>>& text,

@@ -171,7 +171,8 @@ ThumbnailResult CThumbnailLoader::Make(const ThumbnailJob& job) {
     }
     r.original = original;
     r.sharpenFailed = !CPreviewWnd::Fit(picture, original, job.box, job.fine, palette);
-    // Decoded and cached pictures are sRGB; a screen with another profile gets them in its own.
+    // In the screen's colours, converted once the picture is at its tile's size (cache entries
+    // are sRGB; a decoded picture may carry its file's profile).
     picture.ConvertToDisplay();
     r.image = picture.Detach();
     return r;

@@ -2,18 +2,30 @@
 // to sRGB (compared with Little CMS's own jpgicc and tificc converting the same files), damaged
 // profiles ignored, and the profiles kept when a picture is saved again.
 #include "ImagingSupport.h"
+#include "SpiDirect.h"
 
 #include "imaging/ImageKit.h"
 #include "imaging/ImageLibrary.h"
+#include "platform/DisplayProfile.h"
+#include "thumbs/ThumbnailCache.h"
+#include "thumbs/ThumbnailLoader.h"
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QProcess>
+#include <QThread>
 #include <atomic>
 #include <cmath>
 #include <lcms2.h>
 #include <thread>
 #include <tiffio.h>
+#include <unistd.h>
 #include <vector>
+
+#if QUILLA_TEST_HAVE_X11
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#endif
 
 using namespace testimg;
 
@@ -197,7 +209,13 @@ TEST_F(ColorProfile, JpegInAdobeRgbMatchesJpgiccAndThumbnailIsSrgb) {
         kit.LoadForThumbnail(adobe, QSize(kColumns * kSide / 2, kRows * kSide / 2), &original));
     EXPECT_EQ(original, QSize(kColumns * kSide, kRows * kSide));
     EXPECT_LT(kit.GetSize().width(), original.width());
+    EXPECT_EQ(Md5(kit.GetColorProfile()), Md5(ReadBytes(kAdobe)));
+    ASSERT_TRUE(kit.ConvertToProfile(QByteArray()));
     EXPECT_TRUE(kit.GetColorProfile().isEmpty());
+    // Converting to the profile it is in already does nothing.
+    const IKHANDLE before = kit.GetHandle();
+    EXPECT_TRUE(kit.ConvertToProfile(QByteArray()));
+    EXPECT_EQ(kit.GetHandle(), before);
     Loaded thumb(kit.Detach());
     EXPECT_LE(WorstDeltaE(thumb.Rgb(), reference), 2.0);
 }
@@ -442,7 +460,8 @@ TEST_F(ColorProfile, ConversionsAreSharedByThreads) {
                 CImageKit kit;
                 QSize original;
                 if (!kit.LoadForThumbnail(a ? adobe : pro, QSize(kColumns * kSide, kRows * kSide),
-                                          &original)) {
+                                          &original) ||
+                    !kit.ConvertToProfile(QByteArray())) {
                     ++wrong;
                     continue;
                 }
@@ -455,3 +474,133 @@ TEST_F(ColorProfile, ConversionsAreSharedByThreads) {
         th.join();
     EXPECT_EQ(wrong.load(), 0);
 }
+
+TEST_F(ColorProfile, PluginsHandOverSrgbFromWebpHeifAndJpegXl) {
+    // The patches with AdobeRGB assigned: a true-colour PNG for the encoders (heif-enc misreads
+    // palette PNGs), a TIFF for the peer.
+    const QString ppm = PatchFile("srgb.ppm");
+    const QString png = Convert(Dir(), ppm, "PNG24:adobe.png", {"-profile", kAdobe});
+    const QString tif = Convert(Dir(), ppm, "adobe.tif", {"-profile", kAdobe});
+    const QImage reference = PeerToSrgb("tificc", tif, QStringLiteral("back.tif"));
+    const QImage assigned = Loaded(png).Rgb(); // the pixels as stored
+    ASSERT_GT(WorstDeltaE(assigned, reference), 5.0);
+    struct Case {
+        const char* plugin;
+        const char* tool;
+        QStringList args; // %in and %out stand for the files
+        const char* name;
+        double tolerance;
+    };
+    const Case cases[] = {
+        {"webp",
+         "cwebp",
+         {"-quiet", "-lossless", "-metadata", "icc", "%in", "-o", "%out"},
+         "a.webp",
+         2.0},
+        {"jxl", "cjxl", {"%in", "%out", "-d", "0", "--quiet"}, "a.jxl", 2.0},
+        // Lossy: the encoder's own error comes on top.
+        {"heif", "heif-enc", {"-q", "95", "%in", "-o", "%out"}, "a.heic", 4.0},
+    };
+    int tested = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.plugin);
+        SpiDirect spi(c.plugin);
+        if (!spi.Loaded() || !Have(c.tool))
+            continue;
+        const QString out = Dir().filePath(c.name);
+        QStringList args = c.args;
+        args.replaceInStrings("%in", png).replaceInStrings("%out", out);
+        ASSERT_TRUE(RunTool(c.tool, args));
+        const QImage picture = spi.Picture(out);
+        ASSERT_FALSE(picture.isNull());
+        EXPECT_LE(WorstDeltaE(picture, reference), c.tolerance);
+        // Reduced pictures for thumbnails are converted too.
+        if (spi.HasScaled()) {
+            const QImage small = spi.Picture(out, nullptr, QSize(kColumns * kSide / 2, kSide));
+            ASSERT_FALSE(small.isNull());
+            EXPECT_LE(WorstDeltaE(small, reference), c.tolerance + 1);
+        }
+        ++tested;
+    }
+    if (tested == 0)
+        GTEST_SKIP() << "no plug-in or encoder";
+}
+
+TEST_F(ColorProfile, ThumbnailCacheHoldsSrgbAndTilesFollowTheScreenProfile) {
+    QTemporaryDir cache;
+    ThumbnailCache::SetBaseDir(cache.path());
+    const QString adobe =
+        InProfile("jpgicc", PatchFile("srgb.jpg"), kAdobe, QStringLiteral("adobe.jpg"));
+    const QImage reference = PeerToSrgb("jpgicc", adobe, QStringLiteral("back.jpg"));
+    const QImage stored = Loaded(adobe).Rgb(); // AdobeRGB numbers
+    const ThumbnailJob job{1, adobe, QSize(kColumns * kSide / 2, kColumns * kSide / 2), false};
+
+    const ThumbnailResult first = CThumbnailLoader::Make(job);
+    ASSERT_NE(first.image, 0u);
+    EXPECT_FALSE(first.fromCache);
+    Loaded tile(first.image);
+    EXPECT_LE(WorstDeltaE(tile.Rgb(), reference), 2.0);
+    // The entry written is sRGB, without a profile, for every program that reads the cache.
+    const QString entry = ThumbnailCache::EntryPath(adobe, ThumbnailCache::ClassSide(job.box));
+    ASSERT_TRUE(QFile::exists(entry));
+    Loaded cached(entry);
+    EXPECT_EQ(IKGetColorProfile(cached.Handle(), nullptr, 0), 0);
+    EXPECT_TRUE(ProfileByExiftool(entry).isEmpty());
+    EXPECT_LE(WorstDeltaE(cached.Rgb(), reference), 2.0);
+
+    // A screen in AdobeRGB: the tile made from the cache entry is in the screen's numbers, which
+    // are the file's own.
+    const QByteArray screen = ReadBytes(kAdobe);
+    DisplayProfile::Override(&screen);
+    const ThumbnailResult second = CThumbnailLoader::Make(job);
+    DisplayProfile::Override(nullptr);
+    ASSERT_NE(second.image, 0u);
+    EXPECT_TRUE(second.fromCache);
+    Loaded tile2(second.image);
+    EXPECT_EQ(Md5(ProfileOf(tile2.Handle())), Md5(screen));
+    const std::vector<QRgb> got = PatchMeans(tile2.Rgb()), want = PatchMeans(stored);
+    for (size_t i = 0; i < got.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_NEAR(qRed(got[i]), qRed(want[i]), 6);
+        EXPECT_NEAR(qGreen(got[i]), qGreen(want[i]), 6);
+        EXPECT_NEAR(qBlue(got[i]), qBlue(want[i]), 6);
+    }
+    ThumbnailCache::SetBaseDir(QString());
+}
+
+#if QUILLA_TEST_HAVE_X11
+TEST(DisplayProfileX11, TheRootWindowsPropertyIsReadFromTheDisplay) {
+    if (!QFile::exists("/usr/bin/Xvfb"))
+        GTEST_SKIP() << "Xvfb is not installed";
+    // A virtual screen of its own, on a display number no other test run takes.
+    const QByteArray name = ":" + QByteArray::number(200 + ::getpid() % 500);
+    QProcess server;
+    server.start("/usr/bin/Xvfb", {QString::fromLatin1(name), "-nolisten", "tcp"});
+    ASSERT_TRUE(server.waitForStarted());
+    Display* dpy = nullptr;
+    for (int i = 0; i < 100 && !dpy; ++i) {
+        dpy = XOpenDisplay(name.constData());
+        if (!dpy)
+            QThread::msleep(50);
+    }
+    ASSERT_NE(dpy, nullptr);
+    const QByteArray old = qgetenv("DISPLAY");
+    qputenv("DISPLAY", name);
+    // No property: sRGB.
+    EXPECT_TRUE(DisplayProfile::ReadFromX11().isEmpty());
+    QFile file(kAdobe);
+    if (file.open(QIODevice::ReadOnly)) {
+        const QByteArray profile = file.readAll();
+        const Atom atom = XInternAtom(dpy, "_ICC_PROFILE", False);
+        XChangeProperty(dpy, DefaultRootWindow(dpy), atom, XA_CARDINAL, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(profile.constData()),
+                        int(profile.size()));
+        XSync(dpy, False);
+        EXPECT_EQ(DisplayProfile::ReadFromX11(), profile);
+    }
+    qputenv("DISPLAY", old);
+    XCloseDisplay(dpy);
+    server.kill();
+    server.waitForFinished();
+}
+#endif
