@@ -3,10 +3,11 @@
 # profile against the same files without a profile, made as the grid's workers make them (the
 # shared cache off), on one core, the two sets in turn ROUNDS times. Prints milliseconds per image
 # of each round and the median ratio (target: at most 1.05).
-#   bench/colour.sh [COUNT] [ROUNDS]      (build first: ./build.sh bench)
+#   bench/colour.sh [COUNT] [ROUNDS]      (30 files, 9 rounds by default; build first:
+#                                           ./build.sh bench)
 set -euo pipefail
-count=${1:-10}
-rounds=${2:-5}
+count=${1:-30}
+rounds=${2:-9}
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$root/build/bin/bench_thumbs
 data=${QUILLA_BENCH_DATA:-/tmp/quilla-bench}/colour
@@ -28,8 +29,14 @@ done
 cat "${plain[@]}" "${tagged[@]}" >/dev/null
 ratios=()
 for r in $(seq 1 "$rounds"); do
-    a=$(taskset -c 0 "$bin" 160 "${tagged[@]}" 2>/dev/null)
-    b=$(taskset -c 0 "$bin" 160 "${plain[@]}" 2>/dev/null)
+    # In turn, each set first every other round, so that neither gains from going second.
+    if [ $((r % 2)) -eq 1 ]; then
+        a=$(taskset -c 0 "$bin" 160 "${tagged[@]}" 2>/dev/null)
+        b=$(taskset -c 0 "$bin" 160 "${plain[@]}" 2>/dev/null)
+    else
+        b=$(taskset -c 0 "$bin" 160 "${plain[@]}" 2>/dev/null)
+        a=$(taskset -c 0 "$bin" 160 "${tagged[@]}" 2>/dev/null)
+    fi
     ratio=$(echo "scale=4; $a / $b" | bc)
     ratios+=("$ratio")
     echo "round $r: with profile $a ms, without $b ms, ratio $ratio"
