@@ -32,6 +32,18 @@ int IKGetImageType(IKHANDLE image, void* record40) {
     return 1;
 }
 
+int IKGetColorProfile(IKHANDLE image, void* buffer, int size) {
+    ik::Call call;
+    const ik::Image* im = ik::Get(image);
+    if (!im)
+        return call.Done(false, IK_ERR_ARGUMENT, "no such image");
+    const int n = int(im->icc.size());
+    if (buffer && size >= n && n > 0)
+        std::memcpy(buffer, im->icc.constData(), size_t(n));
+    call.Done(true, IK_ERR_NONE, "");
+    return n;
+}
+
 IKHANDLE IKDibFromBitmap(const void* qimage, int) {
     ik::Call call;
     if (!qimage)

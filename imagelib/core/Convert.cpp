@@ -19,6 +19,7 @@ QImage As32(const Image& src) {
 // A processed 32-bit image back in the depth of the source (palette sources stay true colour).
 Image BackToDepth(QImage img32, const Image& like) {
     Image out;
+    out.icc = like.icc;
     switch (like.bpp) {
     case 16:
         out.img = img32.convertToFormat(like.img.format() == QImage::Format_RGB16

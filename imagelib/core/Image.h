@@ -23,6 +23,9 @@ namespace ik {
 struct Image {
     QImage img;
     int bpp = 0;
+    // The ICC colour profile the pixels are in, one that Little CMS reads and whose colour space
+    // suits the pixels (RGB, or grey for a grey picture); empty for sRGB.
+    QByteArray icc;
 
     bool IsNull() const { return img.isNull(); }
 };

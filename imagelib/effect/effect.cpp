@@ -11,6 +11,7 @@
 // corners; strength s adds s/20 of the detail (strength 10 adds half). The option is reserved.
 //
 // Orientation turns and mirrors the pixels exactly (no resampling), keeping the depth and palette.
+#include "core/Color.h"
 #include "core/Image.h"
 
 #include <QTransform>
@@ -166,6 +167,7 @@ IKHANDLE IKConvertColor(IKHANDLE image, int bits, int palette, int dither, int t
     }
     if (progress.Stopped())
         return call.Done(IKHANDLE(0), IK_ERR_STOPPED, "stopped by the user");
+    out.icc = src->icc;
     return call.Done(ik::Put(std::move(out)), IK_ERR_MEMORY, "the conversion failed");
 }
 
@@ -222,6 +224,21 @@ IKHANDLE IKSharp(IKIMAGEREF ref, int, const IKPOINT* corners, int count, int, in
     return call.Done(ik::Put(BackToDepth(std::move(img), *src)), IK_ERR_MEMORY, "out of memory");
 }
 
+IKHANDLE IKColorTransform(IKHANDLE image, const void* profile, int size) {
+    ik::Call call;
+    const Image* src = ik::Get(image);
+    if (!src)
+        return call.Done(IKHANDLE(0), IK_ERR_ARGUMENT, "no such image");
+    if (size < 0 || (size > 0 && !profile))
+        return call.Done(IKHANDLE(0), IK_ERR_ARGUMENT, "no profile");
+    const QByteArray destination =
+        size > 0 ? QByteArray(static_cast<const char*>(profile), size) : QByteArray();
+    Image out;
+    if (!ik::TransformColors(*src, destination, &out))
+        return call.Done(IKHANDLE(0), IK_ERR_DATA, "the colours cannot be converted");
+    return call.Done(ik::Put(std::move(out)), IK_ERR_MEMORY, "out of memory");
+}
+
 IKHANDLE IKOrient(IKHANDLE image, int orientation) {
     ik::Call call;
     const Image* src = ik::Get(image);
@@ -239,6 +256,7 @@ IKHANDLE IKOrient(IKHANDLE image, int orientation) {
     const auto& step = steps[orientation];
     Image out;
     out.bpp = src->bpp;
+    out.icc = src->icc;
     out.img = step.mirror ? src->img.mirrored(true, false) : src->img.copy();
     if (step.degrees != 0 && !out.img.isNull())
         out.img = out.img.transformed(QTransform().rotate(step.degrees));

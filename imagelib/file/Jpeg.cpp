@@ -1,5 +1,8 @@
 // JPEG decoding through libjpeg-turbo, including reduced-scale decoding for thumbnails.
+#include "core/Color.h"
 #include "file/Formats.h"
+
+#include <cstdlib>
 
 #include <csetjmp>
 #include <cstdio>
@@ -96,6 +99,7 @@ struct JpegJob {
     const JpegRequest* req;
     Image out;
     std::vector<uchar> cmykRow;
+    QByteArray icc; // the embedded colour profile, as its APP2 segments hold it
 };
 
 // The decoding itself. Every C++ object it touches lives in the caller's frame, so the jump back
@@ -105,8 +109,17 @@ bool RunJpeg(jpeg_decompress_struct* cinfo, ErrorMgr* err, ProgressMgr* prog, Jp
         return false;
     const JpegRequest& req = *job->req;
     jpeg_mem_src(cinfo, job->data, static_cast<unsigned long>(job->size));
+    // The colour profile's APP2 segments are kept for libjpeg to put together in their sequence;
+    // a profile with a segment missing, repeated or out of range is not taken.
+    jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
     if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK)
         return Fail(IK_ERR_DATA, "JPEG: no picture in the file");
+    JOCTET* icc = nullptr;
+    unsigned int iccSize = 0;
+    if (jpeg_read_icc_profile(cinfo, &icc, &iccSize) && icc) {
+        job->icc = QByteArray(reinterpret_cast<const char*>(icc), qsizetype(iccSize));
+        std::free(icc);
+    }
     if (req.origWidth)
         *req.origWidth = cinfo->image_width;
     if (req.origHeight)
@@ -201,7 +214,7 @@ Image DecodeJpeg(const uchar* data, size_t size, const JpegRequest& req) {
     jpeg_decompress_struct cinfo;
     ErrorMgr err;
     ProgressMgr prog{};
-    JpegJob job{data, size, &req, Image(), {}};
+    JpegJob job{data, size, &req, Image(), {}, {}};
     cinfo.err = jpeg_std_error(&err.pub);
     err.pub.error_exit = OnError;
     err.pub.emit_message = OnMessage;
@@ -211,7 +224,10 @@ Image DecodeJpeg(const uchar* data, size_t size, const JpegRequest& req) {
     cinfo.progress = &prog.pub;
     const bool ok = RunJpeg(&cinfo, &err, &prog, &job);
     jpeg_destroy_decompress(&cinfo);
-    return ok ? std::move(job.out) : Image();
+    if (!ok)
+        return Image();
+    job.out.icc = UsableProfile(job.icc, job.out.bpp == 8);
+    return std::move(job.out);
 }
 
 } // namespace ik

@@ -1,7 +1,9 @@
 // PNG decoding through libpng. Palette and grey images keep their depth; alpha is kept.
+#include "core/Color.h"
 #include "file/Formats.h"
 #include "file/Shrink.h"
 
+#include <cmath>
 #include <csetjmp>
 #include <png.h>
 #include <sys/stat.h>
@@ -29,7 +31,47 @@ struct PngJob {
     RowLayout layout = RowLayout::Indexed;
     int samples = 1;
     QVector<QRgb> table;
+    // The colour space: an embedded profile, or the chromaticities (white, red, green, blue as
+    // x, y) and gamma of a file without one that does not declare sRGB.
+    QByteArray icc;
+    bool described = false;
+    double chromaticities[8] = {0.3127, 0.3290, 0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
+    double gamma = 1 / 2.2;
 };
+
+// How far a file's gamma may be from 1/2.2 and still be taken for sRGB's.
+constexpr double kSrgbGammaSlack = 0.01;
+
+// Notes the colour space the file declares. Inside libpng's error frame: plain data only.
+void ReadColourSpace(png_structp png, png_infop info, PngJob* job) {
+    png_charp name = nullptr;
+    int compression = 0;
+    png_bytep profile = nullptr;
+    png_uint_32 length = 0;
+    if (png_get_iCCP(png, info, &name, &compression, &profile, &length) && profile && length > 0) {
+        job->icc = QByteArray(reinterpret_cast<const char*>(profile), qsizetype(length));
+        return;
+    }
+    if (png_get_valid(png, info, PNG_INFO_sRGB))
+        return;
+    double* c = job->chromaticities;
+    const bool chrm =
+        png_get_cHRM(png, info, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7]) != 0;
+    const bool gama = png_get_gAMA(png, info, &job->gamma) != 0;
+    job->described = chrm || (gama && std::abs(job->gamma - 1 / 2.2) > kSrgbGammaSlack);
+}
+
+// The profile of the colour space the file declared (empty for sRGB).
+QByteArray ProfileOf(const PngJob& job, const Image& image) {
+    const bool grey =
+        !image.IsNull() && image.img.format() == QImage::Format_Indexed8 && image.img.isGrayscale();
+    if (!job.icc.isEmpty())
+        return UsableProfile(job.icc, grey);
+    if (!job.described)
+        return QByteArray();
+    const double* c = job.chromaticities;
+    return ProfileFromChromaticities(c, c + 2, c + 4, c + 6, job.gamma);
+}
 
 // The row libpng decodes into when the picture is reduced, kept by each thread for the next file.
 thread_local std::vector<uchar> t_row;
@@ -115,7 +157,12 @@ bool SetUp(png_structp png, png_infop info, PngJob* job, int* passes) {
     // and the rest allocate what their header declares, up to 2 GB for a few bytes of file, and
     // the picture needs none of them. (Recognition reads the comment on its own.)
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    // Except the colour space's: the profile (which libpng inflates within the limit above), the
+    // sRGB mark, the primaries and the gamma.
+    static const png_byte colourChunks[] = "iCCP\0sRGB\0cHRM\0gAMA";
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, colourChunks, 4);
     png_read_info(png, info);
+    ReadColourSpace(png, info, job);
     png_uint_32 w = 0, h = 0;
     int depth = 0, colour = 0, interlace = 0;
     png_get_IHDR(png, info, &w, &h, &depth, &colour, &interlace, nullptr, nullptr);
@@ -264,8 +311,12 @@ Image DecodePng(const char* path, Progress* progress, const Reduction& reduction
             job.shrinker.FillMissing();
             Note(IK_STATUS_TRUNCATED, "PNG: the file ends early; the rest of the picture is grey");
         }
-        return job.shrinker.Finish();
+        Image reduced = job.shrinker.Finish();
+        reduced.icc = ProfileOf(job, reduced);
+        return reduced;
     }
+    if (!job.out.IsNull())
+        job.out.icc = ProfileOf(job, job.out);
     if (ok)
         return std::move(job.out);
     // A file that ends (or breaks) after some of its rows: what was read, the rest grey. During

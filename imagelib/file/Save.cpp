@@ -1,5 +1,6 @@
 // The six savers: BMP, JPEG, TIFF, GIF, PNG and PCX. Each writes through an AtomicFile, steps the
 // progress window once a row, and returns non-zero only when the whole file was written.
+#include "core/Color.h"
 #include "file/AtomicFile.h"
 #include "file/Formats.h"
 #include "file/TiffOpen.h"
@@ -45,6 +46,13 @@ void Pack(const uchar* idx, int w, int bpp, uchar* out, size_t outBytes) {
         const int64_t bit = int64_t(x) * bpp;
         out[bit / 8] |= uchar((idx[x] & ((1 << bpp) - 1)) << (8 - bpp - int(bit % 8)));
     }
+}
+
+// The image's colour profile when the file written holds pixels of its colour space (grey rows
+// take a grey profile, colour rows and palettes an RGB one); null otherwise.
+const QByteArray* ProfileFor(const Image& img, bool greyRows) {
+    const uint32_t space = ProfileColorSpace(img.icc);
+    return space == (greyRows ? kIccGrey : kIccRgb) ? &img.icc : nullptr;
 }
 
 bool IsGreyPalette(const QImage& img) {
@@ -148,6 +156,7 @@ struct JpegOut {
     const char* text;
     Progress* progress;
     std::vector<uchar> line;
+    const QByteArray* icc; // the colour profile to embed, or null
 };
 
 // Runs inside libjpeg's error frame: the C++ objects live in the caller.
@@ -175,6 +184,10 @@ bool RunJpegOut(jpeg_compress_struct* cinfo, JpegErr* err, JpegOut* job) {
     if (job->progressive)
         jpeg_simple_progression(cinfo);
     jpeg_start_compress(cinfo, TRUE);
+    // libjpeg splits the profile into as many APP2 segments as it needs.
+    if (job->icc)
+        jpeg_write_icc_profile(cinfo, reinterpret_cast<const JOCTET*>(job->icc->constData()),
+                               unsigned(job->icc->size()));
     if (job->text && *job->text)
         jpeg_write_marker(cinfo, JPEG_COM, reinterpret_cast<const JOCTET*>(job->text),
                           unsigned(std::min<size_t>(std::strlen(job->text), 65533)));
@@ -208,7 +221,7 @@ bool SaveJpeg(const char* path, const Image& src, int progressive, int quality, 
     if (!f)
         return false;
     JpegOut job{f,    &rows,     grey, std::clamp(quality, 1, 100), progressive, subsampling,
-                text, &progress, {}};
+                text, &progress, {},   ProfileFor(src, grey)};
     jpeg_compress_struct cinfo;
     JpegErr err;
     cinfo.err = jpeg_std_error(&err.pub);
@@ -300,6 +313,8 @@ bool SaveTiff(const char* path, const Image& src, int compressionIndex, const ch
     // reader undoes it. Palette indices have no such neighbourhood.
     if (scheme.scheme == COMPRESSION_LZW && !palette && !scheme.fax)
         TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    if (const QByteArray* icc = scheme.fax ? nullptr : ProfileFor(img, false))
+        TIFFSetField(tif, TIFFTAG_ICCPROFILE, uint32_t(icc->size()), icc->constData());
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
     const QImage rgb = palette || scheme.fax ? QImage() : alpha ? img.img : AsRgb888(img);
     std::vector<uchar> line(size_t(std::max<tmsize_t>(TIFFScanlineSize(tif), tmsize_t(w) * 4)), 0);
@@ -418,7 +433,8 @@ struct PngOut {
     std::vector<png_bytep> rows;
     std::vector<png_color> palette;
     std::vector<png_byte> alpha;
-    std::vector<png_text> texts; // written before the picture
+    std::vector<png_text> texts;     // written before the picture
+    const QByteArray* icc = nullptr; // the colour profile to embed, or null
 };
 
 void OnPngWriteError(png_structp png, png_const_charp message) {
@@ -479,6 +495,13 @@ bool RunPngOut(png_structp png, png_infop info, PngOut* job) {
     }
     if (!job->texts.empty())
         png_set_text(png, info, job->texts.data(), int(job->texts.size()));
+    if (job->icc) {
+        // A profile libpng finds fault with is left out rather than failing the picture.
+        png_set_benign_errors(png, 1);
+        png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE,
+                     reinterpret_cast<png_const_bytep>(job->icc->constData()),
+                     png_uint_32(job->icc->size()));
+    }
     png_write_info(png, info);
     if (indexed && job->bitDepth < 8)
         png_set_packing(png);
@@ -535,6 +558,9 @@ bool SavePng(const char* path, const Image& src, int interlaced, int transparent
             t.text_length = size_t(v.size());
             job.texts.push_back(t);
         }
+    // The shared thumbnail cache's entries are sRGB, without a profile.
+    if (!extras.keys)
+        job.icc = ProfileFor(src, false);
     png_structp png =
         png_create_write_struct(PNG_LIBPNG_VER_STRING, &job, OnPngWriteError, OnPngWriteWarning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;

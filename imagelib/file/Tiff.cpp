@@ -1,5 +1,6 @@
 // TIFF decoding through libtiff: the first page. Bilevel, palette and grey images keep their
 // depth; everything else is read as colour.
+#include "core/Color.h"
 #include "file/Formats.h"
 
 #include "file/Shrink.h"
@@ -503,6 +504,12 @@ Image DecodeTiff(const char* path, Progress* progress, const Reduction& reductio
     }
     if (!out.IsNull() && orientation != ORIENTATION_TOPLEFT)
         out.img = Oriented(out.img, orientation);
+    uint32_t iccSize = 0;
+    const void* icc = nullptr;
+    if (!out.IsNull() && TIFFGetField(tif, TIFFTAG_ICCPROFILE, &iccSize, &icc) && icc)
+        out.icc = UsableProfile(QByteArray(static_cast<const char*>(icc), qsizetype(iccSize)),
+                                photometric == PHOTOMETRIC_MINISBLACK ||
+                                    photometric == PHOTOMETRIC_MINISWHITE);
     return out;
 }
 

@@ -19,8 +19,9 @@
  * by every decoder and operation before any pixel memory is allocated. A file is also refused
  * before its pixels are allocated when it cannot hold them: a TIFF whose strips or tiles are too
  * small for the picture, or a progressive (or multi-scan) JPEG whose scans times pixels exceed
- * IK_MAX_SCAN_PIXELS. Ancillary chunks of PNG files other than tRNS are skipped unread by the
- * decoder, whatever length they declare.
+ * IK_MAX_SCAN_PIXELS. Ancillary chunks of PNG files other than tRNS and those of the colour space
+ * (iCCP, within a 16 MB limit, sRGB, cHRM, gAMA) are skipped unread by the decoder, whatever length
+ * they declare.
  *
  * Truncated files: a JPEG (baseline or progressive), PNG (interlaced or not) or GIF (interlaced or
  * not) that ends early loads with what it holds: the rows it lacks are mid-grey (128, 128, 128;
@@ -42,7 +43,7 @@
  *   IKBmpFileSave, IKJpegFileSave, IKTiffFileSave, IKGifFileSave, IKPcxFileSave, IKPngFileSave
  *       (each thread writing a different path),
  *   IKGetImageType, IKFreeMemory, IKDibFromBitmap, IKGetErrorStatus, IKSetProgressDelay,
- *   IKResize, IKConvertColor, IKSharp, IKOrient.
+ *   IKResize, IKConvertColor, IKSharp, IKOrient, IKGetColorProfile, IKColorTransform.
  * On any thread but the GUI thread they never create a widget or dispatch events: the progress
  * texts are then ignored and no progress window appears. Only the GUI thread may call
  * IKSetToClipBrd (it fails with IK_ERR_THREAD elsewhere) and IKImageOut with a widget's painter
@@ -206,6 +207,12 @@ IKHANDLE IKDibFromBitmap(const void* qimage, int zero);
 /* Puts the image on the system clipboard. ownerWidget may be null. */
 int IKSetToClipBrd(void* ownerWidget, IKHANDLE image, int zero, const char* a, const char* b,
                    const char* c);
+/* The ICC colour profile an image's pixels are in: the profile embedded in the file it was loaded
+ * from (JPEG APP2, PNG iCCP or cHRM and gAMA, TIFF), kept by every operation that makes a new image
+ * from it, and embedded again by the JPEG, PNG and TIFF savers. Returns its size in bytes, copied
+ * into buffer when buffer is not null and size is large enough; 0 when the image is sRGB (a file
+ * without a profile, or one whose profile cannot be read or does not suit its pixels). */
+int IKGetColorProfile(IKHANDLE image, void* buffer, int size);
 /* How long an operation runs before its progress window appears (default 400 ms). */
 void IKSetProgressDelay(int milliseconds);
 
@@ -269,6 +276,11 @@ IKHANDLE IKConvertColor(IKHANDLE image, int bits, int palette, int dither, int t
 IKHANDLE IKSharp(IKIMAGEREF ref, int two, const IKPOINT* corners, int count, int zero, int option,
                  int strength, int zero2, const char* caption, const char* message,
                  const char* button);
+/* A new image: the given one's colours converted from its colour profile (sRGB when it has none)
+ * to the given ICC profile (sRGB when size is 0), which the new image carries afterwards. The depth
+ * and palette are kept (a palette's colours are converted); 16-bit images are refused. Conversions
+ * are made once per pair of profiles and kept for every thread. */
+IKHANDLE IKColorTransform(IKHANDLE image, const void* profile, int size);
 /* A new image: the given one turned upright according to an Exif orientation (IK_ORIENT_, 1..8).
  * Orientations 5 to 8 swap width and height. The depth and palette are kept. */
 IKHANDLE IKOrient(IKHANDLE image, int orientation);

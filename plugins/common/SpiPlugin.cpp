@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <lcms2.h>
 #include <utility>
 
 #include <fcntl.h>
@@ -87,6 +88,7 @@ Dib& Dib::operator=(Dib&& other) noexcept {
         m_hBits = std::exchange(other.m_hBits, nullptr);
         m_bits = std::exchange(other.m_bits, nullptr);
         m_stride = other.m_stride;
+        m_width = other.m_width;
         m_height = other.m_height;
         m_alpha = other.m_alpha;
     }
@@ -97,6 +99,7 @@ int Dib::Allocate(int width, int height, bool alpha) {
     if (!SizeAllowed(width, height))
         return SPI_NO_MEMORY;
     m_alpha = alpha;
+    m_width = width;
     m_height = height;
     const int bpp = alpha ? 32 : 24;
     m_stride = (size_t(width) * size_t(bpp) + 31) / 32 * 4;
@@ -197,6 +200,35 @@ bool LargeEnough(Size have, int width, int height, int boxWidth, int boxHeight) 
     return need.width > 0 && have.width >= need.width && have.height >= need.height;
 }
 
+bool ConvertToSrgb(Dib& dib, const std::vector<uint8_t>& profile) {
+    // Profiles larger than this are no real picture's.
+    constexpr size_t kMaxProfile = size_t(16) << 20;
+    if (profile.empty() || profile.size() > kMaxProfile || dib.Stride() == 0)
+        return false;
+    cmsHPROFILE src = cmsOpenProfileFromMem(profile.data(), cmsUInt32Number(profile.size()));
+    if (!src)
+        return false;
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    const bool alpha = dib.BytesPerPixel() == 4;
+    cmsHTRANSFORM t = nullptr;
+    if (srgb && cmsGetColorSpace(src) == cmsSigRgbData) {
+        const cmsUInt32Number format = alpha ? TYPE_BGRA_8 : TYPE_BGR_8;
+        t = cmsCreateTransform(src, format, srgb, format, INTENT_PERCEPTUAL,
+                               cmsFLAGS_NOCACHE | (alpha ? cmsFLAGS_COPY_ALPHA : 0));
+    }
+    if (t) {
+        const size_t rows = dib.BitsSize() / dib.Stride();
+        cmsDoTransformLineStride(t, dib.Bits(), dib.Bits(), cmsUInt32Number(dib.Width()),
+                                 cmsUInt32Number(rows), cmsUInt32Number(dib.Stride()),
+                                 cmsUInt32Number(dib.Stride()), 0, 0);
+        cmsDeleteTransform(t);
+    }
+    if (srgb)
+        cmsCloseProfile(srgb);
+    cmsCloseProfile(src);
+    return t != nullptr;
+}
+
 int Picture(const Format& format, const char* buf, intptr_t len, unsigned int flag, HLOCAL* pHBInfo,
             HLOCAL* pHBm, SPI_PROGRESS progress, intptr_t lData) {
     return PictureScaled(format, buf, len, flag, pHBInfo, pHBm, progress, lData, 0, 0);
@@ -217,6 +249,8 @@ int PictureScaled(const Format& format, const char* buf, intptr_t len, unsigned 
     if (const int r =
             scaled ? format.decodeScaled(in, dib, boxWidth, boxHeight) : format.decode(in, dib))
         return r;
+    if (format.profile)
+        ConvertToSrgb(dib, format.profile(in));
     if (Stop(progress, 1, 1, lData))
         return SPI_ABORT;
     dib.HandOver(pHBInfo, pHBm);

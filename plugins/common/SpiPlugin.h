@@ -69,6 +69,7 @@ public:
     uint8_t* Row(int y) const { return m_bits + size_t(m_height - 1 - y) * m_stride; }
     size_t Stride() const { return m_stride; }
     int BytesPerPixel() const { return m_alpha ? 4 : 3; }
+    int Width() const { return m_width; }
     // The bottom row, from which a decoder writing with a negative stride starts.
     uint8_t* Bits() const { return m_bits; }
     size_t BitsSize() const { return m_stride * size_t(m_height); }
@@ -82,6 +83,7 @@ private:
     HLOCAL m_hBits = nullptr;
     uint8_t* m_bits = nullptr;
     size_t m_stride = 0;
+    int m_width = 0;
     int m_height = 0;
     bool m_alpha = false;
 };
@@ -111,7 +113,15 @@ struct Format {
     // A picture at least as large as the whole one fitted into the box (boxWidth and boxHeight
     // are positive), decoded into dib; null when the format has no cheaper way than decode.
     int (*decodeScaled)(const Input& in, Dib& dib, int boxWidth, int boxHeight) = nullptr;
+    // The ICC colour profile the decoded pixels are in, empty for sRGB; null when the format
+    // carries none. The host takes every plug-in's picture as sRGB, so the pixels are converted
+    // to sRGB from it after decoding.
+    std::vector<uint8_t> (*profile)(const Input& in) = nullptr;
 };
+
+// Converts the picture's pixels from the ICC profile to sRGB with Little CMS. A profile that
+// cannot be read, or is not an RGB one, leaves the picture as it is; false then.
+bool ConvertToSrgb(Dib& dib, const std::vector<uint8_t>& profile);
 
 // GetPictureInfo: reads the input and fills the information from the format's info.
 int PictureInfo(const Format& format, const char* buf, intptr_t len, unsigned int flag,

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <lcms2.h>
 #include <libheif/heif.h>
 #include <memory>
 #include <vector>
@@ -379,7 +380,62 @@ int DecodeScaled(const spi::Input& in, spi::Dib& dib, int boxWidth, int boxHeigh
     return DecodeHandle(c.handle.get(), {}, dib);
 }
 
-constexpr spi::Format kFormat{Info, Decode, DecodeScaled};
+// The colour space of the primary image: its ICC profile, or one made from its nclx primaries
+// (Display P3 and the like) with the sRGB curve, which phones pair with them; empty for sRGB and
+// for transfers a profile of this kind does not describe (PQ, HLG).
+std::vector<uint8_t> Profile(const spi::Input& in) {
+    Context c;
+    if (Open(in, c) != SPI_ALL_RIGHT)
+        return {};
+    const heif_color_profile_type type = heif_image_handle_get_color_profile_type(c.handle.get());
+    if (type == heif_color_profile_type_prof || type == heif_color_profile_type_rICC) {
+        std::vector<uint8_t> profile(heif_image_handle_get_raw_color_profile_size(c.handle.get()));
+        if (profile.empty() ||
+            heif_image_handle_get_raw_color_profile(c.handle.get(), profile.data()).code !=
+                heif_error_Ok)
+            return {};
+        return profile;
+    }
+    heif_color_profile_nclx* nclx = nullptr;
+    if (heif_image_handle_get_nclx_color_profile(c.handle.get(), &nclx).code != heif_error_Ok ||
+        !nclx)
+        return {};
+    std::unique_ptr<heif_color_profile_nclx, decltype(&heif_nclx_color_profile_free)> owner(
+        nclx, heif_nclx_color_profile_free);
+    const bool srgbPrimaries = nclx->color_primaries == heif_color_primaries_ITU_R_BT_709_5 ||
+                               nclx->color_primaries == heif_color_primaries_unspecified;
+    const bool srgbLikeCurve =
+        nclx->transfer_characteristics == heif_transfer_characteristic_IEC_61966_2_1 ||
+        nclx->transfer_characteristics == heif_transfer_characteristic_ITU_R_BT_709_5 ||
+        nclx->transfer_characteristics == heif_transfer_characteristic_ITU_R_BT_601_6 ||
+        nclx->transfer_characteristics == heif_transfer_characteristic_unspecified;
+    if (srgbPrimaries || !srgbLikeCurve)
+        return {};
+    const cmsCIExyY white{nclx->color_primary_white_x, nclx->color_primary_white_y, 1.0};
+    const cmsCIExyYTRIPLE primaries{{nclx->color_primary_red_x, nclx->color_primary_red_y, 1.0},
+                                    {nclx->color_primary_green_x, nclx->color_primary_green_y, 1.0},
+                                    {nclx->color_primary_blue_x, nclx->color_primary_blue_y, 1.0}};
+    // The sRGB curve: IEC 61966-2-1's parameters.
+    const cmsFloat64Number srgb[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+    cmsToneCurve* curve = cmsBuildParametricToneCurve(nullptr, 4, srgb);
+    if (!curve)
+        return {};
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    cmsHPROFILE made = cmsCreateRGBProfile(&white, &primaries, curves);
+    cmsFreeToneCurve(curve);
+    std::vector<uint8_t> profile;
+    cmsUInt32Number size = 0;
+    if (made && cmsSaveProfileToMem(made, nullptr, &size) && size > 0) {
+        profile.resize(size);
+        if (!cmsSaveProfileToMem(made, profile.data(), &size))
+            profile.clear();
+    }
+    if (made)
+        cmsCloseProfile(made);
+    return profile;
+}
+
+constexpr spi::Format kFormat{Info, Decode, DecodeScaled, Profile};
 
 } // namespace
 

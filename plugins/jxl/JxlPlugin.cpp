@@ -1,6 +1,7 @@
 // jxl.spi: JPEG XL pictures through libjxl. The first frame, with its orientation applied, at
 // 8 bits per channel, with alpha where it has it. For a thumbnail the decoder stops at the first
-// progressive step (the 1:8 image of a lossy picture) that is large enough.
+// progressive step (the 1:8 image of a lossy picture) that is large enough. Pixels in another
+// colour space than sRGB are converted to sRGB.
 #include "SpiPlugin.h"
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <jxl/decode.h>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #ifndef QUILLA_SPI_SINGLE_THREAD
 #include <jxl/thread_parallel_runner.h>
@@ -179,7 +181,41 @@ int DecodeScaled(const spi::Input& in, spi::Dib& dib, int boxWidth, int boxHeigh
     return Decode(in, p, &dib, boxWidth, boxHeight);
 }
 
-constexpr spi::Format kFormat{Info, DecodeInto, DecodeScaled};
+// The ICC profile of the pixels the decoder gives, read from the header alone; empty when they
+// are sRGB.
+std::vector<uint8_t> Profile(const spi::Input& in) {
+    Decoder dec(JxlDecoderCreate(nullptr), JxlDecoderDestroy);
+    if (!dec || JxlDecoderSubscribeEvents(dec.get(), JXL_DEC_COLOR_ENCODING) != JXL_DEC_SUCCESS ||
+        JxlDecoderSetInput(dec.get(), in.Data(), in.Size()) != JXL_DEC_SUCCESS)
+        return {};
+    JxlDecoderCloseInput(dec.get());
+    for (;;) {
+        const JxlDecoderStatus status = JxlDecoderProcessInput(dec.get());
+        if (status == JXL_DEC_COLOR_ENCODING)
+            break;
+        if (status != JXL_DEC_BASIC_INFO)
+            return {};
+    }
+    JxlColorEncoding encoding;
+    if (JxlDecoderGetColorAsEncodedProfile(dec.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
+                                           &encoding) == JXL_DEC_SUCCESS &&
+        encoding.color_space == JXL_COLOR_SPACE_RGB &&
+        encoding.white_point == JXL_WHITE_POINT_D65 && encoding.primaries == JXL_PRIMARIES_SRGB &&
+        encoding.transfer_function == JXL_TRANSFER_FUNCTION_SRGB)
+        return {};
+    size_t size = 0;
+    if (JxlDecoderGetICCProfileSize(dec.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &size) !=
+            JXL_DEC_SUCCESS ||
+        size == 0)
+        return {};
+    std::vector<uint8_t> profile(size);
+    if (JxlDecoderGetColorAsICCProfile(dec.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
+                                       profile.data(), size) != JXL_DEC_SUCCESS)
+        return {};
+    return profile;
+}
+
+constexpr spi::Format kFormat{Info, DecodeInto, DecodeScaled, Profile};
 
 } // namespace
 

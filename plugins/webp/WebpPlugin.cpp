@@ -1,11 +1,13 @@
 // webp.spi: WebP pictures through libwebp. Lossy and lossless, with alpha, and the first frame of
 // an animation (composed on its canvas). A still picture is reduced for a thumbnail by libwebp's
-// own scaling while it decodes, without a whole-size buffer.
+// own scaling while it decodes, without a whole-size buffer. A picture with an ICC profile is
+// converted to sRGB.
 #include "SpiPlugin.h"
 
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <vector>
 #include <webp/decode.h>
 #include <webp/demux.h>
 
@@ -122,7 +124,22 @@ int DecodeScaled(const spi::Input& in, spi::Dib& dib, int boxWidth, int boxHeigh
     return DecodeStill(in, f, dib, size);
 }
 
-constexpr spi::Format kFormat{Info, Decode, DecodeScaled};
+// The ICC profile of the file's ICCP chunk (an extended file whose flags announce one).
+std::vector<uint8_t> Profile(const spi::Input& in) {
+    WebPData data{in.Data(), in.Size()};
+    std::unique_ptr<WebPDemuxer, decltype(&WebPDemuxDelete)> demux(WebPDemux(&data),
+                                                                   WebPDemuxDelete);
+    if (!demux || !(WebPDemuxGetI(demux.get(), WEBP_FF_FORMAT_FLAGS) & ICCP_FLAG))
+        return {};
+    WebPChunkIterator chunk;
+    if (!WebPDemuxGetChunk(demux.get(), "ICCP", 1, &chunk))
+        return {};
+    std::vector<uint8_t> profile(chunk.chunk.bytes, chunk.chunk.bytes + chunk.chunk.size);
+    WebPDemuxReleaseChunkIterator(&chunk);
+    return profile;
+}
+
+constexpr spi::Format kFormat{Info, Decode, DecodeScaled, Profile};
 
 } // namespace
 

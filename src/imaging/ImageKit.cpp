@@ -5,6 +5,7 @@
 #include "imaging/ImageLibrary.h"
 #include "imaging/SPIControl.h"
 #include "imaging/SusieHost.h"
+#include "platform/DisplayProfile.h"
 #include "platform/FileNames.h"
 #include "platform/MsgBox.h"
 
@@ -193,6 +194,34 @@ bool CImageKit::LoadForThumbnail(const QString& path, QSize box, QSize* original
     return true;
 }
 
+QByteArray CImageKit::GetColorProfile() const {
+    auto fn = Entries().IKGetColorProfile;
+    if (!m_hImage || !fn)
+        return QByteArray();
+    const int size = fn(m_hImage, nullptr, 0);
+    if (size <= 0)
+        return QByteArray();
+    QByteArray profile(size, Qt::Uninitialized);
+    return fn(m_hImage, profile.data(), size) == size ? profile : QByteArray();
+}
+
+bool CImageKit::ConvertToProfile(const QByteArray& profile) {
+    if (!m_hImage)
+        return false;
+    if (GetColorProfile() == profile)
+        return true;
+    auto fn = Entries().IKColorTransform;
+    const IKHANDLE h = fn ? fn(m_hImage, profile.constData(), int(profile.size())) : 0;
+    if (!h)
+        return false;
+    Attach(h);
+    return true;
+}
+
+bool CImageKit::ConvertToDisplay() {
+    return ConvertToProfile(DisplayProfile::Current());
+}
+
 bool CImageKit::LoadUpright(const QString& path, bool show) {
     if (!Load(path, show))
         return false;
@@ -273,8 +302,15 @@ bool CImageKit::SavePngWithText(const QString& path,
         keys.push_back(k.constData());
         values.push_back(v.constData());
     }
-    return fn(Utf8(path).constData(), m_hImage, int(text.size()), keys.data(), values.data(),
-              mode) != 0;
+    // The shared cache's entries are sRGB, as its standard says: a picture in another profile is
+    // written converted (a copy; the picture itself keeps its colours). One whose profile cannot
+    // be converted is written as it is.
+    CImageKit srgb;
+    if (!GetColorProfile().isEmpty())
+        if (auto convert = Entries().IKColorTransform)
+            srgb.Attach(convert(m_hImage, nullptr, 0));
+    return fn(Utf8(path).constData(), srgb.IsEmpty() ? m_hImage : srgb.GetHandle(),
+              int(text.size()), keys.data(), values.data(), mode) != 0;
 }
 
 int OrientationOf(const QString& path) {

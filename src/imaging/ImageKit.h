@@ -62,6 +62,7 @@ public:
     // thumbnail when it has one, else the file decoded no larger than the fitted size needs.
     // *original receives the size of the picture as LoadThumbnail would have loaded it, from
     // which the caller computes the fitted size.
+    // The picture keeps the file's colour profile: it is converted once it is reduced.
     // The picture is turned upright by the file's Exif orientation (the embedded thumbnail too):
     // *original is the upright size, and box applies to the upright picture. *fromExif tells
     // whether the embedded thumbnail was taken. With exifAtLeast above 0, the embedded thumbnail is
@@ -72,7 +73,7 @@ public:
     // Load, then turned upright by the file's Exif orientation (for showing the picture).
     bool LoadUpright(const QString& path, bool show);
     // A PNG file with its text keys (the shared thumbnail cache's entries), and writing one
-    // (atomically, with the given permissions, without waiting for the disk).
+    // (atomically, with the given permissions, without waiting for the disk, in sRGB).
     bool LoadPngWithText(const QString& path, std::vector<std::pair<QByteArray, QByteArray>>* text);
     bool SavePngWithText(const QString& path,
                          const std::vector<std::pair<QByteArray, QByteArray>>& text,
@@ -85,6 +86,16 @@ public:
     bool SavePcx(const QString& path, bool show);
     bool SavePng(const QString& path, int interlaced, int transparent, unsigned colour, int extra,
                  bool show);
+
+    // The ICC colour profile the picture is in: the one its file embeds, or the one it was
+    // converted to; empty for sRGB.
+    QByteArray GetColorProfile() const;
+    // Converts the picture's colours from its profile to the given one (empty: sRGB), which it is
+    // in afterwards; nothing is done when it is in that one already. On failure (a profile the
+    // library cannot use) the picture stays as it is and false is returned.
+    bool ConvertToProfile(const QByteArray& profile);
+    // Converts it to the screen's profile, for showing.
+    bool ConvertToDisplay();
 
     // Draws into (0, 0, width, height) of the painter; -1 stands for the image's own size. The
     // mode is IK_OUT_PREVIEW or IK_OUT_THUMBNAIL.

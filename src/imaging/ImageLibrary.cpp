@@ -30,12 +30,12 @@ std::vector<const char*> FileModuleNames() {
         if (std::strcmp(p[1], "IKJpegFileSave") == 0)
             names.push_back("IKJpegExifInfo");
     }
-    for (const char* n : {"IKFTPGetFile", "IKFTPPutFile", "IKFTPDeleteFile", "IKFTPRenameFile",
-                          "IKHTTPGetFile", "IKHTTPPutFile",
-                          // Additions of this library: reduced-scale loading for thumbnails and
-                          // the thumbnail cache's PNG files with text keys.
-                          "IKFileLoadScaled", "IKFileLoadScaledAs", "IKPngFileSaveText",
-                          "IKPngTextRead"})
+    for (const char* n :
+         {"IKFTPGetFile", "IKFTPPutFile", "IKFTPDeleteFile", "IKFTPRenameFile", "IKHTTPGetFile",
+          "IKHTTPPutFile",
+          // Additions of this library: reduced-scale loading for thumbnails and
+          // the thumbnail cache's PNG files with text keys.
+          "IKFileLoadScaled", "IKFileLoadScaledAs", "IKPngFileSaveText", "IKPngTextRead"})
         names.push_back(n);
     return names;
 }
@@ -43,14 +43,14 @@ std::vector<const char*> FileModuleNames() {
 std::vector<Module>& Modules() {
     static std::vector<Module> modules = {
         {"libik6com.so",
-         {"IKGetMemorySize",     "IKFreeMemory",      "IKGetImageType",
-          "IKGetSystemPalette",  "IKSetDpi",          "IKGetDpi",
-          "IKGetErrorStatus",    "IKGetPalette",      "IKSetPalette",
-          "IKDibFromBitmap",     "IKBitmapFromDib",   "IKDeleteBitmapObject",
-          "IKGetOneBitPalCount", "IKGetFromClipBrd",  "IKSetToClipBrd",
-          "IKClearClipBrd",      "IKIsClipBrdData",   "IKCopyImage",
-          "IKCreateImage",       "IKCreateVectImage", "IKCreateVectImageEx",
-          "IKDrawVectObject",    "IKVectToDib",       "IKResizeRefine1BitImage"},
+         {"IKGetMemorySize", "IKFreeMemory", "IKGetImageType", "IKGetSystemPalette", "IKSetDpi",
+          "IKGetDpi", "IKGetErrorStatus", "IKGetPalette", "IKSetPalette", "IKDibFromBitmap",
+          "IKBitmapFromDib", "IKDeleteBitmapObject", "IKGetOneBitPalCount", "IKGetFromClipBrd",
+          "IKSetToClipBrd", "IKClearClipBrd", "IKIsClipBrdData", "IKCopyImage", "IKCreateImage",
+          "IKCreateVectImage", "IKCreateVectImageEx", "IKDrawVectObject", "IKVectToDib",
+          "IKResizeRefine1BitImage",
+          // The colour profile of an image, an addition of this library.
+          "IKGetColorProfile"},
          {}},
         {"libik6file.so", FileModuleNames(), {}},
         {"libik6scan.so",
@@ -106,8 +106,9 @@ std::vector<Module>& Modules() {
           "IKRipple", "IKWhirlPinch", "IKWaves", "IKOilPaint", "IKCanvas", "IKLens", "IKMotionBlur",
           "IKGlassTile", "IKStartDibAccess", "IKEndDibAccess", "IKGetDibPixel", "IKSetDibPixel",
           "IKUnifyColor", "IKCutRectImage",
-          // Turning a picture upright by its Exif orientation, an addition of this library.
-          "IKOrient"},
+          // Additions of this library: turning a picture upright by its Exif orientation, and
+          // converting its colours from one profile to another.
+          "IKOrient", "IKColorTransform"},
          {}},
     };
     return modules;

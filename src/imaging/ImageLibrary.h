@@ -45,7 +45,9 @@ void SetProgressTexts(bool show);
     X(IKSharp)                                                                                     \
     X(IKOrient)                                                                                    \
     X(IKPngFileSaveText)                                                                           \
-    X(IKPngTextRead)
+    X(IKPngTextRead)                                                                               \
+    X(IKGetColorProfile)                                                                           \
+    X(IKColorTransform)
 
 namespace ImageLib {
 

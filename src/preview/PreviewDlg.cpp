@@ -244,6 +244,8 @@ void CPreviewDlg::FitToImage() {
         m_image.Resize(fitted.width(), fitted.height(), false);
         size = m_image.GetSize();
     }
+    // Shown in the screen's colours, converted straight from the file's profile.
+    m_image.ConvertToDisplay();
     m_ratio = ratio;
     const QSize shown = DevicePixels::Logical(size, ratio);
     const int w = shown.width(), h = shown.height();

@@ -46,6 +46,7 @@ IKHANDLE CPreviewWnd::LoadFitted(const QString& path) {
     m_sizeShown = QSize();
     if (!Fit(m_image, original, ClientSize(), s_bFineMode))
         QuillaMessageBox(nullptr, QStringLiteral("処理が失敗しました"), MB_OK);
+    m_image.ConvertToDisplay();
     return m_image.GetHandle();
 }
 

@@ -178,6 +178,9 @@ ThumbnailResult CThumbnailLoader::Make(const ThumbnailJob& job) {
     r.original = original;
     r.shown = DevicePixels::Fit(original, job.box, job.ratio).shown;
     r.sharpenFailed = !CPreviewWnd::Fit(picture, original, job.box, job.fine, palette, job.ratio);
+    // In the screen's colours, converted once the picture is at its tile's size (cache entries
+    // are sRGB; a decoded picture may carry its file's profile).
+    picture.ConvertToDisplay();
     r.image = picture.Detach();
     return r;
 }

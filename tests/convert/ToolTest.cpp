@@ -12,6 +12,7 @@
 #include "platform/Settings.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -354,4 +355,33 @@ TEST_F(Tool, PluginsThatHangCrashOrLieFailTheirFilesAndTheRestIsConverted) {
     EXPECT_TRUE(text.contains(QStringLiteral("b.exit: プラグイン exits.spi が異常終了しました")))
         << err.constData();
     EXPECT_TRUE(text.contains(QStringLiteral("c.junk: cannot read the image"))) << err.constData();
+}
+
+TEST_F(Tool, KeepsTheSourcesColourProfileInJpegPngAndTiff) {
+    REQUIRE_PROGRAM(kPython);
+    REQUIRE_PROGRAM(kConvert);
+    const QString profile = "/usr/share/color/icc/colord/ProPhotoRGB.icc";
+    if (!QFile::exists(profile))
+        GTEST_SKIP() << "colord-data is not installed";
+    WriteGradient(P("g.png"), 90, 60);
+    // The same pixels with ProPhoto assigned (ImageMagick embeds it without converting).
+    ASSERT_TRUE(convtest::Run(kConvert, {P("g.png"), "-profile", profile, P("pro.png")}));
+    const QString md5 = QCryptographicHash::hash(ReadAll(profile), QCryptographicHash::Md5).toHex();
+    for (const char* format : {"jpeg", "png", "tiff"}) {
+        SCOPED_TRACE(format);
+        const QString out = P(QString("out-") + format);
+        ASSERT_EQ(Launch({"-q", "-f", format, "-o", out, P("pro.png")}), 0);
+        const QString file =
+            QDir(out).filePath(QString("pro.") + (format == QString("jpeg")   ? "jpg"
+                                                  : format == QString("tiff") ? "tif"
+                                                                              : "png"));
+        // Pillow reads the profile back; the pixels are those of the source, not converted.
+        EXPECT_EQ(Pillow("import sys, hashlib; from PIL import Image, ImageChops; "
+                         "a = Image.open(sys.argv[1]); b = Image.open(sys.argv[2]).convert('RGB'); "
+                         "d = ImageChops.difference(a.convert('RGB'), b).getextrema(); "
+                         "print(hashlib.md5(a.info.get('icc_profile', b'')).hexdigest(), "
+                         "max(x[1] for x in d) <= (12 if sys.argv[3] == 'jpeg' else 0))",
+                         {file, P("g.png"), format}),
+                  md5 + " True");
+    }
 }
