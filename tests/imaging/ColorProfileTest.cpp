@@ -535,7 +535,13 @@ TEST_F(ColorProfile, ThumbnailCacheHoldsSrgbAndTilesFollowTheScreenProfile) {
     const QImage stored = Loaded(adobe).Rgb(); // AdobeRGB numbers
     const ThumbnailJob job{1, adobe, QSize(kColumns * kSide / 2, kColumns * kSide / 2), false};
 
-    const ThumbnailResult first = CThumbnailLoader::Make(job);
+    // Jobs run on a worker thread, never on the user-interface one.
+    auto make = [&job] {
+        ThumbnailResult r;
+        std::thread([&] { r = CThumbnailLoader::Make(job); }).join();
+        return r;
+    };
+    const ThumbnailResult first = make();
     ASSERT_NE(first.image, 0u);
     EXPECT_FALSE(first.fromCache);
     Loaded tile(first.image);
@@ -552,7 +558,7 @@ TEST_F(ColorProfile, ThumbnailCacheHoldsSrgbAndTilesFollowTheScreenProfile) {
     // are the file's own.
     const QByteArray screen = ReadBytes(kAdobe);
     DisplayProfile::Override(&screen);
-    const ThumbnailResult second = CThumbnailLoader::Make(job);
+    const ThumbnailResult second = make();
     DisplayProfile::Override(nullptr);
     ASSERT_NE(second.image, 0u);
     EXPECT_TRUE(second.fromCache);
