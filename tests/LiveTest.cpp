@@ -8,6 +8,7 @@
 #include "app/QuillaDoc.h"
 #include "platform/Clipboard.h"
 #include "platform/DirList.h"
+#include "platform/FileStats.h"
 #include "platform/FolderWatch.h"
 #include "platform/Settings.h"
 #include "platform/Volumes.h"
@@ -15,12 +16,15 @@
 #include "thumbs/ThumbnailView.h"
 #include "tree/DirView.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <fcntl.h>
+#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -236,12 +240,12 @@ TEST(SortTiles_, GivesTheSameOrderAsTheHeapsortOverTheTiles) {
             TileList a, b;
             for (const auto& t : base) {
                 a.push_back(std::make_unique<CImageTile>());
-                a.back()->SetPath(t->m_wndImage.m_strPath);
+                a.back()->SetPath(t->Path());
                 a.back()->m_nSize = t->m_nSize;
                 a.back()->m_time = t->m_time;
                 a.back()->m_id = uint64_t(a.size());
                 b.push_back(std::make_unique<CImageTile>());
-                b.back()->SetPath(t->m_wndImage.m_strPath);
+                b.back()->SetPath(t->Path());
                 b.back()->m_nSize = t->m_nSize;
                 b.back()->m_time = t->m_time;
                 b.back()->m_id = uint64_t(b.size());
@@ -343,7 +347,7 @@ TEST_F(LiveGrid, FilesAddedRemovedRenamedAndRewrittenElsewhereReachTheTiles) {
     EXPECT_EQ(TileNames(v), (QStringList{"a.png", "c.png", "d.png", "e.png", "h.png"}));
     EXPECT_EQ(Tile("c.png"), f);
     EXPECT_TRUE(f->HasPicture());
-    EXPECT_EQ(f->m_wndImage.m_strPath, P("c.png"));
+    EXPECT_EQ(f->Path(), P("c.png"));
     EXPECT_EQ(Selected(), QStringList{"c.png"});
     EXPECT_EQ(FocusName(), "c.png");
 
@@ -406,6 +410,8 @@ TEST_F(LiveGrid, AFolderThatCannotBeWatchedIsLookedAtWhenTheProgramComesBack) {
     v->FolderWatch().UnwatchAll();
     Frame()->GetActiveDocument()->UpdateAllViews(Frame()->DirView()); // listed anew
     ASSERT_FALSE(v->IsWatching());
+    // The listing's own look at each file is over before the others change the folder.
+    ASSERT_TRUE(WaitFor([&] { return !v->SizesPending(); }));
     v->SelectAt(1, false, false);
     WritePicture(P("a.png"), 40, 20);
     ASSERT_TRUE(QFile::remove(P("h.png")));
@@ -584,7 +590,7 @@ TEST_F(LiveTree, TheFolderShownFollowsItsRenameAndItsRemoval) {
     ASSERT_TRUE(WaitFor([&] { return Folder() == W("gamma"); }));
     EXPECT_EQ(T().PathOf(View()->currentItem()), W("gamma"));
     CThumbnailView* grid = Frame()->ThumbnailView();
-    EXPECT_EQ(grid->Tiles()[0]->m_wndImage.m_strPath, W("gamma/one.png"));
+    EXPECT_EQ(grid->Tiles()[0]->Path(), W("gamma/one.png"));
     // ... and the grid watches it under its new name.
     ASSERT_TRUE(WaitFor([&] { return grid->IsWatching(); }));
     WritePicture(W("gamma/two.png"), 10, 10);
@@ -678,4 +684,266 @@ TEST_F(LiveTree, RefreshWorksInTheTreeAndVolumesFollowTheMountTable) {
     // The folder shown was on it: nothing is shown.
     EXPECT_EQ(View()->currentItem(), T().MyComputerItem());
     EXPECT_TRUE(Folder().isEmpty());
+}
+
+// ---- sizes and dates after the first screen ----------------------------------------------------
+
+namespace {
+
+void Append(const QString& path, int bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    f.write(QByteArray(bytes, 'x'));
+}
+
+// What the lookup delivered, by place.
+struct StatCollector {
+    explicit StatCollector(CFileStats& s) {
+        QObject::connect(&s, &CFileStats::Stated,
+                         [this](size_t first, const std::vector<CFileStats::Stat>& stats) {
+                             batches.push_back({first, stats.size()});
+                             if (got.size() < first + stats.size())
+                                 got.resize(first + stats.size());
+                             for (size_t k = 0; k < stats.size(); ++k) {
+                                 got[first + k] = stats[k];
+                                 ++times[first + k];
+                             }
+                         });
+        QObject::connect(&s, &CFileStats::Finished, [this] { ++finished; });
+    }
+    std::vector<std::optional<CFileStats::Stat>> got;
+    std::map<size_t, int> times;
+    std::vector<std::pair<size_t, size_t>> batches;
+    int finished = 0;
+};
+
+} // namespace
+
+TEST(FileStats_, LooksAtEveryNameInOrderInBatchesAndDropsWhatWasCancelled) {
+    QTemporaryDir d;
+    const QByteArray dir = QFile::encodeName(d.path()) + '/';
+    CFileStats::Names names;
+    constexpr int kFiles = 5000; // more than one batch
+    for (int i = 0; i < kFiles; ++i) {
+        const QByteArray name = QByteArray("n") + QByteArray::number(i) + ".jpg";
+        QFile f(QFile::decodeName(dir + name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(i % 7, 'x'));
+        f.close();
+        names.Add(name.constData());
+    }
+    // A link to a file counts as the file; a folder, a link to nothing and a name gone do not.
+    ASSERT_EQ(::symlink("n3.jpg", (dir + "link.jpg").constData()), 0);
+    ASSERT_EQ(::symlink("nowhere.jpg", (dir + "dangling.jpg").constData()), 0);
+    ASSERT_TRUE(QDir(d.path()).mkdir("folder.jpg"));
+    const QByteArray raw("\xff\xfe.jpg"); // bytes that are not UTF-8
+    const int rawFile = ::open((dir + raw).constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+    ASSERT_GE(rawFile, 0);
+    ASSERT_EQ(::write(rawFile, "12345678", 8), 8);
+    ::close(rawFile);
+    for (const char* n : {"link.jpg", "dangling.jpg", "folder.jpg", "gone.jpg", raw.constData()})
+        names.Add(n);
+    ::utime((dir + "n0.jpg").constData(), nullptr);
+    struct utimbuf t {
+        1600000000, 1600000000
+    };
+    ASSERT_EQ(::utime((dir + "n1.jpg").constData(), &t), 0);
+
+    CFileStats stats;
+    StatCollector c(stats);
+    ASSERT_TRUE(stats.Start(d.path(), std::move(names)));
+    EXPECT_TRUE(stats.IsBusy());
+    ASSERT_TRUE(WaitFor([&] { return c.finished == 1; }));
+    EXPECT_FALSE(stats.IsBusy());
+    ASSERT_EQ(c.got.size(), size_t(kFiles + 5));
+    for (size_t i = 0; i < c.got.size(); ++i)
+        ASSERT_EQ(c.times[i], 1) << i; // each once
+    size_t next = 0;
+    for (const auto& [first, n] : c.batches) {
+        EXPECT_EQ(first, next); // in order
+        EXPECT_LE(n, CFileStats::kBatch);
+        next = first + n;
+    }
+    EXPECT_GE(c.batches.size(), 2u);
+    for (int i = 0; i < kFiles; ++i) {
+        ASSERT_TRUE(c.got[size_t(i)]->regular) << i;
+        ASSERT_EQ(c.got[size_t(i)]->size, uint64_t(i % 7)) << i;
+    }
+    EXPECT_EQ(c.got[1]->mtime, 1600000000);
+    EXPECT_TRUE(c.got[kFiles]->regular); // the link
+    EXPECT_EQ(c.got[kFiles]->size, 3u);
+    EXPECT_FALSE(c.got[kFiles + 1]->regular);
+    EXPECT_FALSE(c.got[kFiles + 2]->regular);
+    EXPECT_FALSE(c.got[kFiles + 3]->regular);
+    EXPECT_TRUE(c.got[kFiles + 4]->regular);
+    EXPECT_EQ(c.got[kFiles + 4]->size, 8u);
+
+    // Cancelled before the worker took it: nothing comes.
+    StatCollector none(stats);
+    stats.Hold(true);
+    CFileStats::Names one;
+    one.Add("n1.jpg");
+    ASSERT_TRUE(stats.Start(d.path(), std::move(one)));
+    stats.Cancel();
+    EXPECT_FALSE(stats.IsBusy());
+    stats.Hold(false);
+    QTest::qWait(200);
+    EXPECT_TRUE(none.got.empty());
+    EXPECT_EQ(none.finished, 0);
+
+    // A later start replaces an earlier one: only its names come back.
+    StatCollector second(stats);
+    stats.Hold(true);
+    CFileStats::Names a, b;
+    for (const char* n : {"n1.jpg", "n2.jpg", "n3.jpg"})
+        a.Add(n);
+    b.Add("n6.jpg");
+    ASSERT_TRUE(stats.Start(d.path(), std::move(a)));
+    ASSERT_TRUE(stats.Start(d.path(), std::move(b)));
+    stats.Hold(false);
+    ASSERT_TRUE(WaitFor([&] { return second.finished == 1; }));
+    QTest::qWait(100);
+    ASSERT_EQ(second.got.size(), 1u);
+    EXPECT_EQ(second.got[0]->size, 6u);
+    EXPECT_EQ(second.finished, 1);
+
+    // A folder that cannot be opened starts nothing.
+    CFileStats::Names lost;
+    lost.Add("x.jpg");
+    EXPECT_FALSE(stats.Start(d.filePath("no-such-folder"), std::move(lost)));
+    EXPECT_FALSE(stats.IsBusy());
+}
+
+namespace {
+
+// b, d, f and h in name order; by size d, h, f, b; by date f, h, d, b.
+class LaterSizes : public LiveGrid {
+protected:
+    void PrepareFolder() override {
+        LiveGrid::PrepareFolder();
+        Append(P("b.png"), 300);
+        Append(P("f.png"), 200);
+        Append(P("h.png"), 100);
+        SetTime(P("b.png"), 1600004000);
+        SetTime(P("d.png"), 1600003000);
+        SetTime(P("f.png"), 1600001000);
+        SetTime(P("h.png"), 1600002000);
+    }
+    // Lists the folder with the lookup of sizes and dates held back.
+    void ListHeld() {
+        View()->FileStats().Hold(true);
+        View()->FillList();
+    }
+    void Release() {
+        View()->FileStats().Hold(false);
+        ASSERT_TRUE(WaitFor([&] { return !View()->SizesPending(); }));
+    }
+    void TearDown() override {
+        View()->FileStats().Hold(false);
+        LiveGrid::TearDown();
+    }
+};
+
+} // namespace
+
+TEST_F(LaterSizes, SizesAndDatesComeAfterTheFirstScreenAndLeaveOrderSelectionAndFocus) {
+    CThumbnailView* v = View();
+    const DirList::Counters before = DirList::Count();
+    ListHeld();
+    // The first screen: names only, not one file looked at.
+    EXPECT_EQ(DirList::Count().stats, before.stats);
+    ASSERT_TRUE(v->SizesPending());
+    ASSERT_EQ(TileNames(v), (QStringList{"b.png", "d.png", "f.png", "h.png"}));
+    for (const auto& t : v->Tiles())
+        EXPECT_TRUE(t->StatPending());
+    v->SelectAt(2, false, false);
+    v->SelectAt(3, true, false);
+    ASSERT_EQ(FocusName(), "h.png");
+    Release();
+    EXPECT_EQ(TileNames(v), (QStringList{"b.png", "d.png", "f.png", "h.png"}));
+    EXPECT_EQ(Selected(), (QStringList{"f.png", "h.png"}));
+    EXPECT_EQ(FocusName(), "h.png");
+    for (const auto& t : v->Tiles()) {
+        const QFileInfo info(t->Path());
+        EXPECT_FALSE(t->StatPending());
+        EXPECT_EQ(t->m_nSize, uint32_t(info.size())) << t->m_strName.toStdString();
+        EXPECT_EQ(t->m_time, info.lastModified().toSecsSinceEpoch()) << t->m_strName.toStdString();
+    }
+    EXPECT_EQ(Tile("b.png")->m_time, 1600004000);
+}
+
+TEST_F(LaterSizes, SortingBySizeOrDateWhileTheyAreComingWaitsForThem) {
+    CThumbnailView* v = View();
+    ListHeld();
+    ASSERT_TRUE(v->SendCommand(ID_SORT_SIZE));
+    EXPECT_EQ(v->SortMode(), 2);
+    // Not sorted on half the sizes: the order stays until every one is in.
+    EXPECT_EQ(TileNames(v), (QStringList{"b.png", "d.png", "f.png", "h.png"}));
+    Release();
+    EXPECT_EQ(TileNames(v), (QStringList{"d.png", "h.png", "f.png", "b.png"}));
+    // Known now: the next order applies at once.
+    ASSERT_TRUE(v->SendCommand(ID_SORT_DATE));
+    EXPECT_EQ(TileNames(v), (QStringList{"f.png", "h.png", "d.png", "b.png"}));
+    ASSERT_TRUE(v->SendCommand(ID_SORT_ASCEND));
+    EXPECT_EQ(TileNames(v), (QStringList{"b.png", "d.png", "h.png", "f.png"}));
+    ASSERT_TRUE(v->SendCommand(ID_SORT_ASCEND));
+    // A listing sorted by date is shown with its dates, at once.
+    ListHeld();
+    EXPECT_FALSE(v->SizesPending());
+    EXPECT_EQ(TileNames(v), (QStringList{"f.png", "h.png", "d.png", "b.png"}));
+    // Back to names, then by date and back to names while the dates come: names it stays.
+    ASSERT_TRUE(v->SendCommand(ID_SORT_NAME));
+    ListHeld();
+    ASSERT_TRUE(v->SizesPending());
+    ASSERT_TRUE(v->SendCommand(ID_SORT_DATE));
+    ASSERT_TRUE(v->SendCommand(ID_SORT_NAME));
+    EXPECT_EQ(TileNames(v), (QStringList{"b.png", "d.png", "f.png", "h.png"}));
+    Release();
+    EXPECT_EQ(TileNames(v), (QStringList{"b.png", "d.png", "f.png", "h.png"}));
+    // The extension order needs no sizes either.
+    ASSERT_TRUE(v->SendCommand(ID_SORT_EXT));
+    EXPECT_EQ(TileNames(v), (QStringList{"b.png", "d.png", "f.png", "h.png"}));
+}
+
+TEST_F(LaterSizes, FilesRemovedOrReplacedBeforeTheirLookUpLeaveTheGrid) {
+    CThumbnailView* v = View();
+    // Unwatched, so that only the lookup can tell.
+    CFolderWatch::SetLimitForTests(0);
+    v->FolderWatch().UnwatchAll();
+    ListHeld();
+    ASSERT_FALSE(v->IsWatching());
+    v->SelectAt(3, false, false);
+    ASSERT_EQ(FocusName(), "h.png");
+    ASSERT_TRUE(QFile::remove(P("d.png")));
+    ASSERT_TRUE(QFile::remove(P("f.png")));
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir("f.png"));
+    Release();
+    EXPECT_EQ(TileNames(v), (QStringList{"b.png", "h.png"}));
+    EXPECT_EQ(FocusName(), "h.png");
+    EXPECT_EQ(Selected(), QStringList{"h.png"});
+    EXPECT_EQ(Tile("h.png")->m_time, 1600002000);
+}
+
+TEST_F(LaterSizes, ChangesSeenBeforeTheLookUpAreKept) {
+    CThumbnailView* v = View();
+    ListHeld();
+    ASSERT_TRUE(v->IsWatching());
+    // Renamed and rewritten by another program before the lookup ran: the lookup of the old name
+    // finds nothing, and the tile under its new name stays.
+    ASSERT_TRUE(QFile::rename(P("f.png"), P("a.png")));
+    Append(P("d.png"), 50);
+    SetTime(P("d.png"), 1700000000);
+    ASSERT_TRUE(WaitFor(
+        [&] { return v->FindTileByName("a.png") == 0 && Tile("d.png")->m_time == 1700000000; }));
+    EXPECT_FALSE(Tile("a.png")->StatPending());
+    EXPECT_TRUE(v->SizesPending());
+    Release();
+    EXPECT_EQ(TileNames(v), (QStringList{"a.png", "b.png", "d.png", "h.png"}));
+    EXPECT_EQ(Tile("a.png")->m_nSize, uint32_t(QFileInfo(P("a.png")).size()));
+    EXPECT_EQ(Tile("d.png")->m_nSize, uint32_t(QFileInfo(P("d.png")).size()));
+    EXPECT_EQ(Tile("d.png")->m_time, 1700000000);
+    // Every picture is made, the renamed one's from its new path.
+    ASSERT_TRUE(WaitForPictures(v));
+    for (const auto& t : v->Tiles())
+        EXPECT_TRUE(t->HasPicture()) << t->m_strName.toStdString();
 }
