@@ -74,7 +74,7 @@ TEST(FileStats_, LooksAtEveryNameInOrderInBatchesAndDropsWhatWasCancelled) {
 
     CFileStats stats;
     StatCollector c(stats);
-    ASSERT_TRUE(stats.Start(d.path(), std::move(names)));
+    stats.Start(d.path(), std::move(names));
     EXPECT_TRUE(stats.IsBusy());
     ASSERT_TRUE(WaitFor([&] { return c.finished == 1; }));
     EXPECT_FALSE(stats.IsBusy());
@@ -106,7 +106,7 @@ TEST(FileStats_, LooksAtEveryNameInOrderInBatchesAndDropsWhatWasCancelled) {
     stats.Hold(true);
     CFileStats::Names one;
     one.Add("n1.jpg");
-    ASSERT_TRUE(stats.Start(d.path(), std::move(one)));
+    stats.Start(d.path(), std::move(one));
     stats.Cancel();
     EXPECT_FALSE(stats.IsBusy());
     stats.Hold(false);
@@ -121,8 +121,8 @@ TEST(FileStats_, LooksAtEveryNameInOrderInBatchesAndDropsWhatWasCancelled) {
     for (const char* n : {"n1.jpg", "n2.jpg", "n3.jpg"})
         a.Add(n);
     b.Add("n6.jpg");
-    ASSERT_TRUE(stats.Start(d.path(), std::move(a)));
-    ASSERT_TRUE(stats.Start(d.path(), std::move(b)));
+    stats.Start(d.path(), std::move(a));
+    stats.Start(d.path(), std::move(b));
     stats.Hold(false);
     ASSERT_TRUE(WaitFor([&] { return second.finished == 1; }));
     QTest::qWait(100);
@@ -130,9 +130,12 @@ TEST(FileStats_, LooksAtEveryNameInOrderInBatchesAndDropsWhatWasCancelled) {
     EXPECT_EQ(second.got[0]->size, 6u);
     EXPECT_EQ(second.finished, 1);
 
-    // A folder that cannot be opened starts nothing.
+    // A folder that cannot be opened tells nothing, and the lookup ends.
+    StatCollector lostOne(stats);
     CFileStats::Names lost;
     lost.Add("x.jpg");
-    EXPECT_FALSE(stats.Start(d.filePath("no-such-folder"), std::move(lost)));
+    stats.Start(d.filePath("no-such-folder"), std::move(lost));
+    ASSERT_TRUE(WaitFor([&] { return lostOne.finished == 1; }));
+    EXPECT_TRUE(lostOne.got.empty());
     EXPECT_FALSE(stats.IsBusy());
 }

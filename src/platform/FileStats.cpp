@@ -25,33 +25,24 @@ CFileStats::~CFileStats() {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_bQuit = true;
         ++m_generation;
-        if (m_job && m_job->folder >= 0)
-            ::close(m_job->folder);
         m_job.reset();
     }
     m_wake.notify_all();
     m_thread.join();
 }
 
-bool CFileStats::Start(const QString& folder, Names names) {
+void CFileStats::Start(const QString& folder, Names names) {
     Cancel();
-    const int fd =
-        ::open(FileNames::ToNative(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
     auto job = std::make_unique<Job>();
-    job->folder = fd;
+    job->folder = FileNames::ToNative(folder);
     job->names = std::move(names);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         job->generation = ++m_generation;
-        if (m_job && m_job->folder >= 0)
-            ::close(m_job->folder);
         m_job = std::move(job);
     }
     m_bBusy = true;
     m_wake.notify_all();
-    return true;
 }
 
 void CFileStats::Hold(bool on) {
@@ -65,8 +56,6 @@ void CFileStats::Hold(bool on) {
 void CFileStats::Cancel() {
     std::lock_guard<std::mutex> lock(m_mutex);
     ++m_generation;
-    if (m_job && m_job->folder >= 0)
-        ::close(m_job->folder);
     m_job.reset();
     m_bBusy = false;
 }
@@ -101,6 +90,13 @@ void CFileStats::Run() {
                 return;
             job = std::move(m_job);
         }
+        // The folder is opened here, so that its descriptor never passes between threads. One
+        // that cannot be opened (gone meanwhile) tells nothing: the sizes stay unknown.
+        const int folder = ::open(job->folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder < 0) {
+            Deliver(job->generation, 0, {}, true);
+            continue;
+        }
         const char* name = job->names.bytes.data();
         std::vector<Stat> batch;
         batch.reserve(std::min(kBatch, job->names.count));
@@ -114,7 +110,7 @@ void CFileStats::Run() {
             struct stat st {};
             Stat s;
             // Links count as what they point to, as the listing takes them.
-            if (::fstatat(job->folder, name, &st, 0) == 0 && S_ISREG(st.st_mode))
+            if (::fstatat(folder, name, &st, 0) == 0 && S_ISREG(st.st_mode))
                 s = Stat{uint64_t(st.st_size), int64_t(st.st_mtim.tv_sec), true};
             batch.push_back(s);
             name += std::strlen(name) + 1;
@@ -125,7 +121,7 @@ void CFileStats::Run() {
                 batch.reserve(kBatch);
             }
         }
-        ::close(job->folder);
+        ::close(folder);
         if (!cancelled && (!batch.empty() || first < job->names.count || job->names.count == 0))
             Deliver(job->generation, first, std::move(batch), true);
     }

@@ -4,6 +4,7 @@
 // names were given.
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <atomic>
@@ -35,9 +36,9 @@ public:
     ~CFileStats() override;
 
     // Looks at the names of the folder in order; what an earlier Start had left to do is dropped,
-    // and its results are no longer delivered. Returns false (and starts nothing) when the folder
-    // cannot be opened.
-    bool Start(const QString& folder, Names names);
+    // and its results are no longer delivered. A folder that cannot be opened delivers nothing but
+    // Finished.
+    void Start(const QString& folder, Names names);
     // Results not yet delivered are dropped.
     void Cancel();
     // True from Start until the last batch has been delivered.
@@ -57,7 +58,7 @@ signals:
 private:
     struct Job {
         uint64_t generation = 0;
-        int folder = -1; // an open descriptor of the folder, owned by the job
+        QByteArray folder; // as the file system names it
         Names names;
     };
     void Run();

@@ -265,13 +265,8 @@ void CThumbnailView::FillList() {
             m_tiles.push_back(std::move(tile));
         });
         m_nStatPending = names.count;
-        if (m_nStatPending > 0 && !m_stats->Start(dir, std::move(names))) {
-            // The folder went between the listing and now: its watch reports what is left.
-            for (CImageTile* t : m_statWaiting)
-                t->m_nStatSlot = CImageTile::kStated;
-            std::vector<CImageTile*>().swap(m_statWaiting);
-            m_nStatPending = 0;
-        }
+        if (m_nStatPending > 0)
+            m_stats->Start(dir, std::move(names));
     }
     SortList();
     for (const auto& t : m_tiles)
