@@ -137,7 +137,7 @@ tsan_tests() {
     (cd build-tsan && QT_QPA_PLATFORM=offscreen \
         TSAN_OPTIONS="halt_on_error=1 die_after_fork=0 suppressions=$PWD/../tests/sanitizers/tsan.supp" \
         ctest -j"$(nproc)" --output-on-failure --timeout 1200 \
-        -R '^(Threads|Thirty|Cached|SomeBroken|Loading|Commands|Engine|Transfer|ShellOp|Batch|Tool|SpiSandbox.HelperPool|SusieHostTest.Threads|HiDpiGrid.Thumbnails|ColorProfile.ConversionsAreSharedByThreads)')
+        -R '^(Threads|FileStats_|Thirty|Cached|SomeBroken|Loading|Commands|Engine|Transfer|ShellOp|Batch|Tool|SpiSandbox.HelperPool|SusieHostTest.Threads|HiDpiGrid.Thumbnails|ColorProfile.ConversionsAreSharedByThreads)')
 }
 
 cmd=${1:-run}

@@ -169,7 +169,7 @@ TEST_F(ManyRows, TheGridScrollsBackToTheAnchorAfterACommand) {
     // The last entries of the listing: the nearest entry before them that is not selected.
     const int n = int(View()->Tiles().size());
     Select({n - 2, n - 1});
-    EXPECT_EQ(View()->RememberAnchor(), View()->Tiles()[size_t(n) - 3]->m_wndImage.m_strPath);
+    EXPECT_EQ(View()->RememberAnchor(), View()->Tiles()[size_t(n) - 3]->Path());
     ASSERT_TRUE(Run(ID_FILE_DELETE));
     EXPECT_EQ(vs->value(), vs->maximum()); // clamped: the anchor is in the last rows
     // Every entry up to the last selected: the first entry is the anchor.
@@ -177,7 +177,7 @@ TEST_F(ManyRows, TheGridScrollsBackToTheAnchorAfterACommand) {
     View()->SelectAt(int(View()->Tiles().size()) - 1, true, false);
     for (int i = 3; i < int(View()->Tiles().size()) - 1; ++i)
         View()->SelectAt(i, true, false);
-    EXPECT_EQ(View()->RememberAnchor(), View()->Tiles()[0]->m_wndImage.m_strPath);
+    EXPECT_EQ(View()->RememberAnchor(), View()->Tiles()[0]->Path());
 }
 
 TEST_F(Commands, RenameKeepsThePictureAndCarriesTheCacheEntryAlong) {
@@ -201,7 +201,7 @@ TEST_F(Commands, RenameKeepsThePictureAndCarriesTheCacheEntryAlong) {
     ASSERT_TRUE(Run(ID_FILE_RENAME));
     const CImageTile& tile = *View()->Tiles()[size_t(i)];
     EXPECT_EQ(tile.m_strName, QStringLiteral("大きい.png"));
-    EXPECT_EQ(tile.m_wndImage.m_strPath, P("大きい.png"));
+    EXPECT_EQ(tile.Path(), P("大きい.png"));
     EXPECT_EQ(tile.m_wndImage.m_image.GetHandle(), picture);
     EXPECT_TRUE(QFile::exists(P("大きい.png")));
     // The cache entry moved with the file; after a delete it is gone too.

@@ -15,8 +15,10 @@
 #include "thumbs/ThumbnailView.h"
 #include "tree/DirView.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -236,12 +238,12 @@ TEST(SortTiles_, GivesTheSameOrderAsTheHeapsortOverTheTiles) {
             TileList a, b;
             for (const auto& t : base) {
                 a.push_back(std::make_unique<CImageTile>());
-                a.back()->SetPath(t->m_wndImage.m_strPath);
+                a.back()->SetPath(t->Path());
                 a.back()->m_nSize = t->m_nSize;
                 a.back()->m_time = t->m_time;
                 a.back()->m_id = uint64_t(a.size());
                 b.push_back(std::make_unique<CImageTile>());
-                b.back()->SetPath(t->m_wndImage.m_strPath);
+                b.back()->SetPath(t->Path());
                 b.back()->m_nSize = t->m_nSize;
                 b.back()->m_time = t->m_time;
                 b.back()->m_id = uint64_t(b.size());
@@ -343,7 +345,7 @@ TEST_F(LiveGrid, FilesAddedRemovedRenamedAndRewrittenElsewhereReachTheTiles) {
     EXPECT_EQ(TileNames(v), (QStringList{"a.png", "c.png", "d.png", "e.png", "h.png"}));
     EXPECT_EQ(Tile("c.png"), f);
     EXPECT_TRUE(f->HasPicture());
-    EXPECT_EQ(f->m_wndImage.m_strPath, P("c.png"));
+    EXPECT_EQ(f->Path(), P("c.png"));
     EXPECT_EQ(Selected(), QStringList{"c.png"});
     EXPECT_EQ(FocusName(), "c.png");
 
@@ -406,6 +408,8 @@ TEST_F(LiveGrid, AFolderThatCannotBeWatchedIsLookedAtWhenTheProgramComesBack) {
     v->FolderWatch().UnwatchAll();
     Frame()->GetActiveDocument()->UpdateAllViews(Frame()->DirView()); // listed anew
     ASSERT_FALSE(v->IsWatching());
+    // The listing's own look at each file is over before the others change the folder.
+    ASSERT_TRUE(WaitFor([&] { return !v->SizesPending(); }));
     v->SelectAt(1, false, false);
     WritePicture(P("a.png"), 40, 20);
     ASSERT_TRUE(QFile::remove(P("h.png")));
@@ -584,7 +588,7 @@ TEST_F(LiveTree, TheFolderShownFollowsItsRenameAndItsRemoval) {
     ASSERT_TRUE(WaitFor([&] { return Folder() == W("gamma"); }));
     EXPECT_EQ(T().PathOf(View()->currentItem()), W("gamma"));
     CThumbnailView* grid = Frame()->ThumbnailView();
-    EXPECT_EQ(grid->Tiles()[0]->m_wndImage.m_strPath, W("gamma/one.png"));
+    EXPECT_EQ(grid->Tiles()[0]->Path(), W("gamma/one.png"));
     // ... and the grid watches it under its new name.
     ASSERT_TRUE(WaitFor([&] { return grid->IsWatching(); }));
     WritePicture(W("gamma/two.png"), 10, 10);
@@ -678,4 +682,146 @@ TEST_F(LiveTree, RefreshWorksInTheTreeAndVolumesFollowTheMountTable) {
     // The folder shown was on it: nothing is shown.
     EXPECT_EQ(View()->currentItem(), T().MyComputerItem());
     EXPECT_TRUE(Folder().isEmpty());
+}
+
+// ---- sizes and dates after the first screen ----------------------------------------------------
+
+namespace {
+
+void Append(const QString& path, int bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    f.write(QByteArray(bytes, 'x'));
+}
+
+// b, d, f and h in name order; by size d, h, f, b; by date f, h, d, b.
+class LaterSizes : public LiveGrid {
+protected:
+    void PrepareFolder() override {
+        LiveGrid::PrepareFolder();
+        Append(P("b.png"), 300);
+        Append(P("f.png"), 200);
+        Append(P("h.png"), 100);
+        SetTime(P("b.png"), 1600004000);
+        SetTime(P("d.png"), 1600003000);
+        SetTime(P("f.png"), 1600001000);
+        SetTime(P("h.png"), 1600002000);
+    }
+    // Lists the folder with the lookup of sizes and dates held back.
+    void ListHeld() {
+        View()->FileStats().Hold(true);
+        View()->FillList();
+    }
+    void Release() {
+        View()->FileStats().Hold(false);
+        ASSERT_TRUE(WaitFor([&] { return !View()->SizesPending(); }));
+    }
+    void TearDown() override {
+        View()->FileStats().Hold(false);
+        LiveGrid::TearDown();
+    }
+};
+
+} // namespace
+
+TEST_F(LaterSizes, SizesAndDatesComeAfterTheFirstScreenAndLeaveOrderSelectionAndFocus) {
+    CThumbnailView* v = View();
+    const DirList::Counters before = DirList::Count();
+    ListHeld();
+    // The first screen: names only, not one file looked at.
+    EXPECT_EQ(DirList::Count().stats, before.stats);
+    ASSERT_TRUE(v->SizesPending());
+    ASSERT_EQ(TileNames(v), (QStringList{"b.png", "d.png", "f.png", "h.png"}));
+    for (const auto& t : v->Tiles())
+        EXPECT_TRUE(t->StatPending());
+    v->SelectAt(2, false, false);
+    v->SelectAt(3, true, false);
+    ASSERT_EQ(FocusName(), "h.png");
+    Release();
+    EXPECT_EQ(TileNames(v), (QStringList{"b.png", "d.png", "f.png", "h.png"}));
+    EXPECT_EQ(Selected(), (QStringList{"f.png", "h.png"}));
+    EXPECT_EQ(FocusName(), "h.png");
+    for (const auto& t : v->Tiles()) {
+        const QFileInfo info(t->Path());
+        EXPECT_FALSE(t->StatPending());
+        EXPECT_EQ(t->m_nSize, uint32_t(info.size())) << t->m_strName.toStdString();
+        EXPECT_EQ(t->m_time, info.lastModified().toSecsSinceEpoch()) << t->m_strName.toStdString();
+    }
+    EXPECT_EQ(Tile("b.png")->m_time, 1600004000);
+}
+
+TEST_F(LaterSizes, SortingBySizeOrDateWhileTheyAreComingWaitsForThem) {
+    CThumbnailView* v = View();
+    ListHeld();
+    ASSERT_TRUE(v->SendCommand(ID_SORT_SIZE));
+    EXPECT_EQ(v->SortMode(), 2);
+    // Not sorted on half the sizes: the order stays until every one is in.
+    EXPECT_EQ(TileNames(v), (QStringList{"b.png", "d.png", "f.png", "h.png"}));
+    Release();
+    EXPECT_EQ(TileNames(v), (QStringList{"d.png", "h.png", "f.png", "b.png"}));
+    // Known now: the next order applies at once.
+    ASSERT_TRUE(v->SendCommand(ID_SORT_DATE));
+    EXPECT_EQ(TileNames(v), (QStringList{"f.png", "h.png", "d.png", "b.png"}));
+    ASSERT_TRUE(v->SendCommand(ID_SORT_ASCEND));
+    EXPECT_EQ(TileNames(v), (QStringList{"b.png", "d.png", "h.png", "f.png"}));
+    ASSERT_TRUE(v->SendCommand(ID_SORT_ASCEND));
+    // A listing sorted by date is shown with its dates, at once.
+    ListHeld();
+    EXPECT_FALSE(v->SizesPending());
+    EXPECT_EQ(TileNames(v), (QStringList{"f.png", "h.png", "d.png", "b.png"}));
+    // Back to names, then by date and back to names while the dates come: names it stays.
+    ASSERT_TRUE(v->SendCommand(ID_SORT_NAME));
+    ListHeld();
+    ASSERT_TRUE(v->SizesPending());
+    ASSERT_TRUE(v->SendCommand(ID_SORT_DATE));
+    ASSERT_TRUE(v->SendCommand(ID_SORT_NAME));
+    EXPECT_EQ(TileNames(v), (QStringList{"b.png", "d.png", "f.png", "h.png"}));
+    Release();
+    EXPECT_EQ(TileNames(v), (QStringList{"b.png", "d.png", "f.png", "h.png"}));
+    // The extension order needs no sizes either.
+    ASSERT_TRUE(v->SendCommand(ID_SORT_EXT));
+    EXPECT_EQ(TileNames(v), (QStringList{"b.png", "d.png", "f.png", "h.png"}));
+}
+
+TEST_F(LaterSizes, FilesRemovedOrReplacedBeforeTheirLookUpLeaveTheGrid) {
+    CThumbnailView* v = View();
+    // Unwatched, so that only the lookup can tell.
+    CFolderWatch::SetLimitForTests(0);
+    v->FolderWatch().UnwatchAll();
+    ListHeld();
+    ASSERT_FALSE(v->IsWatching());
+    v->SelectAt(3, false, false);
+    ASSERT_EQ(FocusName(), "h.png");
+    ASSERT_TRUE(QFile::remove(P("d.png")));
+    ASSERT_TRUE(QFile::remove(P("f.png")));
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir("f.png"));
+    Release();
+    EXPECT_EQ(TileNames(v), (QStringList{"b.png", "h.png"}));
+    EXPECT_EQ(FocusName(), "h.png");
+    EXPECT_EQ(Selected(), QStringList{"h.png"});
+    EXPECT_EQ(Tile("h.png")->m_time, 1600002000);
+}
+
+TEST_F(LaterSizes, ChangesSeenBeforeTheLookUpAreKept) {
+    CThumbnailView* v = View();
+    ListHeld();
+    ASSERT_TRUE(v->IsWatching());
+    // Renamed and rewritten by another program before the lookup ran: the lookup of the old name
+    // finds nothing, and the tile under its new name stays.
+    ASSERT_TRUE(QFile::rename(P("f.png"), P("a.png")));
+    Append(P("d.png"), 50);
+    SetTime(P("d.png"), 1700000000);
+    ASSERT_TRUE(WaitFor(
+        [&] { return v->FindTileByName("a.png") == 0 && Tile("d.png")->m_time == 1700000000; }));
+    EXPECT_FALSE(Tile("a.png")->StatPending());
+    EXPECT_TRUE(v->SizesPending());
+    Release();
+    EXPECT_EQ(TileNames(v), (QStringList{"a.png", "b.png", "d.png", "h.png"}));
+    EXPECT_EQ(Tile("a.png")->m_nSize, uint32_t(QFileInfo(P("a.png")).size()));
+    EXPECT_EQ(Tile("d.png")->m_nSize, uint32_t(QFileInfo(P("d.png")).size()));
+    EXPECT_EQ(Tile("d.png")->m_time, 1700000000);
+    // Every picture is made, the renamed one's from its new path.
+    ASSERT_TRUE(WaitForPictures(v));
+    for (const auto& t : v->Tiles())
+        EXPECT_TRUE(t->HasPicture()) << t->m_strName.toStdString();
 }

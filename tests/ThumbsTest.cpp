@@ -118,7 +118,7 @@ class Listing : public Thumbs {
 TEST_F(Listing, FilterByNameOnly) {
     EXPECT_EQ(TileNames(View()), (QStringList{".hidden.png", "broken.gif", "Photo.JPG"}));
     EXPECT_EQ(View()->GetFocusIndex(), 0);
-    EXPECT_EQ(View()->Tiles()[2]->m_wndImage.m_strPath, P("Photo.JPG"));
+    EXPECT_EQ(View()->Tiles()[2]->Path(), P("Photo.JPG"));
 }
 
 class EmptyOfImages : public Thumbs {
@@ -580,7 +580,7 @@ TEST_F(Loading, RenamedFolderMovesEveryPathAndKeepsNamesAndPictures) {
     ASSERT_TRUE(QDir().rename(m_dir.path(), renamed));
     ASSERT_TRUE(QDir::setCurrent(renamed));
     ASSERT_TRUE(Run(ID_FOLDER_RENAMED));
-    EXPECT_EQ(View()->Tiles()[0]->m_wndImage.m_strPath, renamed + "/a.png");
+    EXPECT_EQ(View()->Tiles()[0]->Path(), renamed + "/a.png");
     EXPECT_EQ(View()->Tiles()[0]->m_strName, QStringLiteral("a.png"));
     EXPECT_EQ(View()->Tiles()[0]->m_wndImage.m_image.GetHandle(), first);
     QDir().rename(renamed, m_dir.path());

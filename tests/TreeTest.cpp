@@ -490,7 +490,7 @@ TEST_F(StartInCurrent, CreateRenameAndDeleteFolders) {
     EXPECT_EQ(QDir::currentPath(), W("Omega"));
     EXPECT_EQ(Doc()->Folder(), W("Omega"));
     ASSERT_EQ(Grid()->Tiles().size(), 2u);
-    EXPECT_EQ(Grid()->Tiles()[0]->m_wndImage.m_strPath, W("Omega/one.png"));
+    EXPECT_EQ(Grid()->Tiles()[0]->Path(), W("Omega/one.png"));
     EXPECT_EQ(Grid()->Tiles()[0]->m_wndImage.m_image.GetHandle(), picture);
 
     // Delete to the Trash: asked first, the parent selected afterwards and listed.
@@ -834,7 +834,7 @@ TEST_F(Sjis, NamesThatAreNotUtf8AreShownReadablyEnteredAndLoaded) {
     EXPECT_EQ(FileNames::ToNative(Doc()->Folder()), QFile::encodeName(W()) + "/\x8e\xca\x90\x5e");
     ASSERT_EQ(Grid()->Tiles().size(), 1u);
     const CImageTile& tile = *Grid()->Tiles()[0];
-    EXPECT_EQ(tile.m_strCaption, QStringLiteral("写真.png"));
+    EXPECT_EQ(tile.Caption(), QStringLiteral("写真.png"));
     EXPECT_EQ(FileNames::ToNative(tile.m_strName), QByteArray("\x8e\xca\x90\x5e.png"));
     ASSERT_TRUE(WaitForPictures(Grid()));
     EXPECT_EQ(tile.m_wndImage.m_image.GetSize(), QSize(30, 20));

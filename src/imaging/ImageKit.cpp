@@ -28,7 +28,7 @@ QString ExtensionOf(const QString& path) {
     return dot < 0 ? QString() : path.mid(dot).toLower();
 }
 
-bool IsLibraryExtension(const QString& ext) {
+template <typename Text> bool IsLibraryExtension(const Text& ext) {
     static const char* const exts[] = {".bmp",  ".gif", ".jpg", ".jpeg",
                                        ".tiff", ".tif", ".pcx", ".png"};
     for (const char* e : exts)
@@ -511,6 +511,21 @@ bool CImageKit::CopyToClipboard(QWidget* owner) {
 }
 
 bool IsImageFile(const QString& path) {
+    // A listing asks for every name: a plain ASCII extension is compared where it lies.
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    if (dot >= 0 && path.size() - dot <= 5) {
+        char lower[6] = {};
+        bool ascii = true;
+        for (qsizetype i = dot; i < path.size() && ascii; ++i) {
+            const char16_t c = path[i].unicode();
+            ascii = c < 0x80;
+            lower[i - dot] = char(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+        }
+        if (ascii)
+            return IsLibraryExtension(QLatin1String(lower)) ||
+                   (SusieHost::GetFormatCount() > 0 &&
+                    SusieHost::IsSupportedExtension(QString::fromLatin1(lower)));
+    }
     const QString ext = ExtensionOf(path);
     if (IsLibraryExtension(ext))
         return true;

@@ -70,6 +70,45 @@ bool ForEachFile(const QString& folder, const std::function<bool(const QString&)
     return true;
 }
 
+bool ForEachName(const QString& folder, const std::function<bool(const QString&)>& accept,
+                 const std::function<void(const Entry&, const char* native)>& fn) {
+    DIR* dir = ::opendir(FileNames::ToNative(folder).constData());
+    if (!dir)
+        return false;
+    ++g_listings;
+    uint64_t stats = 0;
+    const int fd = ::dirfd(dir);
+    Entry e{QString(), 0, 0, false};
+    while (const dirent* d = ::readdir(dir)) {
+        if (d->d_type != DT_REG && d->d_type != DT_LNK && d->d_type != DT_UNKNOWN)
+            continue;
+        if (d->d_name[0] == '.' &&
+            (d->d_name[1] == 0 || (d->d_name[1] == '.' && d->d_name[2] == 0)))
+            continue;
+        e.name = FileNames::FromNative(d->d_name);
+        if (!accept(e.name))
+            continue;
+        if (d->d_type == DT_REG) {
+            e.size = 0;
+            e.mtime = 0;
+            e.stated = false;
+        } else {
+            // A link counts as what it points to; an entry of unknown kind is looked at.
+            struct stat st {};
+            ++stats;
+            if (::fstatat(fd, d->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))
+                continue;
+            e.size = uint64_t(st.st_size);
+            e.mtime = int64_t(st.st_mtim.tv_sec);
+            e.stated = true;
+        }
+        fn(e, d->d_name);
+    }
+    ::closedir(dir);
+    g_stats += stats;
+    return true;
+}
+
 bool SubFolders(const QString& folder, bool firstOnly, QStringList& out) {
     DIR* dir = ::opendir(FileNames::ToNative(folder).constData());
     if (!dir)

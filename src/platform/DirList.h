@@ -13,6 +13,8 @@ struct Entry {
     QString name; // as FileNames::FromNative gives it: the exact bytes survive
     uint64_t size;
     int64_t mtime; // seconds since 1970
+    // False when only the name and kind were read (ForEachName): size and mtime are 0 then.
+    bool stated = true;
 };
 
 // Calls fn for every regular file of the folder (symbolic links count as what they point to;
@@ -21,6 +23,13 @@ struct Entry {
 // Returns false when the folder cannot be read.
 bool ForEachFile(const QString& folder, const std::function<bool(const QString&)>& accept,
                  const std::function<void(const Entry&)>& fn);
+
+// As ForEachFile, from the folder alone where it tells the kind of each entry (most file systems
+// do): a regular file comes without its size and date (stated false), and costs nothing beyond
+// the directory read; only links and entries of unknown kind are looked at (one stat each). fn
+// also gets the name's bytes as the folder holds them.
+bool ForEachName(const QString& folder, const std::function<bool(const QString&)>& accept,
+                 const std::function<void(const Entry&, const char* native)>& fn);
 
 // One name of the folder looked at as ForEachFile would list it (one stat): its entry when it is a
 // regular file (or a link to one) that `accept` takes, nothing when it is not or is not there.

@@ -101,7 +101,8 @@ QString FromNative(const QByteArray& bytes) {
 }
 
 QString FromNative(const char* bytes) {
-    return FromNative(QByteArray(bytes));
+    // Read in place: a listing's names are not copied on their way.
+    return FromNative(QByteArray::fromRawData(bytes, qsizetype(std::strlen(bytes))));
 }
 
 QByteArray ToNative(const QString& path) {

@@ -2,6 +2,7 @@
 
 #include "platform/FileNames.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -69,12 +70,23 @@ FileNames::CCp932Encoder& Encoder() {
 } // namespace
 
 void CImageTile::SetPath(const QString& path) {
-    m_wndImage.m_strPath = path;
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    if (slash < 0)
-        return;
+    m_strDir = path.left(slash + 1);
     m_strName = path.mid(slash + 1);
-    m_strCaption = FileNames::Display(m_strName);
+    MakeKey();
+}
+
+void CImageTile::SetName(const QString& dirWithSlash, const QString& name) {
+    m_strDir = dirWithSlash;
+    m_strName = name;
+    MakeKey();
+}
+
+QString CImageTile::Caption() const {
+    return FileNames::Display(m_strName);
+}
+
+void CImageTile::MakeKey() {
     bool ascii = true;
     for (QChar c : m_strName)
         ascii = ascii && c.unicode() < 0x80;
@@ -251,6 +263,27 @@ private:
 void SortTiles(TileList& tiles, int sortMode, bool ascending) {
     Sorter sorter(tiles, sortMode, ascending);
     std::vector<SortItem>& items = sorter.m_items;
+    // Where no two keys are equal there is one order, whichever sort finds it: a quicker one
+    // than the heapsort, whose only mark is the order it leaves equal keys in. Equal keys (names
+    // that differ only in case) are looked for afterwards; only then does the heapsort run.
+    {
+        std::vector<SortItem> quick = items;
+        std::sort(quick.begin(), quick.end(), [&](const SortItem& a, const SortItem& b) {
+            const int r = sorter.Compare(a, b);
+            return r != 0 ? r < 0 : a.index < b.index;
+        });
+        bool equal = false;
+        for (size_t i = 1; i < quick.size() && !equal; ++i)
+            equal = sorter.Compare(quick[i - 1], quick[i]) == 0;
+        if (!equal) {
+            TileList sorted;
+            sorted.reserve(tiles.size());
+            for (const SortItem& item : quick)
+                sorted.push_back(std::move(tiles[item.index]));
+            tiles = std::move(sorted);
+            return;
+        }
+    }
     // Position p (1-based) is element p - 1.
     auto at = [&](size_t p) -> SortItem& { return items[p - 1]; };
     auto cmp = [&](const SortItem& a, const SortItem& b) { return sorter.Compare(a, b); };

@@ -12,36 +12,49 @@
 
 class CImageTile {
 public:
-    // Stores the full path in the picture window, the part after the last "/" as the name, the
-    // caption shown for it and its sort key.
+    // Stores the folder (with its final "/") and the name after the last "/", with the name's
+    // sort key.
     void SetPath(const QString& path);
+    // The same for a name of a folder given apart: tiles of one listing share its folder's text.
+    void SetName(const QString& dirWithSlash, const QString& name);
+    // The full path.
+    QString Path() const { return m_strDir + m_strName; }
+    // The name as shown.
+    QString Caption() const;
 
     CPreviewWnd m_wndImage;
-    QString m_strName;    // the exact name (raw bytes kept, see FileNames)
-    QString m_strCaption; // the name as shown
+    QString m_strDir;  // the folder, ending in "/" (shared by the tiles of a listing)
+    QString m_strName; // the exact name (raw bytes kept, see FileNames)
     // The name as sorting compares it: its code page 932 bytes, which put level-1 kanji in reading
     // order and half-width kana before kanji. A name with characters that code page cannot hold
     // sorts after every other, by its UTF-8 bytes.
     QByteArray m_key;
-    bool m_bKeyOutside = false;
-    uint32_t m_nSize = 0; // the file size modulo 2^32
     int64_t m_time = 0;   // last write, seconds since 1970
+    uint32_t m_nSize = 0; // the file size modulo 2^32
+    // While the size and date are still being looked up: the name's place in that lookup.
+    static constexpr uint32_t kStated = UINT32_MAX;
+    uint32_t m_nStatSlot = kStated;
+    bool StatPending() const { return m_nStatSlot != kStated; }
+    bool m_bKeyOutside = false;
     bool m_bSelected = false;
     bool m_bFailed = false;  // its picture could not be loaded; not tried again until relisted
-    int16_t m_t = 0;         // the caption font's text height when the tile was created
     bool m_bCreated = false; // placed in the grid (a "window" exists)
+    int16_t m_t = 0;         // the caption font's text height when the tile was created
 
     // The thumbnail engine's bookkeeping (user-interface thread only).
-    uint64_t m_id = 0;       // the loader's name for this tile's picture
-    size_t m_nIndex = 0;     // the position in display order
     bool m_bLoading = false; // a worker is making its picture
     bool m_bEvicted = false; // its picture was dropped to keep within the memory budget
+    uint64_t m_id = 0;       // the loader's name for this tile's picture
+    size_t m_nIndex = 0;     // the position in display order
     uint64_t m_nPainted = 0; // when it last asked for its picture by being painted
     int64_t m_nBytes = 0;    // the memory its picture holds
 
     bool HasPicture() const { return !m_wndImage.m_image.IsEmpty(); }
     // Waiting for a picture: none yet, none on the way, and not known to fail.
     bool WantsPicture() const { return !HasPicture() && !m_bFailed && !m_bLoading; }
+
+private:
+    void MakeKey();
 };
 
 using TileList = std::vector<std::unique_ptr<CImageTile>>;

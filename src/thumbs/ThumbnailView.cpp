@@ -92,10 +92,8 @@ CThumbnailView::CThumbnailView(QWidget* parent) : QAbstractScrollArea(parent) {
     // The tree renamed the current folder: every entry now lies in the current directory.
     MapCommand(ID_FOLDER_RENAMED, [this] {
         const QString dir = CurrentDirWithSlash();
-        for (const auto& t : m_tiles) {
-            const QString& old = t->m_wndImage.m_strPath;
-            t->m_wndImage.m_strPath = dir + old.mid(old.lastIndexOf(QLatin1Char('/')) + 1);
-        }
+        for (const auto& t : m_tiles)
+            t->m_strDir = dir;
         WatchFolder();
     });
     for (unsigned id : {ID_DRIVE_CHANGE, ID_FOLDER_UP, ID_FOLDER_CREATE})
@@ -104,7 +102,7 @@ CThumbnailView::CThumbnailView(QWidget* parent) : QAbstractScrollArea(parent) {
     // The file commands.
     MapCommand(ID_FILE_PROPERTIES, [this] {
         if (const CImageTile* t = FocusTile())
-            Shell::ShowProperties(t->m_wndImage.m_strPath, this);
+            Shell::ShowProperties(t->Path(), this);
     });
     MapCommand(ID_FILE_COPYTO, [this] { CopyOrMoveTo(Shell::FO_COPY); });
     MapCommand(ID_FILE_MOVETO, [this] { CopyOrMoveTo(Shell::FO_MOVE); });
@@ -114,11 +112,11 @@ CThumbnailView::CThumbnailView(QWidget* parent) : QAbstractScrollArea(parent) {
     MapCommand(ID_COPY_FULLPATH, [this] { CopyNamesAsText(true); });
     MapCommand(ID_WALLPAPER, [this] {
         if (const CImageTile* t = FocusTile())
-            SetWallpaperFromFile(this, t->m_wndImage.m_strPath);
+            SetWallpaperFromFile(this, t->Path());
     });
     MapCommand(ID_IMAGE_INFO, [this] {
         if (const CImageTile* t = FocusTile())
-            ShowImageInformation(this, t->m_wndImage.m_strPath, t->m_strName);
+            ShowImageInformation(this, t->Path(), t->m_strName);
     });
     MapCommand(ID_EDIT_CUT, [this] { OnCut(); });
     MapCommand(ID_EDIT_COPY,
@@ -139,6 +137,11 @@ CThumbnailView::CThumbnailView(QWidget* parent) : QAbstractScrollArea(parent) {
     });
     viewport()->setAcceptDrops(true);
 
+    // Sizes and dates of a listing, after its first screen.
+    m_stats = std::make_unique<CFileStats>();
+    connect(m_stats.get(), &CFileStats::Stated, this, &CThumbnailView::OnStated);
+    connect(m_stats.get(), &CFileStats::Finished, this, &CThumbnailView::OnStatsFinished);
+
     // What other programs do in the folder shown.
     m_watch = std::make_unique<CFolderWatch>();
     connect(m_watch.get(), &CFolderWatch::Changed, this, &CThumbnailView::ApplyFolderChanges);
@@ -153,6 +156,7 @@ CThumbnailView::~CThumbnailView() {
     Shell::SetChangeHook(std::move(m_oldChangeHook));
     // The workers finish (and their pictures are dropped) before the tiles go.
     m_loader.reset();
+    m_stats.reset();
     DestroyTiles();
 }
 
@@ -185,6 +189,11 @@ void CThumbnailView::OnUpdate(CView* pSender, long lHint, void* pHint) {
 
 void CThumbnailView::DestroyTiles() {
     ResetLoading();
+    if (m_stats)
+        m_stats->Cancel();
+    std::vector<CImageTile*>().swap(m_statWaiting);
+    m_nStatPending = 0;
+    m_bSortWhenStated = false;
     m_tiles.clear();
 }
 
@@ -213,7 +222,7 @@ std::unique_ptr<CImageTile> CThumbnailView::NewTile(const QString& dir, const QS
     // Known to the engine by its id from the moment it is painted or asked for (not before, so
     // that a large folder costs no index entry per file).
     tile->m_id = m_nNextId++;
-    tile->SetPath(dir + name);
+    tile->SetName(dir, name);
     tile->m_nSize = uint32_t(size);
     tile->m_time = mtime;
     return tile;
@@ -239,9 +248,28 @@ void CThumbnailView::FillList() {
         return;
     }
     const QString dir = CurrentDirWithSlash();
-    DirList::ForEachFile(
-        dir, [](const QString& name) { return IsImageFile(name); },
-        [&](const DirList::Entry& e) { m_tiles.push_back(NewTile(dir, e.name, e.size, e.mtime)); });
+    const auto accept = [](const QString& name) { return IsImageFile(name); };
+    if (m_nSortMode == 2 || m_nSortMode == 3) {
+        // The order needs every size or date before anything is shown.
+        DirList::ForEachFile(dir, accept, [&](const DirList::Entry& e) {
+            m_tiles.push_back(NewTile(dir, e.name, e.size, e.mtime));
+        });
+    } else {
+        // The names alone give the order; sizes and dates follow from a worker.
+        CFileStats::Names names;
+        DirList::ForEachName(dir, accept, [&](const DirList::Entry& e, const char* native) {
+            auto tile = NewTile(dir, e.name, e.size, e.mtime);
+            if (!e.stated) {
+                tile->m_nStatSlot = uint32_t(names.count);
+                names.Add(native);
+                m_statWaiting.push_back(tile.get());
+            }
+            m_tiles.push_back(std::move(tile));
+        });
+        m_nStatPending = names.count;
+        if (m_nStatPending > 0)
+            m_stats->Start(dir, std::move(names));
+    }
     SortList();
     for (const auto& t : m_tiles)
         CreateTileWindow(*t);
@@ -273,9 +301,10 @@ void CThumbnailView::RefreshList() {
             }
             listed[*it] = true;
             CImageTile& t = *m_tiles[*it];
+            ForgetStat(t);
             if (e.mtime > t.m_time) {
                 // A newer file keeps its picture until the next full listing.
-                t.SetPath(dir + e.name);
+                t.SetName(dir, e.name);
                 t.m_nSize = uint32_t(e.size);
                 t.m_time = e.mtime;
             }
@@ -286,6 +315,7 @@ void CThumbnailView::RefreshList() {
         if (listed[i]) {
             m_tiles[kept++] = std::move(m_tiles[i]);
         } else {
+            ForgetStat(*m_tiles[i]);
             m_byId.erase(m_tiles[i]->m_id);
             m_nPictureBytes -= m_tiles[i]->m_nBytes;
         }
@@ -484,8 +514,8 @@ std::optional<ThumbnailJob> CThumbnailView::NextJob() {
         return std::nullopt;
     m_byId.emplace(tile->m_id, tile);
     tile->m_bLoading = true;
-    return ThumbnailJob{tile->m_id, tile->m_wndImage.m_strPath, tile->m_wndImage.ClientSize(),
-                        FineMode(), m_ratio};
+    return ThumbnailJob{tile->m_id, tile->Path(), tile->m_wndImage.ClientSize(), FineMode(),
+                        m_ratio};
 }
 
 void CThumbnailView::OnLoaded(const ThumbnailResult& result) {
@@ -628,9 +658,10 @@ void CThumbnailView::PaintTile(QPainter& p, int i) {
     p.setClipRect(caption.intersected(cell), Qt::ReplaceClip);
     p.setFont(m_font);
     p.setPen(Qt::black);
-    const int width = QFontMetrics(m_font).horizontalAdvance(tile->m_strCaption);
+    const QString text = tile->Caption();
+    const int width = QFontMetrics(m_font).horizontalAdvance(text);
     const int align = (width > caption.width() ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignTop;
-    p.drawText(caption, align | Qt::TextSingleLine, tile->m_strCaption);
+    p.drawText(caption, align | Qt::TextSingleLine, text);
     p.restore();
 }
 
@@ -819,13 +850,13 @@ void CThumbnailView::ShowContextMenu(QPoint globalPos) {
 void CThumbnailView::OpenFocusInPreview() {
     if (m_nFocus < 0 || m_nFocus >= int(m_tiles.size()))
         return;
-    m_preview.Open(m_tiles[size_t(m_nFocus)]->m_wndImage.m_strPath);
+    m_preview.Open(m_tiles[size_t(m_nFocus)]->Path());
 }
 
 void CThumbnailView::OpenWithApplication() {
     if (m_nFocus < 0 || m_nFocus >= int(m_tiles.size()))
         return;
-    Desktop::OpenFile(this, m_tiles[size_t(m_nFocus)]->m_wndImage.m_strPath);
+    Desktop::OpenFile(this, m_tiles[size_t(m_nFocus)]->Path());
 }
 
 void CThumbnailView::OnConvert() {
@@ -833,7 +864,7 @@ void CThumbnailView::OnConvert() {
     std::vector<ConvertBatch::Source> selection;
     for (const auto& t : m_tiles)
         if (t->m_bSelected)
-            selection.push_back({t->m_wndImage.m_strPath, t->m_strName});
+            selection.push_back({t->Path(), t->m_strName});
     if (ConvertBatch::Run(this, FileNames::CurrentDir(), selection) ==
         ConvertBatch::Outcome::Refresh) {
         // The files were written into the folder shown: list it anew, as the refresh command does.
@@ -911,15 +942,67 @@ void CThumbnailView::OnFont() {
 void CThumbnailView::SetSortMode(int nMode) {
     m_nSortMode = nMode;
     Settings::Write(Settings::SortMode, nMode);
-    SortList();
-    PlaceTiles();
+    SortWhenReady();
 }
 
 void CThumbnailView::ToggleSortOrder() {
     m_bSortAscend = m_bSortAscend ? 0 : 1;
     Settings::Write(Settings::SortAscend, m_bSortAscend);
+    SortWhenReady();
+}
+
+void CThumbnailView::SortWhenReady() {
+    // Sizes or dates still on their way: the entries keep their order until all are in.
+    m_bSortWhenStated = (m_nSortMode == 2 || m_nSortMode == 3) && m_nStatPending > 0;
+    if (m_bSortWhenStated)
+        return;
     SortList();
     PlaceTiles();
+}
+
+// ---- sizes and dates after the listing ---------------------------------------------------------
+
+void CThumbnailView::ForgetStat(CImageTile& tile) {
+    if (!tile.StatPending())
+        return;
+    if (tile.m_nStatSlot < m_statWaiting.size())
+        m_statWaiting[tile.m_nStatSlot] = nullptr;
+    tile.m_nStatSlot = CImageTile::kStated;
+    if (m_nStatPending > 0)
+        --m_nStatPending;
+}
+
+void CThumbnailView::OnStated(size_t first, const std::vector<CFileStats::Stat>& stats) {
+    std::vector<NameState> gone;
+    for (size_t k = 0; k < stats.size() && first + k < m_statWaiting.size(); ++k) {
+        CImageTile* t = m_statWaiting[first + k];
+        if (!t)
+            continue; // known already, or gone
+        ForgetStat(*t);
+        if (stats[k].regular) {
+            t->m_nSize = uint32_t(stats[k].size);
+            t->m_time = stats[k].mtime;
+        } else {
+            // Removed (or made something else) between the listing and the lookup.
+            gone.push_back({t->m_strName, std::nullopt});
+        }
+    }
+    if (!gone.empty())
+        Reconcile({}, gone);
+}
+
+void CThumbnailView::OnStatsFinished() {
+    // Whatever was not delivered (nothing, unless the lookup was cut short) stays unknown.
+    for (CImageTile* t : m_statWaiting)
+        if (t)
+            t->m_nStatSlot = CImageTile::kStated;
+    std::vector<CImageTile*>().swap(m_statWaiting);
+    m_nStatPending = 0;
+    if (m_bSortWhenStated) {
+        m_bSortWhenStated = false;
+        SortList();
+        PlaceTiles();
+    }
 }
 
 void CThumbnailView::ToggleFineMode() {
@@ -949,7 +1032,7 @@ QStringList CThumbnailView::SelectedPaths() const {
     QStringList out;
     for (const auto& t : m_tiles)
         if (t->m_bSelected)
-            out << t->m_wndImage.m_strPath;
+            out << t->Path();
     return out;
 }
 
@@ -964,11 +1047,11 @@ QString CThumbnailView::RememberAnchor() const {
     if (last <= 0)
         return QString();
     if (last < n - 1)
-        return m_tiles[size_t(last) + 1]->m_wndImage.m_strPath;
+        return m_tiles[size_t(last) + 1]->Path();
     for (int i = last - 1; i >= 0; --i)
         if (!m_tiles[size_t(i)]->m_bSelected)
-            return m_tiles[size_t(i)]->m_wndImage.m_strPath;
-    return m_tiles[0]->m_wndImage.m_strPath;
+            return m_tiles[size_t(i)]->Path();
+    return m_tiles[0]->Path();
 }
 
 void CThumbnailView::ScrollToAnchor(const QString& anchor) {
@@ -977,7 +1060,7 @@ void CThumbnailView::ScrollToAnchor(const QString& anchor) {
     if (anchor.isEmpty() || vs->maximum() <= 0)
         return;
     for (size_t i = 0; i < m_tiles.size(); ++i)
-        if (m_tiles[i]->m_wndImage.m_strPath == anchor) {
+        if (m_tiles[i]->Path() == anchor) {
             vs->setValue(GetCellRect(int(i)).top()); // clamped to the scroll range
             return;
         }
@@ -1033,11 +1116,20 @@ void CThumbnailView::OnRename() {
     if (!focus)
         return;
     const int index = m_nFocus;
-    if (const std::optional<QString> renamed =
-            RenameFileWithDialog(this, focus->m_wndImage.m_strPath)) {
+    if (const std::optional<QString> renamed = RenameFileWithDialog(this, focus->Path())) {
         // The entry takes the new name and keeps its picture.
         if (index < int(m_tiles.size())) {
-            m_tiles[size_t(index)]->SetPath(*renamed);
+            CImageTile& t = *m_tiles[size_t(index)];
+            t.SetPath(*renamed);
+            if (t.StatPending()) {
+                // The lookup on its way is for the old name.
+                ForgetStat(t);
+                const auto any = [](const QString&) { return true; };
+                if (const auto e = DirList::LookUp(t.m_strDir, t.m_strName, any)) {
+                    t.m_nSize = uint32_t(e->size);
+                    t.m_time = e->mtime;
+                }
+            }
             InvalidateTile(index);
         }
     }
@@ -1047,7 +1139,7 @@ void CThumbnailView::CopyNamesAsText(bool fullPaths) {
     QStringList items;
     for (const auto& t : m_tiles)
         if (t->m_bSelected)
-            items << FileNames::Display(fullPaths ? t->m_wndImage.m_strPath : t->m_strName);
+            items << FileNames::Display(fullPaths ? t->Path() : t->m_strName);
     if (items.isEmpty())
         return; // the clipboard keeps what it holds
     Clipboard::PutText(Clipboard::JoinLines(items));
@@ -1234,6 +1326,18 @@ void CThumbnailView::Reconcile(const std::vector<std::pair<QString, QString>>& r
         stateOf.insert(s.name, &s);
     const bool sortsByFile = m_nSortMode == 2 || m_nSortMode == 3;
     const auto update = [&](CImageTile& t, const DirList::Entry& e) {
+        if (t.StatPending()) {
+            // Its size and date were still to come: known now. A picture made meanwhile may be
+            // of what the file held before.
+            ForgetStat(t);
+            t.m_nSize = uint32_t(e.size);
+            t.m_time = e.mtime;
+            if (t.HasPicture() || t.m_bLoading || t.m_bFailed)
+                ForgetPicture(t);
+            if (sortsByFile)
+                moved.insert(&t);
+            return;
+        }
         if (t.m_nSize == uint32_t(e.size) && t.m_time == e.mtime)
             return;
         // Rewritten: a new picture, and a new place when the order depends on size or date.
@@ -1255,7 +1359,7 @@ void CThumbnailView::Reconcile(const std::vector<std::pair<QString, QString>>& r
             byName.remove(to);
         }
         byName.remove(from);
-        t->SetPath(dir + to);
+        t->SetName(dir, to);
         byName.insert(to, t);
         moved.insert(t);
         update(*t, *now->entry);
@@ -1288,6 +1392,7 @@ void CThumbnailView::Reconcile(const std::vector<std::pair<QString, QString>>& r
         for (size_t i = 0; i < m_tiles.size(); ++i) {
             CImageTile* t = m_tiles[i].get();
             if (removed.count(t)) {
+                ForgetStat(*t);
                 m_byId.erase(t->m_id);
                 m_nPictureBytes -= t->m_nBytes;
                 if (focus == t)

@@ -4,6 +4,7 @@
 
 #include "platform/DirList.h"
 #include "platform/DocView.h"
+#include "platform/FileStats.h"
 #include "platform/FolderWatch.h"
 #include "preview/PreviewDlg.h"
 #include "thumbs/ImageTile.h"
@@ -57,6 +58,11 @@ public:
     const TileList& Tiles() const { return m_tiles; }
     // The entry under a point of the viewport, or the entry count for empty space.
     int TileAt(QPoint viewportPos) const;
+
+    // True while the sizes and dates of a listing are still being looked up (they come after the
+    // first screen, off the user-interface thread; the name order does not need them).
+    bool SizesPending() const { return m_nStatPending > 0; }
+    CFileStats& FileStats() { return *m_stats; }
 
     // True while pictures are being made (or the grid has more to ask for).
     bool IsLoading() const;
@@ -127,6 +133,7 @@ protected:
 
 private:
     void DestroyTiles();
+    // dir ends in "/"; tiles made from the same dir share its text.
     std::unique_ptr<CImageTile> NewTile(const QString& dir, const QString& name, uint64_t size,
                                         int64_t mtime);
     void CreateTileWindow(CImageTile& tile);
@@ -183,6 +190,15 @@ private:
     void ForgetPicture(CImageTile& tile);
     // The screen's device pixel ratio changed: every picture is made again.
     void RemakePictures();
+    // Sizes and dates looked up after the listing: applied to the tiles still there; files gone
+    // meanwhile leave the grid. The order by size or date asked for meanwhile applies once all
+    // are in.
+    void OnStated(size_t first, const std::vector<CFileStats::Stat>& stats);
+    void OnStatsFinished();
+    // The tile's size and date are known (or it goes): the lookup's result no longer applies.
+    void ForgetStat(CImageTile& tile);
+    // Sorts now, or once every size and date is in when the order needs them.
+    void SortWhenReady();
 
     TileList m_tiles;
     CPreviewDlg m_preview;
@@ -208,8 +224,12 @@ private:
     std::function<void(const QString&, const QString&)> m_oldChangeHook;
     std::unique_ptr<QMenu> m_popup;
     std::unique_ptr<CFolderWatch> m_watch;
-    QString m_strWatched;      // the folder the watch is for ("" for none)
-    bool m_bUnwatched = false; // it could not be watched
+    std::unique_ptr<CFileStats> m_stats;
+    std::vector<CImageTile*> m_statWaiting; // by place in the lookup; null once known or gone
+    size_t m_nStatPending = 0;
+    bool m_bSortWhenStated = false; // the order by size or date waits for the lookup
+    QString m_strWatched;           // the folder the watch is for ("" for none)
+    bool m_bUnwatched = false;      // it could not be watched
     // Dragging the selection out to a file manager, another program or a folder of the tree.
     void DragSelection();
     bool IsOwnDrag(const QDropEvent* event) const;
