@@ -153,6 +153,8 @@ class Sorting : public Thumbs {
 };
 
 TEST_F(Sorting, FourKeysBothOrdersWithNameTieBreaks) {
+    // Sizes and dates arrive from a worker after the first screen; the orders below need them.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !View()->SizesPending(); }, 10000));
     EXPECT_EQ(TileNames(View()),
               (QStringList{"A.gif", "b.png", "c.bmp", "d.jpg", "e.BMP", "noext.JPG"}));
     ASSERT_TRUE(Run(ID_SORT_EXT));
