@@ -27,8 +27,16 @@
 #include <QStandardPaths>
 #include <QUrl>
 #include <QWindow>
+#include <thread>
 
 namespace {
+
+// Thumbnail jobs run on a worker thread, never on the user-interface one (the loader checks).
+ThumbnailResult MakeOnWorker(const ThumbnailJob& job) {
+    ThumbnailResult r;
+    std::thread([&] { r = CThumbnailLoader::Make(job); }).join();
+    return r;
+}
 
 constexpr double kRatio = 2.0;
 
@@ -272,7 +280,7 @@ TEST_F(HiDpiGrid, TheSharedCacheTakesTheDevicePixelsSizeClass) {
     // A job for the same area on a screen of ratio 1 uses the 128-pixel class, and 60 × 60 at
     // ratio 2 (120 device pixels) too; 200 × 200 at ratio 2 the 512-pixel class.
     ThumbnailJob job{1, photo, QSize(124, 124), false, 1.0};
-    ThumbnailResult r = CThumbnailLoader::Make(job);
+    ThumbnailResult r = MakeOnWorker(job);
     ASSERT_NE(r.image, IKHANDLE(0));
     EXPECT_EQ(r.shown, QSize(124, 93));
     EXPECT_EQ(Taken(r), QSize(124, 93));
@@ -280,19 +288,19 @@ TEST_F(HiDpiGrid, TheSharedCacheTakesTheDevicePixelsSizeClass) {
     QFile::remove(normal);
     job.box = QSize(60, 60);
     job.ratio = kRatio;
-    r = CThumbnailLoader::Make(job);
+    r = MakeOnWorker(job);
     EXPECT_EQ(Taken(r), QSize(120, 90));
     EXPECT_EQ(r.shown, QSize(60, 45));
     EXPECT_TRUE(QFile::exists(normal));
     job.box = QSize(200, 200);
-    r = CThumbnailLoader::Make(job);
+    r = MakeOnWorker(job);
     EXPECT_EQ(Taken(r), QSize(400, 300));
     EXPECT_EQ(r.shown, QSize(200, 150));
     EXPECT_TRUE(QFile::exists(ThumbnailCache::EntryPath(photo, 512)));
     EXPECT_TRUE(ThumbnailCache::EntryPath(photo, 512).contains("/x-large/"));
     // The next visit at ratio 2 reads its entry.
     job.box = QSize(124, 124);
-    r = CThumbnailLoader::Make(job);
+    r = MakeOnWorker(job);
     EXPECT_TRUE(r.fromCache);
     EXPECT_EQ(Taken(r), QSize(248, 186));
 }
@@ -335,19 +343,19 @@ TEST_F(HiDpiExif, TheEmbeddedThumbnailOnlyWhenItFillsTheDevicePixels) {
     };
     // Ratio 1: the thumbnail's 160 pixels fill the 124-pixel area.
     ThumbnailJob job{1, P("photo.jpg"), QSize(124, 124), false, 1.0};
-    ThumbnailResult r = CThumbnailLoader::Make(job);
+    ThumbnailResult r = MakeOnWorker(job);
     EXPECT_EQ(r.shown, QSize(124, 93));
     EXPECT_GT(colour(r).red(), 200);
     // Ratio 2: 248 device pixels, more than it has: the file itself, at the same logical size.
     job.ratio = kRatio;
-    r = CThumbnailLoader::Make(job);
+    r = MakeOnWorker(job);
     EXPECT_EQ(r.shown, QSize(124, 93));
     const QColor c = colour(r);
     EXPECT_GT(c.blue(), 200);
     EXPECT_LT(c.red(), 50);
     // A 60-pixel area at ratio 2 (120 device pixels): the thumbnail serves.
     job.box = QSize(60, 60);
-    r = CThumbnailLoader::Make(job);
+    r = MakeOnWorker(job);
     EXPECT_EQ(r.shown, QSize(60, 45));
     EXPECT_GT(colour(r).red(), 200);
     ThumbnailCache::SetEnabled(true);
