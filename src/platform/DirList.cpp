@@ -14,6 +14,14 @@ namespace {
 
 std::atomic<uint64_t> g_listings{0}, g_stats{0};
 
+// A regular file, a link or an entry of unknown kind (which a stat decides), never "." or "..".
+bool MayBeFile(const dirent* d) {
+    if (d->d_type != DT_REG && d->d_type != DT_LNK && d->d_type != DT_UNKNOWN)
+        return false;
+    const char* n = d->d_name;
+    return !(n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)));
+}
+
 } // namespace
 
 Counters Count() {
@@ -49,11 +57,7 @@ bool ForEachFile(const QString& folder, const std::function<bool(const QString&)
     uint64_t stats = 0;
     const int fd = ::dirfd(dir);
     while (const dirent* d = ::readdir(dir)) {
-        if (d->d_type == DT_DIR || d->d_type == DT_FIFO || d->d_type == DT_SOCK ||
-            d->d_type == DT_CHR || d->d_type == DT_BLK)
-            continue;
-        if (d->d_name[0] == '.' &&
-            (d->d_name[1] == 0 || (d->d_name[1] == '.' && d->d_name[2] == 0)))
+        if (!MayBeFile(d))
             continue;
         const QString name = FileNames::FromNative(d->d_name);
         if (!accept(name))
@@ -80,10 +84,7 @@ bool ForEachName(const QString& folder, const std::function<bool(const QString&)
     const int fd = ::dirfd(dir);
     Entry e{QString(), 0, 0, false};
     while (const dirent* d = ::readdir(dir)) {
-        if (d->d_type != DT_REG && d->d_type != DT_LNK && d->d_type != DT_UNKNOWN)
-            continue;
-        if (d->d_name[0] == '.' &&
-            (d->d_name[1] == 0 || (d->d_name[1] == '.' && d->d_name[2] == 0)))
+        if (!MayBeFile(d))
             continue;
         e.name = FileNames::FromNative(d->d_name);
         if (!accept(e.name))
