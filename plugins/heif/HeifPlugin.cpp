@@ -396,12 +396,14 @@ std::vector<uint8_t> Profile(const spi::Input& in) {
             return {};
         return profile;
     }
+    // libheif may fill in and hand over the structure and still report an error (unknown
+    // primaries, for one), so it is owned before the result is looked at.
     heif_color_profile_nclx* nclx = nullptr;
-    if (heif_image_handle_get_nclx_color_profile(c.handle.get(), &nclx).code != heif_error_Ok ||
-        !nclx)
-        return {};
+    const heif_error got = heif_image_handle_get_nclx_color_profile(c.handle.get(), &nclx);
     std::unique_ptr<heif_color_profile_nclx, decltype(&heif_nclx_color_profile_free)> owner(
         nclx, heif_nclx_color_profile_free);
+    if (got.code != heif_error_Ok || !nclx)
+        return {};
     const bool srgbPrimaries = nclx->color_primaries == heif_color_primaries_ITU_R_BT_709_5 ||
                                nclx->color_primaries == heif_color_primaries_unspecified;
     const bool srgbLikeCurve =
