@@ -6,6 +6,9 @@
 #                                           corpus kept in plugins/fuzz/corpus
 #   QUILLA_FUZZ_TARGETS="webp jxl" ...      only these (webp heif jxl raw)
 #   QUILLA_FUZZ_SEED=N                      libFuzzer's seed (0, the default, picks one)
+#   QUILLA_FUZZ_RUNS=fixed                  stop each plug-in after its fixed number of inputs
+#                                           (below) instead of at the time, SECONDS staying the
+#                                           upper bound; with a fixed seed, a repeatable run
 #   QUILLA_FUZZ_HOST_TESTS=.../imaging_tests   afterwards, the corpus grown in this run (kept
 #                                           inputs and those libFuzzer found) decoded through the
 #                                           program's plug-in helpers (Shipped.TheFuzzCorpus…)
@@ -24,14 +27,22 @@ mkdir -p "$build/artifacts"
 export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
 export LSAN_OPTIONS=suppressions=$root/plugins/fuzz/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# Inputs per plug-in in a run bounded by count: about a minute and a half each on one core.
+declare -A fixed_runs=([webp]=40000 [heif]=60000 [jxl]=50000 [raw]=5000)
 status=0
 for name in ${QUILLA_FUZZ_TARGETS:-webp heif jxl raw}; do
     kept=$root/plugins/fuzz/corpus/$name
     work=$build/corpus/$name
     mkdir -p "$work"
     cp -n "$kept"/* "$work"/ 2>/dev/null || true
-    echo "== fuzzing $name.spi for $seconds s"
-    if ! "$build/fuzz_$name" -max_total_time="$seconds" -seed="${QUILLA_FUZZ_SEED:-0}" \
+    bound=()
+    if [ "${QUILLA_FUZZ_RUNS:-}" = fixed ]; then
+        bound=(-runs="${fixed_runs[$name]}")
+        echo "== fuzzing $name.spi with ${fixed_runs[$name]} inputs (at most $seconds s)"
+    else
+        echo "== fuzzing $name.spi for $seconds s"
+    fi
+    if ! "$build/fuzz_$name" -max_total_time="$seconds" "${bound[@]}" -seed="${QUILLA_FUZZ_SEED:-0}" \
         -timeout=20 -rss_limit_mb=2560 \
         -malloc_limit_mb=2048 -max_len=65536 -print_final_stats=1 \
         -artifact_prefix="$build/artifacts/$name-" "$work" 2>"$build/fuzz-$name.log"; then
