@@ -240,6 +240,38 @@ TEST_F(Shipped, JpegXlMatchesDjxlAndAppliesOrientation) {
     EXPECT_LT(qGreen(cam.pixel(30, 25)), 60);
 }
 
+// The plug-in makes libjxl's floating-point samples bytes itself: across several of the decoder's
+// groups (rows coming from its threads), with alpha, and from 16 bits a sample, the bytes are
+// djxl's own.
+TEST_F(Shipped, JpegXlBytesAreDjxlsAcrossGroupsAlphaAndDepths) {
+    REQUIRE_TOOL("cjxl");
+    REQUIRE_TOOL("djxl");
+    REQUIRE_TOOL("convert");
+    const QString srcA = SourcePng("wide.png", 700, 300, true);
+    ASSERT_TRUE(RunTool("cjxl", {srcA, P("wide.jxl"), "-d", "1", "--quiet"}));
+    ASSERT_TRUE(RunTool("djxl", {P("wide.jxl"), P("wide.out.png"), "--quiet"}));
+    const QImage wide = Decode(P("wide.jxl"));
+    ASSERT_EQ(wide.size(), QSize(700, 300));
+    ASSERT_TRUE(wide.hasAlphaChannel());
+    const QImage ref = Argb(QImage(P("wide.out.png")));
+    EXPECT_LE(MaxDiff(Argb(wide), ref), 1);
+    EXPECT_LT(MeanDiff(Argb(wide), ref), 0.05);
+
+    // Without gAMA and cHRM chunks: sRGB, as cjxl then takes it.
+    ASSERT_TRUE(RunTool("convert",
+                        {"-size", "520x270", "gradient:#ff2000-#0030ff", "-depth", "16", "-define",
+                         "png:exclude-chunks=gAMA,cHRM,bKGD", "PNG48:" + P("deep.png")}));
+    ASSERT_TRUE(RunTool("cjxl", {P("deep.png"), P("deep.jxl"), "-d", "0", "--quiet"}));
+    const QImage deep = Decode(P("deep.jxl"));
+    ASSERT_EQ(deep.size(), QSize(520, 270));
+    // Qt rounds 16 bits to 8 as libjxl does.
+    EXPECT_LE(MaxDiff(Argb(deep), Argb(QImage(P("deep.png")))), 1);
+    EXPECT_LT(MeanDiff(Argb(deep), Argb(QImage(P("deep.png")))), 0.05);
+    // A gradient over 270 rows: every byte value of the ramp appears, none is lost to truncation.
+    EXPECT_EQ(qRed(deep.pixel(0, 0)), 255);
+    EXPECT_EQ(qBlue(deep.pixel(0, 269)), 255);
+}
+
 TEST_F(Shipped, ThroughCImageKitAsAnyOtherPicture) {
     REQUIRE_TOOL("cwebp");
     const QString src = SourcePng("src.png", 30, 20);
