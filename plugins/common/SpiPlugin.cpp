@@ -200,6 +200,87 @@ bool LargeEnough(Size have, int width, int height, int boxWidth, int boxHeight) 
     return need.width > 0 && have.width >= need.width && have.height >= need.height;
 }
 
+namespace {
+
+// How a line of `from` pixels is reduced to `to`: for each new pixel its first source pixel and
+// the number it covers, and for each of those the part of it that falls into the new pixel, in
+// 1/65536 of the new pixel, so that a new pixel's weights make 65536.
+struct Spans {
+    std::vector<int> first, count;
+    std::vector<uint32_t> weights;
+
+    Spans(int from, int to) : first(static_cast<size_t>(to)), count(static_cast<size_t>(to)) {
+        const double scale = double(from) / to;
+        for (int i = 0; i < to; ++i) {
+            const double a = i * scale, b = std::min((i + 1) * scale, double(from));
+            const size_t start = weights.size();
+            first[size_t(i)] = int(a);
+            uint32_t total = 0;
+            for (int j = int(a); j < from && j < b; ++j) {
+                const double cover = std::min(double(j + 1), b) - std::max(double(j), a);
+                const auto w = uint32_t(cover / scale * 65536.0 + 0.5);
+                weights.push_back(w);
+                total += w;
+            }
+            count[size_t(i)] = int(weights.size() - start);
+            // The rounding's remainder goes to the largest part.
+            if (count[size_t(i)] > 0) {
+                auto largest =
+                    std::max_element(weights.begin() + std::ptrdiff_t(start), weights.end());
+                *largest = uint32_t(int64_t(*largest) + 65536 - int64_t(total));
+            }
+        }
+    }
+};
+
+// Each source row reduced across, and the rows of each new row summed down; N bytes a pixel.
+template <int N>
+void Reduce(const Dib& from, const Dib& to, int toWidth, int toHeight, const Spans& xs,
+            const Spans& ys) {
+    std::vector<uint64_t> down(size_t(toWidth) * N);
+    size_t yw = 0;
+    for (int oy = 0; oy < toHeight; ++oy) {
+        std::fill(down.begin(), down.end(), 0);
+        for (int k = 0; k < ys.count[size_t(oy)]; ++k, ++yw) {
+            const uint8_t* row = from.Row(ys.first[size_t(oy)] + k);
+            const uint64_t wy = ys.weights[yw];
+            const uint32_t* wx = xs.weights.data();
+            uint64_t* d = down.data();
+            for (int ox = 0; ox < toWidth; ++ox, d += N) {
+                const uint8_t* px = row + size_t(xs.first[size_t(ox)]) * N;
+                uint32_t sum[N] = {};
+                for (int i = xs.count[size_t(ox)]; i > 0; --i, ++wx, px += N)
+                    for (int c = 0; c < N; ++c)
+                        sum[c] += *wx * px[c];
+                for (int c = 0; c < N; ++c)
+                    d[c] += sum[c] * wy;
+            }
+        }
+        uint8_t* d = to.Row(oy);
+        for (size_t i = 0; i < down.size(); ++i)
+            d[i] = uint8_t(std::min<uint64_t>((down[i] + (uint64_t(1) << 31)) >> 32, 255));
+    }
+}
+
+} // namespace
+
+int ReduceTo(Dib& dib, Size size) {
+    const int w = dib.Width(), h = dib.Stride() ? int(dib.BitsSize() / dib.Stride()) : 0;
+    if (size.width <= 0 || size.height <= 0 || size.width >= w || size.height >= h)
+        return SPI_ALL_RIGHT;
+    const bool alpha = dib.BytesPerPixel() == 4;
+    Dib out;
+    if (const int r = out.Allocate(size.width, size.height, alpha))
+        return r;
+    const Spans xs(w, size.width), ys(h, size.height);
+    if (alpha)
+        Reduce<4>(dib, out, size.width, size.height, xs, ys);
+    else
+        Reduce<3>(dib, out, size.width, size.height, xs, ys);
+    dib = std::move(out);
+    return SPI_ALL_RIGHT;
+}
+
 bool ConvertToSrgb(Dib& dib, const std::vector<uint8_t>& profile) {
     // Profiles larger than this are no real picture's.
     constexpr size_t kMaxProfile = size_t(16) << 20;

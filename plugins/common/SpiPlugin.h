@@ -104,6 +104,12 @@ Size FitInto(int width, int height, int boxWidth, int boxHeight);
 // height) fitted into the box.
 bool LargeEnough(Size have, int width, int height, int boxWidth, int boxHeight);
 
+// Reduces the picture to the size by averaging the area each new pixel covers (as a thumbnail is
+// reduced), when it is larger on both sides; a picture no larger is left alone. Alpha is averaged
+// as the colours are, which is right for the opaque pictures this is used for. SPI_NO_MEMORY when
+// the smaller picture cannot be had (dib is then untouched).
+int ReduceTo(Dib& dib, Size size);
+
 // What a plug-in reads its pictures with; the entry points below answer the same way for all.
 struct Format {
     // The picture's size and whether it has alpha, without decoding its pixels.

@@ -1,8 +1,8 @@
 // raw.spi: camera RAW files through LibRaw. The whole picture is LibRaw's processing (the camera's
 // white balance, 8 bits, sRGB, the file's orientation applied). For a thumbnail the preview the
 // camera stored in the file is used when it is large enough: a JPEG preview decoded by libjpeg at
-// the smallest DCT scale that is large enough, a bitmap preview as it is; without one, half-size
-// processing (no demosaicing) when that is large enough. The information text gives the camera,
+// the smallest DCT scale that is large enough, a bitmap preview as it is, either then reduced to
+// the box; without one, half-size processing (no demosaicing) when that is large enough. The information text gives the camera,
 // the exposure and the date.
 #include "SpiPlugin.h"
 
@@ -393,6 +393,21 @@ bool JpegPreviewInto(const Raw& raw, const Need& need, spi::Dib& dib, int& resul
     return true;
 }
 
+// The preview (turned as shown) reduced to what the box needs: a full-size preview is still several
+// times larger at libjpeg's smallest scale, and a smaller picture is cheaper to hand over and to
+// fit. Never smaller than the whole picture fitted into the box.
+int Reduced(const Need& need, spi::Dib& dib) {
+    const int h = int(dib.BitsSize() / dib.Stride());
+    spi::Size size = spi::FitInto(dib.Width(), h, need.boxWidth, need.boxHeight);
+    const spi::Size least =
+        spi::FitInto(need.shown.width, need.shown.height, need.boxWidth, need.boxHeight);
+    size.width = std::min(std::max(size.width, least.width), dib.Width());
+    size.height = std::min(std::max(size.height, least.height), h);
+    // A failure leaves the preview as it is, which is large enough too.
+    spi::ReduceTo(dib, size);
+    return SPI_ALL_RIGHT;
+}
+
 // The embedded preview, when it is large enough: SPI_ALL_RIGHT with dib filled, else another
 // result and dib untouched.
 int PreviewInto(Raw& raw, int boxWidth, int boxHeight, spi::Dib& dib) {
@@ -404,7 +419,7 @@ int PreviewInto(Raw& raw, int boxWidth, int boxHeight, spi::Dib& dib) {
         return SPI_NOT_SUPPORT;
     int result = SPI_NOT_SUPPORT;
     if (JpegPreviewInto(raw, need, dib, result))
-        return result;
+        return result == SPI_ALL_RIGHT ? Reduced(need, dib) : result;
     // Other previews (bitmaps) as LibRaw unpacks them.
     if (raw.lr->unpack_thumb() != LIBRAW_SUCCESS || !t.thumb || t.tlength == 0 ||
         t.tformat != LIBRAW_THUMBNAIL_BITMAP)
@@ -413,8 +428,10 @@ int PreviewInto(Raw& raw, int boxWidth, int boxHeight, spi::Dib& dib) {
     if ((n != 3 && n != 1) || !spi::SizeAllowed(t.twidth, t.theight) ||
         t.tlength < size_t(t.twidth) * t.theight * size_t(n) || !need.Enough(t.twidth, t.theight))
         return SPI_NOT_SUPPORT;
-    return Oriented(reinterpret_cast<const uint8_t*>(t.thumb), t.twidth, t.theight, n,
-                    size_t(t.twidth) * size_t(n), need.flip, dib);
+    if (const int r = Oriented(reinterpret_cast<const uint8_t*>(t.thumb), t.twidth, t.theight, n,
+                               size_t(t.twidth) * size_t(n), need.flip, dib))
+        return r;
+    return Reduced(need, dib);
 }
 
 // "Name=value" lines for what the image information shows.

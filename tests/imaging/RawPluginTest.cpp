@@ -305,10 +305,23 @@ TEST_F(Raw, ReducedPictureIsThePreviewOrHalfSize) {
     ASSERT_EQ(r, SPI_ALL_RIGHT);
     EXPECT_EQ(small.size(), QSize(48, 32));
     EXPECT_LE(MaxDiff(small, DcrawPreview(path, 4)), 1);
-    // A box of 100: the preview at full size.
+    // A box of 100: the whole preview is needed, and is reduced to the box by the area each
+    // pixel covers, as a thumbnail is reduced: the preview decoded whole by djpeg and reduced by
+    // Qt is the same within two levels.
     small = m_spi.Picture(path, &r, QSize(100, 100));
-    EXPECT_EQ(small.size(), QSize(192, 128));
-    EXPECT_LE(MaxDiff(small, DcrawPreview(path, 1)), 1);
+    ASSERT_EQ(r, SPI_ALL_RIGHT);
+    EXPECT_EQ(small.size(), QSize(100, 66));
+    const auto reduced = [](const QImage& whole, QSize size) {
+        return whole.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+            .convertToFormat(QImage::Format_RGB32);
+    };
+    EXPECT_LE(MaxDiff(small, reduced(DcrawPreview(path, 1), small.size())), 2);
+    EXPECT_LT(MeanDiff(small, reduced(DcrawPreview(path, 1), small.size())), 0.5);
+    // Between two DCT scales: the half-size preview (96 x 64) reduced to 60 x 40.
+    small = m_spi.Picture(path, &r, QSize(60, 60));
+    ASSERT_EQ(r, SPI_ALL_RIGHT);
+    EXPECT_EQ(small.size(), QSize(60, 40));
+    EXPECT_LE(MaxDiff(small, reduced(DcrawPreview(path, 2), small.size())), 2);
     // A box of 200: the preview is too small; the raw data at half size is not either: whole.
     small = m_spi.Picture(path, &r, QSize(200, 200));
     ASSERT_EQ(r, SPI_ALL_RIGHT);
@@ -321,6 +334,13 @@ TEST_F(Raw, ReducedPictureIsThePreviewOrHalfSize) {
     ASSERT_EQ(r, SPI_ALL_RIGHT);
     EXPECT_EQ(small.size(), QSize(32, 48));
     EXPECT_LE(MaxDiff(small, DcrawPreview(turned, 4).transformed(QTransform().rotate(90))), 1);
+    // Reduced after it is turned: the box's long side goes to the picture's long side.
+    small = m_spi.Picture(turned, &r, QSize(100, 100));
+    ASSERT_EQ(r, SPI_ALL_RIGHT);
+    EXPECT_EQ(small.size(), QSize(66, 100));
+    EXPECT_LE(MaxDiff(small, reduced(DcrawPreview(turned, 1).transformed(QTransform().rotate(90)),
+                                     small.size())),
+              2);
 
     // Without a preview: half-size processing (no demosaicing) where that is enough, as dcraw -h.
     const QString bare = Write("bare.dng", Dng());
