@@ -29,7 +29,26 @@ using Decoder = std::unique_ptr<JxlDecoder, decltype(&JxlDecoderDestroy)>;
 struct Picture {
     int width = 0, height = 0;
     bool alpha = false;
+    // Colours kept as XYB, which the decoder renders in whatever colour space it is asked for.
+    bool xybColour = false;
 };
+
+// For a picture whose colours are XYB, asks the decoder for sRGB pixels: it renders them so
+// directly (where it would give linear sRGB for a picture with an ICC profile, which would then
+// need converting, and loses the dark tones at 8 bits). Other pictures come in their own colour
+// space. Called at the colour encoding event; the profile read for the pixels then tells which.
+void PreferSrgb(JxlDecoder* dec, const Picture& p) {
+    if (!p.xybColour)
+        return;
+    JxlColorEncoding srgb{};
+    srgb.color_space = JXL_COLOR_SPACE_RGB;
+    srgb.white_point = JXL_WHITE_POINT_D65;
+    srgb.primaries = JXL_PRIMARIES_SRGB;
+    srgb.transfer_function = JXL_TRANSFER_FUNCTION_SRGB;
+    srgb.rendering_intent = JXL_RENDERING_INTENT_PERCEPTUAL;
+    // Refused, the decoder keeps its own choice, which the profile read for the pixels tells.
+    JxlDecoderSetPreferredColorProfile(dec, &srgb);
+}
 
 // Reads the basic information: the picture's size as shown (after orientation) and alpha.
 int BasicInfo(JxlDecoder* dec, Picture& p) {
@@ -40,6 +59,7 @@ int BasicInfo(JxlDecoder* dec, Picture& p) {
     p.width = int(swapped ? info.ysize : info.xsize);
     p.height = int(swapped ? info.xsize : info.ysize);
     p.alpha = info.alpha_bits > 0;
+    p.xybColour = !info.uses_original_profile && info.num_color_channels == 3;
     if (!spi::SizeAllowed(int64_t(info.xsize), int64_t(info.ysize)))
         return SPI_NO_MEMORY;
     return SPI_ALL_RIGHT;
@@ -121,7 +141,7 @@ int Decode(const spi::Input& in, Picture& p, spi::Dib* dib, int boxWidth = 0, in
     const bool reduced = dib && boxWidth > 0 && boxHeight > 0;
     int events = JXL_DEC_BASIC_INFO;
     if (dib)
-        events |= JXL_DEC_FULL_IMAGE;
+        events |= JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE;
     if (reduced)
         events |= JXL_DEC_FRAME_PROGRESSION;
     if (JxlDecoderSubscribeEvents(dec.get(), events) != JXL_DEC_SUCCESS)
@@ -153,6 +173,9 @@ int Decode(const spi::Input& in, Picture& p, spi::Dib* dib, int boxWidth = 0, in
                 return SPI_ALL_RIGHT;
             break;
         }
+        case JXL_DEC_COLOR_ENCODING:
+            PreferSrgb(dec.get(), p);
+            break;
         case JXL_DEC_NEED_IMAGE_OUT_BUFFER: {
             out.channels = p.alpha ? 4 : 3;
             const JxlPixelFormat format{uint32_t(out.channels), JXL_TYPE_FLOAT, JXL_NATIVE_ENDIAN,
@@ -213,17 +236,22 @@ int DecodeScaled(const spi::Input& in, spi::Dib& dib, int boxWidth, int boxHeigh
 // are sRGB.
 std::vector<uint8_t> Profile(const spi::Input& in) {
     Decoder dec(JxlDecoderCreate(nullptr), JxlDecoderDestroy);
-    if (!dec || JxlDecoderSubscribeEvents(dec.get(), JXL_DEC_COLOR_ENCODING) != JXL_DEC_SUCCESS ||
+    if (!dec ||
+        JxlDecoderSubscribeEvents(dec.get(), JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING) !=
+            JXL_DEC_SUCCESS ||
         JxlDecoderSetInput(dec.get(), in.Data(), in.Size()) != JXL_DEC_SUCCESS)
         return {};
     JxlDecoderCloseInput(dec.get());
+    Picture p;
     for (;;) {
         const JxlDecoderStatus status = JxlDecoderProcessInput(dec.get());
         if (status == JXL_DEC_COLOR_ENCODING)
             break;
-        if (status != JXL_DEC_BASIC_INFO)
+        if (status != JXL_DEC_BASIC_INFO || BasicInfo(dec.get(), p) != SPI_ALL_RIGHT)
             return {};
     }
+    // The same choice as the decoding made.
+    PreferSrgb(dec.get(), p);
     JxlColorEncoding encoding;
     if (JxlDecoderGetColorAsEncodedProfile(dec.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
                                            &encoding) == JXL_DEC_SUCCESS &&

@@ -498,6 +498,8 @@ TEST_F(ColorProfile, PluginsHandOverSrgbFromWebpHeifAndJpegXl) {
          "a.webp",
          2.0},
         {"jxl", "cjxl", {"%in", "%out", "-d", "0", "--quiet"}, "a.jxl", 2.0},
+        // Lossy JPEG XL keeps the colours as XYB: libjxl renders them in sRGB itself.
+        {"jxl", "cjxl", {"%in", "%out", "-d", "1", "--quiet"}, "lossy.jxl", 4.0},
         // Lossy: the encoder's own error comes on top.
         {"heif", "heif-enc", {"-q", "95", "%in", "-o", "%out"}, "a.heic", 4.0},
     };
@@ -524,6 +526,41 @@ TEST_F(ColorProfile, PluginsHandOverSrgbFromWebpHeifAndJpegXl) {
     }
     if (tested == 0)
         GTEST_SKIP() << "no plug-in or encoder";
+}
+
+// A lossy JPEG XL picture with an AdobeRGB profile, dark tones only: libjxl renders its XYB
+// colours straight in sRGB for the plug-in, so the dark tones come out as tificc turns the same
+// pixels to sRGB (at 8 bits in linear light, then converted, their steps would be many levels).
+TEST_F(ColorProfile, LossyJpegXlKeepsItsDarkTones) {
+    REQUIRE_TOOL("cjxl");
+    SpiDirect jxl("jxl");
+    if (!jxl.Loaded())
+        GTEST_SKIP() << "jxl.spi was not built";
+    QImage ramp(256, 32, QImage::Format_RGB32);
+    for (int y = 0; y < ramp.height(); ++y)
+        for (int x = 0; x < ramp.width(); ++x)
+            ramp.setPixel(x, y, qRgb(x * 40 / 255, x * 48 / 255, x * 32 / 255));
+    const QString tif = Dir().filePath(QStringLiteral("dark.tif"));
+    ASSERT_TRUE(WriteTiffWithProfile(tif, ramp, ReadBytes(kAdobe)));
+    const QString png = Convert(Dir(), tif, "PNG24:dark.png", {});
+    const QString out = Dir().filePath(QStringLiteral("dark.jxl"));
+    ASSERT_TRUE(RunTool("cjxl", {png, out, "-d", "0.3", "--quiet"}));
+    const QImage reference = PeerToSrgb("tificc", tif, QStringLiteral("back.tif"));
+    const QImage picture = jxl.Picture(out);
+    ASSERT_EQ(picture.size(), ramp.size());
+    // The middle row, away from the encoder's edges.
+    int worst = 0;
+    double sum = 0;
+    const int y = ramp.height() / 2;
+    for (int x = 4; x < ramp.width() - 4; ++x) {
+        const QRgb a = picture.pixel(x, y), b = reference.pixel(x, y);
+        const int d = std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                std::abs(qBlue(a) - qBlue(b))});
+        worst = std::max(worst, d);
+        sum += d;
+    }
+    EXPECT_LE(worst, 4);
+    EXPECT_LT(sum / (ramp.width() - 8), 1.5);
 }
 
 TEST_F(ColorProfile, ThumbnailCacheHoldsSrgbAndTilesFollowTheScreenProfile) {
