@@ -2,8 +2,8 @@
 // white balance, 8 bits, sRGB, the file's orientation applied). For a thumbnail the preview the
 // camera stored in the file is used when it is large enough: a JPEG preview decoded by libjpeg at
 // the smallest DCT scale that is large enough, a bitmap preview as it is, either then reduced to
-// the box; without one, half-size processing (no demosaicing) when that is large enough. The information text gives the camera,
-// the exposure and the date.
+// the box; without one, half-size processing (no demosaicing) when that is large enough. The
+// information text gives the camera, the exposure and the date.
 #include "SpiPlugin.h"
 
 #include <algorithm>
