@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Thumbnails of plug-in formats through the program's own thumbnail path (bench_thumbs: the
 # grid's worker routine, the plug-ins in their sandboxed helpers, the reduced entry
-# GetPictureScaled), timed in pairs by farm-bench on one core against the peers:
+# GetPictureScaled), timed in pairs by bench/pair.py on one core against the peers:
 #   - a 24-megapixel DNG with a full-size JPEG preview against djpeg -scale 1/8 on the preview
 #     dcraw -e extracts;
 #   - HEIC with a 320 x 240 thumbnail inside, WebP, AVIF and JPEG XL (4000 x 3000) against
@@ -16,7 +16,7 @@ runs=${1:-7}
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$root/build/bin
 data=${QUILLA_BENCH_DATA:-/tmp/quilla-bench}/plugin-thumbs
-for tool in farm-bench convert vipsthumbnail cwebp heif-enc cjxl dcraw djpeg python3; do
+for tool in convert vipsthumbnail cwebp heif-enc cjxl dcraw djpeg python3; do
     command -v $tool >/dev/null || { echo "missing: $tool (apt-get install imagemagick libvips-tools webp libheif-examples libjxl-tools dcraw libjpeg-turbo-progs)"; exit 2; }
 done
 [ -x "$bin/bench_thumbs" ] && [ -f "$bin/plugins/raw.spi" ] || { echo "build first: ./build.sh bench"; exit 2; }
@@ -40,13 +40,13 @@ export HOME=$data/home VIPS_CONCURRENCY=1 OMP_NUM_THREADS=1 QUILLA_PLUGINS=$bin/
 # The median ratios of one pair; a command that failed in any run is said instead (vipsthumbnail
 # writes -o relative to each input's folder, so the output folder is given whole).
 pair() {
-    printf '%-34s %s\n' "$1" "$(farm-bench -n "$runs" --pin 1 --timeout 1800 --vs "$3" -- $2 2>&1 |
+    printf '%-34s %s\n' "$1" "$("$root/bench/pair.py" -n "$runs" --pin 1 --timeout 1800 --vs "$3" -- $2 2>&1 |
         awk '/^[AB] exit/ && $3 != "0" { bad = bad " " $1 " failed" }
              /^A\/B cpu/ { c = $4 } /^A\/B wall/ { w = $4 }
              END { if (bad != "") print bad; else printf "A/B cpu %s  wall %s", c, w }')"
 }
 loop8() { echo "sh -c 'for i in 1 2 3 4 5 6 7 8; do $1; done'"; }
-echo "== one file a process, box 160 (farm-bench medians)"
+echo "== one file a process, box 160 (medians of the pairs)"
 pair "DNG vs djpeg -scale 1/8" "$bin/bench_thumbs 160 full.dng" "djpeg -scale 1/8 -outfile /dev/null extracted.jpg"
 for f in thumb.heic p.webp p.avif p.jxl; do
     pair "$f vs vipsthumbnail -s 160" "$bin/bench_thumbs 160 $f" "vipsthumbnail -s 160 -o $data/out/%s.jpg $f"

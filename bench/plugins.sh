@@ -9,10 +9,10 @@
 #     (GetPictureScaled) against the whole picture (GetPicture) and against vipsthumbnail -s 160,
 #     for WebP, HEIC without and with a 320 × 240 thumbnail inside, AVIF and JPEG XL; and a
 #     24-megapixel DNG with a full-size JPEG preview: raw.spi's thumbnail against djpeg -scale 1/8
-#     on the preview dcraw -e extracts. Timed in pairs by farm-bench (whole processes, one core);
+#     on the preview dcraw -e extracts. Timed in pairs by bench/pair.py (whole processes, one core);
 #  4. the same thumbnails through the plug-in helpers against the plug-ins loaded into the bench
 #     process (bench_pluginpath helper|direct), and the listing with the plug-ins on against off,
-#     in pairs by farm-bench.
+#     in pairs by bench/pair.py.
 #   bench/plugins.sh [COUNT]      (build first: ./build.sh bench)
 set -euo pipefail
 count=${1:-10}
@@ -82,20 +82,20 @@ for ext in webp heic avif jxl; do
 done
 rm -rf "$out"
 
-echo "== reduced entry, plug-ins called directly, box 160 (farm-bench medians of A/B, cpu)"
-if ! command -v farm-bench >/dev/null || ! command -v dcraw >/dev/null ||
+echo "== reduced entry, plug-ins called directly, box 160 (medians of A/B, cpu)"
+if ! command -v dcraw >/dev/null ||
     ! command -v djpeg >/dev/null || [ ! -x "$bin/bench_spi" ]; then
-    echo "skipped: needs farm-bench, dcraw, djpeg (apt-get install dcraw libjpeg-turbo-progs) and bench_spi"
+    echo "skipped: needs dcraw, djpeg (apt-get install dcraw libjpeg-turbo-progs) and bench_spi"
     exit 0
 fi
 spi=$bin/bench_spi
 # A/B of one pair of commands: the median ratio of cpu seconds and of wall seconds.
 pair() {
-    farm-bench -n "${QUILLA_BENCH_RUNS:-7}" --pin 0 --timeout 600 --vs "$2" -- $1 2>&1 |
+    "$root/bench/pair.py" -n "${QUILLA_BENCH_RUNS:-7}" --pin 0 --timeout 600 --vs "$2" -- $1 2>&1 |
         awk '/^A\/B cpu/ { c = $4 } /^A\/B wall/ { w = $4 } END { printf "cpu %s  wall %s", c, w }'
 }
 
-echo "== plug-in helpers against the same plug-ins in this process (farm-bench medians of A/B)"
+echo "== plug-in helpers against the same plug-ins in this process (medians of A/B)"
 # Thumbnails (box 76) of the COUNT pictures: A through the helper processes as Quilla decodes,
 # B the same plug-ins loaded into the bench process; the target is A/B within 1.05. Then the
 # listing of 100,000 files with the plug-ins on (A) and off (B). Wall time: the helpers' processor
