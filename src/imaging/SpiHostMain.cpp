@@ -25,6 +25,7 @@
 #include <string>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace SpiWire;
 using HelperChannel::SharedMap;
@@ -81,10 +82,11 @@ bool Readable(const void* p, size_t size) {
     const uintptr_t last = (uintptr_t(p) + size - 1) & ~(page - 1);
     if (last < first)
         return false;
-    unsigned char vec = 0;
-    for (uintptr_t a = first; a <= last; a += page)
-        if (mincore(reinterpret_cast<void*>(a), page, &vec) != 0)
-            return false;
+    // One call for the whole range: it fails when any page of it is not mapped (a page by page
+    // loop costs a system call, through the sandbox's filter, for every 4 KiB of a picture).
+    std::vector<unsigned char> pages(size_t((last - first) / page + 1));
+    if (mincore(reinterpret_cast<void*>(first), last - first + page, pages.data()) != 0)
+        return false;
     // Mapped is not readable (a guard region is mapped without access): the first and the last
     // byte are read by the kernel, which says EFAULT instead of faulting.
     static int probe[2] = {-1, -1};
@@ -169,28 +171,60 @@ void AskPictureInfo(const Plugin& p, const char* path, int64_t offset, Reply& re
     }
 }
 
-// Decodes the picture into shared memory; *memory receives its descriptor. A box of 0 x 0 asks
-// GetPicture, another GetPictureScaled (which the caller has checked is exported).
-void AskPicture(const Plugin& p, const char* path, int64_t offset, int boxWidth, int boxHeight,
-                Reply& reply, QByteArray& payload, UniqueFd* memory) {
-    HLOCAL header = nullptr, bits = nullptr;
-    if (boxWidth > 0 && boxHeight > 0)
-        reply.result = p.scaled(path, intptr_t(offset), SPI_INPUT_FILE, &header, &bits, nullptr, 0,
-                                boxWidth, boxHeight);
-    else
-        reply.result =
-            p.picture(path, intptr_t(offset), SPI_INPUT_FILE, &header, &bits, nullptr, 0);
-    if (reply.result != SPI_ALL_RIGHT)
-        return; // what a failed call left in the outputs is not a block to free
-    const size_t headerSize = BlockSize(header), bitsSize = BlockSize(bits);
-    if (headerSize == 0 || bitsSize == 0) {
-        // Success without both blocks is no picture.
-        FreeBlock(header);
-        FreeBlock(bits);
-        reply.status = kStatusBadPicture;
-        payload = "no picture blocks";
-        return;
+// The two blocks of a picture a plug-in handed over, checked to be blocks; freed with this object.
+class Blocks {
+public:
+    Blocks() = default;
+    ~Blocks() { Free(); }
+    Blocks(const Blocks&) = delete;
+    Blocks& operator=(const Blocks&) = delete;
+
+    // Takes what a successful call left in its outputs; false (and freed) unless both are blocks.
+    bool Take(HLOCAL header, HLOCAL bits) {
+        Free();
+        m_header = header;
+        m_bits = bits;
+        m_headerSize = BlockSize(header);
+        m_bitsSize = BlockSize(bits);
+        if (m_headerSize == 0 || m_bitsSize == 0) {
+            FreeBlock(header);
+            FreeBlock(bits);
+            m_header = m_bits = nullptr;
+            m_headerSize = m_bitsSize = 0;
+            return false;
+        }
+        return true;
     }
+    void Free() {
+        if (m_header)
+            LocalFree(m_header);
+        if (m_bits)
+            LocalFree(m_bits);
+        m_header = m_bits = nullptr;
+        m_headerSize = m_bitsSize = 0;
+    }
+    // The size the header gives (biWidth, and biHeight without its sign); empty when the header
+    // is too short to say. Whether the bits hold it is DibToImage's check.
+    QSize Size() const {
+        if (m_headerSize < sizeof(BITMAPINFOHEADER))
+            return QSize();
+        int32_t w = 0, h = 0;
+        std::memcpy(&w, static_cast<const char*>(m_header) + 4, sizeof w);
+        std::memcpy(&h, static_cast<const char*>(m_header) + 8, sizeof h);
+        if (w <= 0 || h == 0 || h == INT32_MIN)
+            return QSize();
+        return QSize(w, h < 0 ? -h : h);
+    }
+    // The picture in shared memory, reduced by factor (see DibToImage); *memory receives its
+    // descriptor and the reply what the program needs to read it. The blocks are freed.
+    void HandOver(int factor, Reply& reply, QByteArray& payload, UniqueFd* memory);
+
+private:
+    HLOCAL m_header = nullptr, m_bits = nullptr;
+    size_t m_headerSize = 0, m_bitsSize = 0;
+};
+
+void Blocks::HandOver(int factor, Reply& reply, QByteArray& payload, UniqueFd* memory) {
     SharedMap shared;
     bool noMemory = false;
     const DibImageMaker make = [&](int w, int h, QImage::Format format) {
@@ -204,10 +238,9 @@ void AskPicture(const Plugin& p, const char* path, int64_t offset, int boxWidth,
         return QImage(shared.Data(), w, h, line, format);
     };
     QString why;
-    const QImage image =
-        DibToImage(LocalLock(header), headerSize, LocalLock(bits), bitsSize, &why, make);
-    LocalFree(header);
-    LocalFree(bits);
+    const QImage image = DibToImage(LocalLock(m_header), m_headerSize, LocalLock(m_bits),
+                                    m_bitsSize, &why, make, factor);
+    Free();
     if (image.isNull()) {
         memory->Reset();
         reply.status = noMemory ? kStatusNoMemory : kStatusUnreadable;
@@ -230,20 +263,62 @@ void AskPicture(const Plugin& p, const char* path, int64_t offset, int boxWidth,
                          qsizetype(reply.colours) * qsizetype(sizeof(QRgb)));
 }
 
+// Calls GetPicture (a box of 0 x 0) or GetPictureScaled; true with both blocks in *blocks. False
+// when the plug-in failed (its result is in the reply) or its success brought no picture.
+bool CallPicture(const Plugin& p, const char* path, int64_t offset, int boxWidth, int boxHeight,
+                 Reply& reply, QByteArray& payload, Blocks* blocks) {
+    HLOCAL header = nullptr, bits = nullptr;
+    if (boxWidth > 0 && boxHeight > 0)
+        reply.result = p.scaled(path, intptr_t(offset), SPI_INPUT_FILE, &header, &bits, nullptr, 0,
+                                boxWidth, boxHeight);
+    else
+        reply.result =
+            p.picture(path, intptr_t(offset), SPI_INPUT_FILE, &header, &bits, nullptr, 0);
+    if (reply.result != SPI_ALL_RIGHT)
+        return false; // what a failed call left in the outputs is not a block to free
+    if (!blocks->Take(header, bits)) {
+        // Success without both blocks is no picture.
+        reply.status = kStatusBadPicture;
+        payload = "no picture blocks";
+        return false;
+    }
+    return true;
+}
+
+// Decodes the whole picture into shared memory; *memory receives its descriptor.
+void AskPicture(const Plugin& p, const char* path, int64_t offset, Reply& reply,
+                QByteArray& payload, UniqueFd* memory) {
+    Blocks blocks;
+    if (CallPicture(p, path, offset, 0, 0, reply, payload, &blocks))
+        blocks.HandOver(1, reply, payload, memory);
+}
+
 // A picture for a thumbnail (kCallPictureScaled). GetPictureScaled's answer is taken when it holds
 // together and is large enough: at least as large as the box on one side (a pixel less for
 // rounding), or else the whole picture, as GetPictureInfo tells its size. Otherwise (an error, a
 // picture that does not hold together or one smaller than promised) the plug-in's GetPicture
 // decides, as for a plug-in without the extension: the reduced entry is an optimisation and never
-// costs the file its picture.
+// costs the file its picture. Either picture is then reduced here as the program would reduce it
+// for the thumbnail (by the whole factor that keeps it at least the fitted size), so that only a
+// small picture crosses to the program.
 void AskScaled(const Plugin& p, const char* path, int64_t offset, int boxWidth, int boxHeight,
                Reply& reply, QByteArray& payload, UniqueFd* memory) {
+    const QSize box(boxWidth, boxHeight);
+    // The whole picture's size, told with a picture that is not it.
+    auto tellWhole = [&reply](QSize whole, QSize sent) {
+        if (whole.isValid() && !whole.isEmpty() && whole != sent) {
+            reply.width = whole.width();
+            reply.height = whole.height();
+        }
+    };
     if (p.scaled && boxWidth > 0 && boxHeight > 0) {
-        AskPicture(p, path, offset, boxWidth, boxHeight, reply, payload, memory);
-        if (reply.result == SPI_ABORT)
+        Blocks blocks;
+        const bool got = CallPicture(p, path, offset, boxWidth, boxHeight, reply, payload, &blocks);
+        if (!got && reply.result == SPI_ABORT)
             return; // stopped: GetPicture would be stopped alike
-        if (reply.result == SPI_ALL_RIGHT && reply.status == kStatusOk) {
-            const int w = reply.pictureWidth, h = reply.pictureHeight;
+        const QSize size = got ? blocks.Size() : QSize();
+        if (got && !size.isEmpty()) {
+            const int w = size.width(), h = size.height();
             const bool largeEnough = w + 1 >= boxWidth || h + 1 >= boxHeight;
             SPI_PICTUREINFO info{};
             const int r = p.pictureInfo
@@ -255,17 +330,17 @@ void AskScaled(const Plugin& p, const char* path, int64_t offset, int boxWidth, 
             // The picture may stand turned as the file says, the told size not.
             const bool whole = told && ((info.width == w && info.height == h) ||
                                         (info.width == h && info.height == w));
-            if (whole)
-                return;
-            if (largeEnough) {
-                if (told) {
-                    reply.width = info.width;
-                    reply.height = info.height;
+            if (whole || largeEnough) {
+                blocks.HandOver(DibReduction(size, box), reply, payload, memory);
+                if (reply.status == kStatusOk) {
+                    const QSize sent(reply.pictureWidth, reply.pictureHeight);
+                    tellWhole(whole ? size : told ? QSize(info.width, info.height) : QSize(), sent);
+                    return;
                 }
-                return;
             }
         }
         // Not taken: the memory and what was said of it go.
+        blocks.Free();
         memory->Reset();
         const uint32_t call = reply.call;
         const uint64_t serial = reply.serial;
@@ -278,7 +353,13 @@ void AskScaled(const Plugin& p, const char* path, int64_t offset, int boxWidth, 
         reply.status = kStatusNoEntry;
         return;
     }
-    AskPicture(p, path, offset, 0, 0, reply, payload, memory);
+    Blocks blocks;
+    if (!CallPicture(p, path, offset, 0, 0, reply, payload, &blocks))
+        return;
+    const QSize size = blocks.Size();
+    blocks.HandOver(box.isEmpty() ? 1 : DibReduction(size, box), reply, payload, memory);
+    if (reply.status == kStatusOk)
+        tellWhole(size, QSize(reply.pictureWidth, reply.pictureHeight));
 }
 
 void Answer(const Request& req, const QByteArray& body, Reply& reply, QByteArray& payload,
@@ -332,7 +413,7 @@ void Answer(const Request& req, const QByteArray& body, Reply& reply, QByteArray
             reply.status = kStatusNoEntry;
             return;
         }
-        AskPicture(p, path.constData(), req.offset, 0, 0, reply, payload, memory);
+        AskPicture(p, path.constData(), req.offset, reply, payload, memory);
         return;
     case kCallPictureScaled:
         if (req.width < 0 || req.height < 0) {

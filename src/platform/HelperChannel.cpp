@@ -84,9 +84,16 @@ SharedMap SharedMap::MapSealed(int fd, size_t bytes) {
     if (seals < 0 || (seals & F_SEAL_SHRINK) == 0 || ::fstat(fd, &st) != 0 || st.st_size < 0 ||
         uint64_t(st.st_size) < bytes)
         return map;
-    void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
+    // Every page is about to be read: mapped in one go, read-only, so that the kernel maps the
+    // helper's pages rather than copying them, instead of a fault for every few of them. Writes
+    // stay allowed and private (copy-on-write), as the reader's image may be changed in place.
+    void* p = ::mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
     if (p == MAP_FAILED)
         return map;
+    if (::mprotect(p, bytes, PROT_READ | PROT_WRITE) != 0) {
+        ::munmap(p, bytes);
+        return map;
+    }
     map.m_data = p;
     map.m_size = bytes;
     return map;
