@@ -6,6 +6,7 @@
 // takes, in shared memory whose size is sealed. A plug-in that hangs, crashes or exits takes only
 // this process with it; the program kills and replaces it.
 #define SPI_HOST
+#include "ik6.h"
 #include "spi.h"
 
 #include "imaging/Dib.h"
@@ -16,7 +17,9 @@
 #include "platform/SpiWire.h"
 
 #include <QByteArray>
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -224,7 +227,89 @@ private:
     size_t m_headerSize = 0, m_bitsSize = 0;
 };
 
+// The bytes of the band of picture rows converted at a time when a whole picture is written into
+// shared memory (see HandOverInBands).
+constexpr size_t kBandBytes = size_t(1) << 20;
+// A 24-bit picture of at least this many rows is handed over in bands.
+constexpr int kBandedRows = 64;
+
+// A whole 24-bit picture written into shared memory in bands: each band of rows converted into a
+// small buffer, which the kernel then copies into the memory. The helper never maps the memory:
+// a full-size mapping would cost a page fault (and, in a virtual machine, often more) for every
+// 4 KiB of the picture in this process too, besides the program's own. False (nothing said in
+// the reply) when the picture is not one to hand over so; the caller then converts it whole.
+bool HandOverInBands(const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize,
+                     Reply& reply, QByteArray& payload, UniqueFd* memory) {
+    BITMAPINFOHEADER bi{};
+    if (infoSize < sizeof bi)
+        return false;
+    std::memcpy(&bi, info, sizeof bi);
+    if (bi.biSize < sizeof bi || bi.biSize > infoSize || bi.biBitCount != 24 ||
+        bi.biCompression != BI_RGB || bi.biWidth <= 0 || bi.biHeight == 0 ||
+        bi.biHeight == INT32_MIN)
+        return false;
+    const bool topDown = bi.biHeight < 0;
+    const int w = bi.biWidth, h = topDown ? -bi.biHeight : bi.biHeight;
+    if (h < kBandedRows || w > IK_MAX_SIDE || h > IK_MAX_SIDE || int64_t(w) * h > IK_MAX_PIXELS)
+        return false;
+    const size_t stride = (size_t(w) * 24 + 31) / 32 * 4;
+    if (bitsSize / stride < size_t(h))
+        return false;
+    const size_t line = (size_t(w) * 3 + 3) / 4 * 4; // RGB888 rows, as QImage lays them out
+    const int band = int(std::clamp<size_t>(kBandBytes / line, 1, size_t(h)));
+    UniqueFd mem = SharedMap::CreateUnmapped(line * size_t(h));
+    if (!mem.Valid()) {
+        reply.status = kStatusNoMemory;
+        return true;
+    }
+    // Each band is a picture of its own: the same header with the band's height.
+    std::vector<uint8_t> header(info, info + infoSize);
+    std::vector<uchar> buffer(line * size_t(band));
+    for (int y0 = 0; y0 < h; y0 += band) {
+        const int rows = std::min(band, h - y0);
+        // Picture rows y0 .. y0 + rows - 1 from the top; a bottom-up picture stores them last.
+        const size_t first = topDown ? size_t(y0) : size_t(h - y0 - rows);
+        const int32_t height = topDown ? -rows : rows;
+        std::memcpy(header.data() + offsetof(BITMAPINFOHEADER, biHeight), &height, sizeof height);
+        QString why;
+        bool fits = true;
+        const QImage img = DibToImage(
+            header.data(), header.size(), bits + first * stride, stride * size_t(rows), &why,
+            [&](int bw, int bh, QImage::Format format) {
+                fits = bw == w && bh == rows && format == QImage::Format_RGB888;
+                return fits ? QImage(buffer.data(), bw, bh, qsizetype(line), format) : QImage();
+            });
+        if (img.isNull() || !fits) {
+            reply.status = kStatusUnreadable;
+            payload = why.toUtf8();
+            return true;
+        }
+        if (!SharedMap::WriteShared(mem.Get(), buffer.data(), line * size_t(rows),
+                                    uint64_t(y0) * line)) {
+            reply.status = kStatusNoMemory;
+            return true;
+        }
+    }
+    if (!SharedMap::SealSize(mem.Get())) {
+        reply.status = kStatusNoMemory;
+        return true;
+    }
+    reply.format = int32_t(QImage::Format_RGB888);
+    reply.pictureWidth = w;
+    reply.pictureHeight = h;
+    reply.bytesPerLine = int32_t(line);
+    reply.pictureBytes = line * size_t(h);
+    *memory = std::move(mem);
+    return true;
+}
+
 void Blocks::HandOver(int factor, Reply& reply, QByteArray& payload, UniqueFd* memory) {
+    if (factor <= 1 && HandOverInBands(static_cast<const uint8_t*>(LocalLock(m_header)),
+                                       m_headerSize, static_cast<const uint8_t*>(LocalLock(m_bits)),
+                                       m_bitsSize, reply, payload, memory)) {
+        Free();
+        return;
+    }
     SharedMap shared;
     bool noMemory = false;
     const DibImageMaker make = [&](int w, int h, QImage::Format format) {

@@ -69,6 +69,30 @@ SharedMap SharedMap::Create(size_t bytes, UniqueFd* fd) {
     return map;
 }
 
+UniqueFd SharedMap::CreateUnmapped(size_t bytes) {
+    if (bytes == 0)
+        return UniqueFd();
+    UniqueFd mem(::memfd_create("quilla-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    if (!mem.Valid() || ::ftruncate(mem.Get(), off_t(bytes)) != 0)
+        return UniqueFd();
+    return mem;
+}
+
+bool SharedMap::WriteShared(int fd, const void* data, size_t bytes, uint64_t offset) {
+    const auto* p = static_cast<const char*>(data);
+    while (bytes > 0) {
+        const ssize_t n = ::pwrite(fd, p, bytes, off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        bytes -= size_t(n);
+        offset += uint64_t(n);
+    }
+    return true;
+}
+
 bool SharedMap::SealSize(int fd) {
     return ::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) == 0;
 }

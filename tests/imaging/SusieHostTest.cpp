@@ -361,6 +361,31 @@ TEST_F(SusieHostTest, PicturesReachTheImageKit) {
     EXPECT_TRUE(kit.IsEmpty());
 }
 
+TEST_F(SusieHostTest, LargePicturesComeWholeWhicheverWayTheirRowsAreStored) {
+    // 1000 x 800 at 24 bits: the helper writes it into the shared memory a band of rows at a
+    // time (about 1 MiB each), from bits stored bottom-up (QPIC) or top-down (QTOP).
+    const QString folder = Folder("large", {"qpic", "qtop"});
+    CSPIControl spi;
+    ASSERT_EQ(spi.LoadFolder(folder), 2);
+    for (const char* magic : {"QPIC", "QTOP"}) {
+        SCOPED_TRACE(magic);
+        const QString path = File(QStringLiteral("big.%1").arg(QString(magic).toLower()),
+                                  TestPicture(magic, 1000, 800));
+        SpiPicture picture;
+        ASSERT_EQ(spi.DecodeFile(path, &picture), 0);
+        ASSERT_EQ(picture.image.size(), QSize(1000, 800));
+        EXPECT_EQ(picture.image.format(), QImage::Format_RGB888);
+        int wrong = 0;
+        for (int y = 0; y < 800; ++y)
+            for (int x = 0; x < 1000; ++x)
+                wrong += picture.image.pixel(x, y) != qRgb((x * 40) & 0xFF, (y * 40) & 0xFF, 100);
+        EXPECT_EQ(wrong, 0);
+        // The image may be changed in place; the helper's memory stays as it was.
+        picture.image.setPixel(0, 0, qRgb(1, 2, 3));
+        EXPECT_EQ(picture.image.pixel(0, 0), qRgb(1, 2, 3));
+    }
+}
+
 TEST_F(SusieHostTest, ThumbnailsAskTheReducedEntryWithTheWantedSize) {
     const QString folder = Folder("scaled", {"scaled", "qpic"});
     CSPIControl spi;
