@@ -4,8 +4,8 @@
 # GetPictureScaled), timed in pairs by bench/pair.py on one core against the peers:
 #   - a 24-megapixel DNG with a full-size JPEG preview against djpeg -scale 1/8 on the preview
 #     dcraw -e extracts;
-#   - HEIC with a 320 x 240 thumbnail inside, WebP, AVIF and JPEG XL (4000 x 3000) against
-#     vipsthumbnail -s 160.
+#   - HEIC with a 320 x 240 thumbnail inside and without one, WebP, AVIF and JPEG XL
+#     (4000 x 3000) against vipsthumbnail -s 160.
 # Each pair twice: one file a process (start-up included: Qt, the image library, a helper
 # process and the plug-in's libraries on Quilla's side), and eight files a process (the helpers
 # started once, as in the grid; djpeg run eight times in a shell loop).
@@ -25,6 +25,7 @@ cd "$data"
 [ -f base.png ] || convert -size 4000x3000 -seed 1 plasma:fractal -depth 8 PNG24:base.png
 [ -f p.webp ] || cwebp -quiet -q 80 base.png -o p.webp
 [ -f thumb.heic ] || heif-enc -q 80 -t 320 base.png -o thumb.heic >/dev/null
+[ -f plain.heic ] || heif-enc -q 80 base.png -o plain.heic >/dev/null
 [ -f p.avif ] || heif-enc -A -q 80 base.png -o p.avif >/dev/null
 [ -f p.jxl ] || cjxl base.png p.jxl -d 1 --quiet
 if [ ! -f full.dng ]; then
@@ -34,7 +35,7 @@ fi
 dcraw -e -c full.dng >extracted.jpg
 # Eight names for each file (a peer might keep a decoded file by its name).
 for i in 1 2 3 4 5 6 7 8; do
-    for f in full.dng thumb.heic p.webp p.avif p.jxl; do ln -sf "../$f" "many/$i-$f"; done
+    for f in full.dng thumb.heic plain.heic p.webp p.avif p.jxl; do ln -sf "../$f" "many/$i-$f"; done
 done
 export HOME=$data/home VIPS_CONCURRENCY=1 OMP_NUM_THREADS=1 QUILLA_PLUGINS=$bin/plugins
 # The median ratios of one pair; a command that failed in any run is said instead (vipsthumbnail
@@ -48,13 +49,13 @@ pair() {
 loop8() { echo "sh -c 'for i in 1 2 3 4 5 6 7 8; do $1; done'"; }
 echo "== one file a process, box 160 (medians of the pairs)"
 pair "DNG vs djpeg -scale 1/8" "$bin/bench_thumbs 160 full.dng" "djpeg -scale 1/8 -outfile /dev/null extracted.jpg"
-for f in thumb.heic p.webp p.avif p.jxl; do
+for f in thumb.heic plain.heic p.webp p.avif p.jxl; do
     pair "$f vs vipsthumbnail -s 160" "$bin/bench_thumbs 160 $f" "vipsthumbnail -s 160 -o $data/out/%s.jpg $f"
 done
 echo "== eight files a process"
 pair "DNG vs djpeg -scale 1/8" "$bin/bench_thumbs 160 $(echo many/?-full.dng)" \
     "$(loop8 'djpeg -scale 1/8 -outfile /dev/null extracted.jpg')"
-for f in thumb.heic p.webp p.avif p.jxl; do
+for f in thumb.heic plain.heic p.webp p.avif p.jxl; do
     pair "$f vs vipsthumbnail -s 160" "$bin/bench_thumbs 160 $(echo many/?-$f)" \
         "vipsthumbnail -s 160 -o $data/out/%s.jpg $(echo many/?-$f)"
 done

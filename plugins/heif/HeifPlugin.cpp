@@ -255,10 +255,86 @@ int Info(const spi::Input& in, int& width, int& height, bool& alpha) {
     return r;
 }
 
+// The decoded w x h plane of n bytes a pixel (R, G, B[, A]) reduced by a whole factor into dib,
+// as the host reduces a whole picture for a thumbnail: (w / factor) x (h / factor), the rows and
+// columns dividing the picture evenly, each pixel the rounded average of its block; with alpha the
+// colours weighted by it (premultiplied colours already are), so that transparent pixels give no
+// colour. Only the small picture is ever allocated.
+int ReduceInto(const uint8_t* plane, size_t stride, int w, int h, int n, bool premultiplied,
+               int factor, spi::Dib& dib) {
+    const bool alpha = n == 4;
+    const int ow = std::max(1, w / factor), oh = std::max(1, h / factor);
+    if (const int r = dib.Allocate(ow, oh, alpha))
+        return r;
+    std::vector<int> cols(size_t(ow) + 1);
+    for (int x = 0; x <= ow; ++x)
+        cols[size_t(x)] = int(int64_t(x) * w / ow);
+    std::vector<uint64_t> sums(size_t(ow) * 4);
+    std::vector<uint8_t> out(size_t(ow) * 4);
+    int y = 0;
+    for (int oy = 0; oy < oh; ++oy) {
+        const int end = int(int64_t(oy + 1) * h / oh);
+        const int rows = end - y;
+        std::fill(sums.begin(), sums.end(), 0);
+        for (; y < end; ++y) {
+            const uint8_t* p = plane + size_t(y) * stride;
+            uint64_t* acc = sums.data();
+            int x = 0;
+            for (int ox = 0; ox < ow; ++ox, acc += 4) {
+                const int last = cols[size_t(ox) + 1];
+                uint64_t r = 0, g = 0, b = 0, a = 0;
+                if (!alpha) {
+                    for (; x < last; ++x, p += 3) {
+                        r += p[0];
+                        g += p[1];
+                        b += p[2];
+                    }
+                } else if (premultiplied) {
+                    for (; x < last; ++x, p += 4) {
+                        r += uint32_t(std::min(p[0], p[3])) * 255u;
+                        g += uint32_t(std::min(p[1], p[3])) * 255u;
+                        b += uint32_t(std::min(p[2], p[3])) * 255u;
+                        a += p[3];
+                    }
+                } else {
+                    for (; x < last; ++x, p += 4) {
+                        r += uint32_t(p[0]) * p[3];
+                        g += uint32_t(p[1]) * p[3];
+                        b += uint32_t(p[2]) * p[3];
+                        a += p[3];
+                    }
+                }
+                acc[0] += r;
+                acc[1] += g;
+                acc[2] += b;
+                acc[3] += a;
+            }
+        }
+        const uint64_t* acc = sums.data();
+        for (int ox = 0; ox < ow; ++ox, acc += 4) {
+            const uint64_t count =
+                uint64_t(cols[size_t(ox) + 1] - cols[size_t(ox)]) * uint64_t(rows);
+            uint8_t* o = &out[size_t(ox) * size_t(n)];
+            if (alpha) {
+                const uint64_t sa = acc[3];
+                for (int k = 0; k < 3; ++k)
+                    o[k] = uint8_t(sa ? std::min<uint64_t>(255, (acc[k] + sa / 2) / sa) : 0);
+                o[3] = uint8_t((sa + count / 2) / count);
+            } else {
+                for (int k = 0; k < 3; ++k)
+                    o[k] = uint8_t((acc[k] + count / 2) / count);
+            }
+        }
+        dib.PutRgb(oy, 0, ow, out.data(), n);
+    }
+    return SPI_ALL_RIGHT;
+}
+
 // Decodes an image (the primary one or a thumbnail) into dib at 8 bits, its alpha made straight,
-// and the transformations given (those libheif does not apply itself) turned onto it.
-int DecodeHandle(heif_image_handle* handle, const std::vector<Transform>& transforms,
-                 spi::Dib& dib) {
+// and the transformations given (those libheif does not apply itself) turned onto it. A factor
+// above 1 asks for the picture reduced by it (see ReduceInto; without transformations only).
+int DecodeHandle(heif_image_handle* handle, const std::vector<Transform>& transforms, spi::Dib& dib,
+                 int factor = 1) {
     const bool alpha = heif_image_handle_has_alpha_channel(handle) != 0;
     std::unique_ptr<heif_decoding_options, decltype(&heif_decoding_options_free)> options(
         heif_decoding_options_alloc(), heif_decoding_options_free);
@@ -304,6 +380,8 @@ int DecodeHandle(heif_image_handle* handle, const std::vector<Transform>& transf
             dib.PutRgb(y, 0, w, &px[size_t(y) * size_t(w) * size_t(n)], n);
         return SPI_ALL_RIGHT;
     }
+    if (factor > 1)
+        return ReduceInto(plane, size_t(stride), w, h, n, premultiplied, factor, dib);
     if (const int r = dib.Allocate(w, h, alpha))
         return r;
     std::vector<uint8_t> straight;
@@ -377,7 +455,13 @@ int DecodeScaled(const spi::Input& in, spi::Dib& dib, int boxWidth, int boxHeigh
         }
         // A broken thumbnail: the primary image may still be whole.
     }
-    return DecodeHandle(c.handle.get(), {}, dib);
+    // The primary image, reduced here by the whole factor that keeps it at least the size the
+    // box needs: the full-size picture is never copied out of libheif's.
+    const spi::Size need = spi::FitInto(c.width, c.height, boxWidth, boxHeight);
+    const int factor = need.width > 0 && need.height > 0
+                           ? std::max(1, std::min(c.width / need.width, c.height / need.height))
+                           : 1;
+    return DecodeHandle(c.handle.get(), {}, dib, factor);
 }
 
 // The colour space of the primary image: its ICC profile, or one made from its nclx primaries

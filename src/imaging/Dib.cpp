@@ -4,8 +4,12 @@
 #include "ik6.h"
 #include "spi.h"
 
+#include "imaging/Fit.h"
+
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -51,10 +55,97 @@ QImage Fail(QString* reason, const char* why) {
     return QImage();
 }
 
+// The picture of w x h pixels of n bytes (3: B, G, R; 4: B, G, R, A) reduced by factor into the
+// image make gives, block by block: the output rows and columns divide the picture evenly, so
+// that the reduced picture keeps its geometry. With alpha the colours are summed times alpha,
+// so that transparent pixels give no colour.
+template <typename Row, typename Make>
+QImage Reduce(int w, int h, int n, bool alpha, int factor, Row row, const Make& make,
+              QString* reason) {
+    const int ow = std::max(1, w / factor), oh = std::max(1, h / factor);
+    const QImage::Format format = alpha    ? QImage::Format_ARGB32
+                                  : n == 4 ? QImage::Format_RGB32
+                                           : QImage::Format_RGB888;
+    QImage out = make(ow, oh, format);
+    if (out.isNull())
+        return Fail(reason, "no memory for the picture");
+    std::vector<int> cols(size_t(ow) + 1);
+    for (int x = 0; x <= ow; ++x)
+        cols[size_t(x)] = int(int64_t(x) * w / ow);
+    std::vector<uint64_t> sums(size_t(ow) * 4);
+    int y = 0;
+    for (int oy = 0; oy < oh; ++oy) {
+        const int end = int(int64_t(oy + 1) * h / oh);
+        std::fill(sums.begin(), sums.end(), 0);
+        const int rows = end - y;
+        for (; y < end; ++y) {
+            const uint8_t* p = row(y);
+            uint64_t* acc = sums.data();
+            int x = 0;
+            for (int ox = 0; ox < ow; ++ox, acc += 4) {
+                const int last = cols[size_t(ox) + 1];
+                uint64_t r = 0, g = 0, b = 0, a = 0;
+                if (alpha) {
+                    for (; x < last; ++x, p += 4) {
+                        const uint32_t al = p[3];
+                        b += p[0] * al;
+                        g += p[1] * al;
+                        r += p[2] * al;
+                        a += al;
+                    }
+                } else {
+                    for (; x < last; ++x, p += n) {
+                        b += p[0];
+                        g += p[1];
+                        r += p[2];
+                    }
+                }
+                acc[0] += r;
+                acc[1] += g;
+                acc[2] += b;
+                acc[3] += a;
+            }
+        }
+        uchar* line = out.scanLine(oy);
+        const uint64_t* acc = sums.data();
+        for (int ox = 0; ox < ow; ++ox, acc += 4) {
+            const uint64_t count =
+                uint64_t(cols[size_t(ox) + 1] - cols[size_t(ox)]) * uint64_t(rows);
+            if (alpha) {
+                const uint64_t sa = acc[3];
+                const int a = int((sa + count / 2) / count);
+                auto c = [sa](uint64_t v) {
+                    return sa ? std::min(255, int((v + sa / 2) / sa)) : 0;
+                };
+                reinterpret_cast<QRgb*>(line)[ox] = qRgba(c(acc[0]), c(acc[1]), c(acc[2]), a);
+            } else {
+                auto c = [count](uint64_t v) { return int((v + count / 2) / count); };
+                if (n == 4) {
+                    reinterpret_cast<QRgb*>(line)[ox] = qRgb(c(acc[0]), c(acc[1]), c(acc[2]));
+                } else {
+                    line[3 * ox] = uchar(c(acc[0]));
+                    line[3 * ox + 1] = uchar(c(acc[1]));
+                    line[3 * ox + 2] = uchar(c(acc[2]));
+                }
+            }
+        }
+    }
+    return out;
+}
+
 } // namespace
 
+int DibReduction(QSize picture, QSize box) {
+    const QSize target = FittedSize(picture, box);
+    if (target.width() <= 0 || target.height() <= 0 || picture.width() <= 0 ||
+        picture.height() <= 0)
+        return 1;
+    const int k = std::min(picture.width() / target.width(), picture.height() / target.height());
+    return std::max(k, 1);
+}
+
 QImage DibToImage(const void* infoBlock, size_t infoSize, const void* bitsBlock, size_t bitsSize,
-                  QString* reason, const DibImageMaker& maker) {
+                  QString* reason, const DibImageMaker& maker, int factor) {
     auto make = [&maker](int w, int h, QImage::Format f) {
         return maker ? maker(w, h, f) : QImage(w, h, f);
     };
@@ -112,6 +203,9 @@ QImage DibToImage(const void* infoBlock, size_t infoSize, const void* bitsBlock,
         return Fail(reason, "fewer bits than the picture needs");
     const int w = int(width), h = int(height);
     auto row = [&](int y) { return bits + size_t(topDown ? y : h - 1 - y) * stride; };
+
+    if (factor > 1 && bpp == 24)
+        return Reduce(w, h, 3, false, factor, row, make, reason);
 
     QImage out;
     if (bpp <= 8) {
@@ -194,10 +288,12 @@ QImage DibToImage(const void* infoBlock, size_t infoSize, const void* bitsBlock,
         }
     }
     const bool alpha = anyAlpha && !allOpaque;
+    const bool plain = masks[0] == 0x00FF0000 && masks[1] == 0x0000FF00 && masks[2] == 0x000000FF;
+    if (factor > 1 && plain && (!alpha || alphaMask == 0xFF000000u))
+        return Reduce(w, h, 4, alpha, factor, row, make, reason);
     out = make(w, h, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (out.isNull())
         return Fail(reason, "no memory for the picture");
-    const bool plain = masks[0] == 0x00FF0000 && masks[1] == 0x0000FF00 && masks[2] == 0x000000FF;
     for (int y = 0; y < h; ++y) {
         const uint8_t* src = row(y);
         auto* dst = reinterpret_cast<QRgb*>(out.scanLine(y));

@@ -6,6 +6,7 @@
 // takes, in shared memory whose size is sealed. A plug-in that hangs, crashes or exits takes only
 // this process with it; the program kills and replaces it.
 #define SPI_HOST
+#include "ik6.h"
 #include "spi.h"
 
 #include "imaging/Dib.h"
@@ -16,7 +17,9 @@
 #include "platform/SpiWire.h"
 
 #include <QByteArray>
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +28,7 @@
 #include <string>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace SpiWire;
 using HelperChannel::SharedMap;
@@ -81,10 +85,11 @@ bool Readable(const void* p, size_t size) {
     const uintptr_t last = (uintptr_t(p) + size - 1) & ~(page - 1);
     if (last < first)
         return false;
-    unsigned char vec = 0;
-    for (uintptr_t a = first; a <= last; a += page)
-        if (mincore(reinterpret_cast<void*>(a), page, &vec) != 0)
-            return false;
+    // One call for the whole range: it fails when any page of it is not mapped (a page by page
+    // loop costs a system call, through the sandbox's filter, for every 4 KiB of a picture).
+    std::vector<unsigned char> pages(size_t((last - first) / page + 1));
+    if (mincore(reinterpret_cast<void*>(first), last - first + page, pages.data()) != 0)
+        return false;
     // Mapped is not readable (a guard region is mapped without access): the first and the last
     // byte are read by the kernel, which says EFAULT instead of faulting.
     static int probe[2] = {-1, -1};
@@ -169,26 +174,140 @@ void AskPictureInfo(const Plugin& p, const char* path, int64_t offset, Reply& re
     }
 }
 
-// Decodes the picture into shared memory; *memory receives its descriptor. A box of 0 x 0 asks
-// GetPicture, another GetPictureScaled (which the caller has checked is exported).
-void AskPicture(const Plugin& p, const char* path, int64_t offset, int boxWidth, int boxHeight,
-                Reply& reply, QByteArray& payload, UniqueFd* memory) {
-    HLOCAL header = nullptr, bits = nullptr;
-    if (boxWidth > 0 && boxHeight > 0)
-        reply.result = p.scaled(path, intptr_t(offset), SPI_INPUT_FILE, &header, &bits, nullptr, 0,
-                                boxWidth, boxHeight);
-    else
-        reply.result =
-            p.picture(path, intptr_t(offset), SPI_INPUT_FILE, &header, &bits, nullptr, 0);
-    if (reply.result != SPI_ALL_RIGHT)
-        return; // what a failed call left in the outputs is not a block to free
-    const size_t headerSize = BlockSize(header), bitsSize = BlockSize(bits);
-    if (headerSize == 0 || bitsSize == 0) {
-        // Success without both blocks is no picture.
-        FreeBlock(header);
-        FreeBlock(bits);
-        reply.status = kStatusBadPicture;
-        payload = "no picture blocks";
+// The two blocks of a picture a plug-in handed over, checked to be blocks; freed with this object.
+class Blocks {
+public:
+    Blocks() = default;
+    ~Blocks() { Free(); }
+    Blocks(const Blocks&) = delete;
+    Blocks& operator=(const Blocks&) = delete;
+
+    // Takes what a successful call left in its outputs; false (and freed) unless both are blocks.
+    bool Take(HLOCAL header, HLOCAL bits) {
+        Free();
+        m_header = header;
+        m_bits = bits;
+        m_headerSize = BlockSize(header);
+        m_bitsSize = BlockSize(bits);
+        if (m_headerSize == 0 || m_bitsSize == 0) {
+            FreeBlock(header);
+            FreeBlock(bits);
+            m_header = m_bits = nullptr;
+            m_headerSize = m_bitsSize = 0;
+            return false;
+        }
+        return true;
+    }
+    void Free() {
+        if (m_header)
+            LocalFree(m_header);
+        if (m_bits)
+            LocalFree(m_bits);
+        m_header = m_bits = nullptr;
+        m_headerSize = m_bitsSize = 0;
+    }
+    // The size the header gives (biWidth, and biHeight without its sign); empty when the header
+    // is too short to say. Whether the bits hold it is DibToImage's check.
+    QSize Size() const {
+        if (m_headerSize < sizeof(BITMAPINFOHEADER))
+            return QSize();
+        int32_t w = 0, h = 0;
+        std::memcpy(&w, static_cast<const char*>(m_header) + 4, sizeof w);
+        std::memcpy(&h, static_cast<const char*>(m_header) + 8, sizeof h);
+        if (w <= 0 || h == 0 || h == INT32_MIN)
+            return QSize();
+        return QSize(w, h < 0 ? -h : h);
+    }
+    // The picture in shared memory, reduced by factor (see DibToImage); *memory receives its
+    // descriptor and the reply what the program needs to read it. The blocks are freed.
+    void HandOver(int factor, Reply& reply, QByteArray& payload, UniqueFd* memory);
+
+private:
+    HLOCAL m_header = nullptr, m_bits = nullptr;
+    size_t m_headerSize = 0, m_bitsSize = 0;
+};
+
+// The bytes of the band of picture rows converted at a time when a whole picture is written into
+// shared memory (see HandOverInBands).
+constexpr size_t kBandBytes = size_t(1) << 20;
+// A 24-bit picture of at least this many rows is handed over in bands.
+constexpr int kBandedRows = 64;
+
+// A whole 24-bit picture written into shared memory in bands: each band of rows converted into a
+// small buffer, which the kernel then copies into the memory. The helper never maps the memory:
+// a full-size mapping would cost a page fault (and, in a virtual machine, often more) for every
+// 4 KiB of the picture in this process too, besides the program's own. False (nothing said in
+// the reply) when the picture is not one to hand over so; the caller then converts it whole.
+bool HandOverInBands(const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize,
+                     Reply& reply, QByteArray& payload, UniqueFd* memory) {
+    BITMAPINFOHEADER bi{};
+    if (infoSize < sizeof bi)
+        return false;
+    std::memcpy(&bi, info, sizeof bi);
+    if (bi.biSize < sizeof bi || bi.biSize > infoSize || bi.biBitCount != 24 ||
+        bi.biCompression != BI_RGB || bi.biWidth <= 0 || bi.biHeight == 0 ||
+        bi.biHeight == INT32_MIN)
+        return false;
+    const bool topDown = bi.biHeight < 0;
+    const int w = bi.biWidth, h = topDown ? -bi.biHeight : bi.biHeight;
+    if (h < kBandedRows || w > IK_MAX_SIDE || h > IK_MAX_SIDE || int64_t(w) * h > IK_MAX_PIXELS)
+        return false;
+    const size_t stride = (size_t(w) * 24 + 31) / 32 * 4;
+    if (bitsSize / stride < size_t(h))
+        return false;
+    const size_t line = (size_t(w) * 3 + 3) / 4 * 4; // RGB888 rows, as QImage lays them out
+    const int band = int(std::clamp<size_t>(kBandBytes / line, 1, size_t(h)));
+    UniqueFd mem = SharedMap::CreateUnmapped(line * size_t(h));
+    if (!mem.Valid()) {
+        reply.status = kStatusNoMemory;
+        return true;
+    }
+    // Each band is a picture of its own: the same header with the band's height.
+    std::vector<uint8_t> header(info, info + infoSize);
+    std::vector<uchar> buffer(line * size_t(band));
+    for (int y0 = 0; y0 < h; y0 += band) {
+        const int rows = std::min(band, h - y0);
+        // Picture rows y0 .. y0 + rows - 1 from the top; a bottom-up picture stores them last.
+        const size_t first = topDown ? size_t(y0) : size_t(h - y0 - rows);
+        const int32_t height = topDown ? -rows : rows;
+        std::memcpy(header.data() + offsetof(BITMAPINFOHEADER, biHeight), &height, sizeof height);
+        QString why;
+        bool fits = true;
+        const QImage img = DibToImage(
+            header.data(), header.size(), bits + first * stride, stride * size_t(rows), &why,
+            [&](int bw, int bh, QImage::Format format) {
+                fits = bw == w && bh == rows && format == QImage::Format_RGB888;
+                return fits ? QImage(buffer.data(), bw, bh, qsizetype(line), format) : QImage();
+            });
+        if (img.isNull() || !fits) {
+            reply.status = kStatusUnreadable;
+            payload = why.toUtf8();
+            return true;
+        }
+        if (!SharedMap::WriteShared(mem.Get(), buffer.data(), line * size_t(rows),
+                                    uint64_t(y0) * line)) {
+            reply.status = kStatusNoMemory;
+            return true;
+        }
+    }
+    if (!SharedMap::SealSize(mem.Get())) {
+        reply.status = kStatusNoMemory;
+        return true;
+    }
+    reply.format = int32_t(QImage::Format_RGB888);
+    reply.pictureWidth = w;
+    reply.pictureHeight = h;
+    reply.bytesPerLine = int32_t(line);
+    reply.pictureBytes = line * size_t(h);
+    *memory = std::move(mem);
+    return true;
+}
+
+void Blocks::HandOver(int factor, Reply& reply, QByteArray& payload, UniqueFd* memory) {
+    if (factor <= 1 && HandOverInBands(static_cast<const uint8_t*>(LocalLock(m_header)),
+                                       m_headerSize, static_cast<const uint8_t*>(LocalLock(m_bits)),
+                                       m_bitsSize, reply, payload, memory)) {
+        Free();
         return;
     }
     SharedMap shared;
@@ -204,10 +323,9 @@ void AskPicture(const Plugin& p, const char* path, int64_t offset, int boxWidth,
         return QImage(shared.Data(), w, h, line, format);
     };
     QString why;
-    const QImage image =
-        DibToImage(LocalLock(header), headerSize, LocalLock(bits), bitsSize, &why, make);
-    LocalFree(header);
-    LocalFree(bits);
+    const QImage image = DibToImage(LocalLock(m_header), m_headerSize, LocalLock(m_bits),
+                                    m_bitsSize, &why, make, factor);
+    Free();
     if (image.isNull()) {
         memory->Reset();
         reply.status = noMemory ? kStatusNoMemory : kStatusUnreadable;
@@ -230,20 +348,62 @@ void AskPicture(const Plugin& p, const char* path, int64_t offset, int boxWidth,
                          qsizetype(reply.colours) * qsizetype(sizeof(QRgb)));
 }
 
+// Calls GetPicture (a box of 0 x 0) or GetPictureScaled; true with both blocks in *blocks. False
+// when the plug-in failed (its result is in the reply) or its success brought no picture.
+bool CallPicture(const Plugin& p, const char* path, int64_t offset, int boxWidth, int boxHeight,
+                 Reply& reply, QByteArray& payload, Blocks* blocks) {
+    HLOCAL header = nullptr, bits = nullptr;
+    if (boxWidth > 0 && boxHeight > 0)
+        reply.result = p.scaled(path, intptr_t(offset), SPI_INPUT_FILE, &header, &bits, nullptr, 0,
+                                boxWidth, boxHeight);
+    else
+        reply.result =
+            p.picture(path, intptr_t(offset), SPI_INPUT_FILE, &header, &bits, nullptr, 0);
+    if (reply.result != SPI_ALL_RIGHT)
+        return false; // what a failed call left in the outputs is not a block to free
+    if (!blocks->Take(header, bits)) {
+        // Success without both blocks is no picture.
+        reply.status = kStatusBadPicture;
+        payload = "no picture blocks";
+        return false;
+    }
+    return true;
+}
+
+// Decodes the whole picture into shared memory; *memory receives its descriptor.
+void AskPicture(const Plugin& p, const char* path, int64_t offset, Reply& reply,
+                QByteArray& payload, UniqueFd* memory) {
+    Blocks blocks;
+    if (CallPicture(p, path, offset, 0, 0, reply, payload, &blocks))
+        blocks.HandOver(1, reply, payload, memory);
+}
+
 // A picture for a thumbnail (kCallPictureScaled). GetPictureScaled's answer is taken when it holds
 // together and is large enough: at least as large as the box on one side (a pixel less for
 // rounding), or else the whole picture, as GetPictureInfo tells its size. Otherwise (an error, a
 // picture that does not hold together or one smaller than promised) the plug-in's GetPicture
 // decides, as for a plug-in without the extension: the reduced entry is an optimisation and never
-// costs the file its picture.
+// costs the file its picture. Either picture is then reduced here as the program would reduce it
+// for the thumbnail (by the whole factor that keeps it at least the fitted size), so that only a
+// small picture crosses to the program.
 void AskScaled(const Plugin& p, const char* path, int64_t offset, int boxWidth, int boxHeight,
                Reply& reply, QByteArray& payload, UniqueFd* memory) {
+    const QSize box(boxWidth, boxHeight);
+    // The whole picture's size, told with a picture that is not it.
+    auto tellWhole = [&reply](QSize whole, QSize sent) {
+        if (whole.isValid() && !whole.isEmpty() && whole != sent) {
+            reply.width = whole.width();
+            reply.height = whole.height();
+        }
+    };
     if (p.scaled && boxWidth > 0 && boxHeight > 0) {
-        AskPicture(p, path, offset, boxWidth, boxHeight, reply, payload, memory);
-        if (reply.result == SPI_ABORT)
+        Blocks blocks;
+        const bool got = CallPicture(p, path, offset, boxWidth, boxHeight, reply, payload, &blocks);
+        if (!got && reply.result == SPI_ABORT)
             return; // stopped: GetPicture would be stopped alike
-        if (reply.result == SPI_ALL_RIGHT && reply.status == kStatusOk) {
-            const int w = reply.pictureWidth, h = reply.pictureHeight;
+        const QSize size = got ? blocks.Size() : QSize();
+        if (got && !size.isEmpty()) {
+            const int w = size.width(), h = size.height();
             const bool largeEnough = w + 1 >= boxWidth || h + 1 >= boxHeight;
             SPI_PICTUREINFO info{};
             const int r = p.pictureInfo
@@ -255,17 +415,17 @@ void AskScaled(const Plugin& p, const char* path, int64_t offset, int boxWidth, 
             // The picture may stand turned as the file says, the told size not.
             const bool whole = told && ((info.width == w && info.height == h) ||
                                         (info.width == h && info.height == w));
-            if (whole)
-                return;
-            if (largeEnough) {
-                if (told) {
-                    reply.width = info.width;
-                    reply.height = info.height;
+            if (whole || largeEnough) {
+                blocks.HandOver(DibReduction(size, box), reply, payload, memory);
+                if (reply.status == kStatusOk) {
+                    const QSize sent(reply.pictureWidth, reply.pictureHeight);
+                    tellWhole(whole ? size : told ? QSize(info.width, info.height) : QSize(), sent);
+                    return;
                 }
-                return;
             }
         }
         // Not taken: the memory and what was said of it go.
+        blocks.Free();
         memory->Reset();
         const uint32_t call = reply.call;
         const uint64_t serial = reply.serial;
@@ -278,7 +438,13 @@ void AskScaled(const Plugin& p, const char* path, int64_t offset, int boxWidth, 
         reply.status = kStatusNoEntry;
         return;
     }
-    AskPicture(p, path, offset, 0, 0, reply, payload, memory);
+    Blocks blocks;
+    if (!CallPicture(p, path, offset, 0, 0, reply, payload, &blocks))
+        return;
+    const QSize size = blocks.Size();
+    blocks.HandOver(box.isEmpty() ? 1 : DibReduction(size, box), reply, payload, memory);
+    if (reply.status == kStatusOk)
+        tellWhole(size, QSize(reply.pictureWidth, reply.pictureHeight));
 }
 
 void Answer(const Request& req, const QByteArray& body, Reply& reply, QByteArray& payload,
@@ -332,7 +498,7 @@ void Answer(const Request& req, const QByteArray& body, Reply& reply, QByteArray
             reply.status = kStatusNoEntry;
             return;
         }
-        AskPicture(p, path.constData(), req.offset, 0, 0, reply, payload, memory);
+        AskPicture(p, path.constData(), req.offset, reply, payload, memory);
         return;
     case kCallPictureScaled:
         if (req.width < 0 || req.height < 0) {

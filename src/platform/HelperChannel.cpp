@@ -69,6 +69,30 @@ SharedMap SharedMap::Create(size_t bytes, UniqueFd* fd) {
     return map;
 }
 
+UniqueFd SharedMap::CreateUnmapped(size_t bytes) {
+    if (bytes == 0)
+        return UniqueFd();
+    UniqueFd mem(::memfd_create("quilla-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    if (!mem.Valid() || ::ftruncate(mem.Get(), off_t(bytes)) != 0)
+        return UniqueFd();
+    return mem;
+}
+
+bool SharedMap::WriteShared(int fd, const void* data, size_t bytes, uint64_t offset) {
+    const auto* p = static_cast<const char*>(data);
+    while (bytes > 0) {
+        const ssize_t n = ::pwrite(fd, p, bytes, off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        bytes -= size_t(n);
+        offset += uint64_t(n);
+    }
+    return true;
+}
+
 bool SharedMap::SealSize(int fd) {
     return ::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) == 0;
 }
@@ -84,9 +108,16 @@ SharedMap SharedMap::MapSealed(int fd, size_t bytes) {
     if (seals < 0 || (seals & F_SEAL_SHRINK) == 0 || ::fstat(fd, &st) != 0 || st.st_size < 0 ||
         uint64_t(st.st_size) < bytes)
         return map;
-    void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
+    // Every page is about to be read: mapped in one go, read-only, so that the kernel maps the
+    // helper's pages rather than copying them, instead of a fault for every few of them. Writes
+    // stay allowed and private (copy-on-write), as the reader's image may be changed in place.
+    void* p = ::mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
     if (p == MAP_FAILED)
         return map;
+    if (::mprotect(p, bytes, PROT_READ | PROT_WRITE) != 0) {
+        ::munmap(p, bytes);
+        return map;
+    }
     map.m_data = p;
     map.m_size = bytes;
     return map;

@@ -52,6 +52,10 @@ public:
 
     // New shared memory of that many bytes, mapped for writing; *fd receives its descriptor.
     static SharedMap Create(size_t bytes, UniqueFd* fd);
+    // New shared memory of that many bytes, not mapped here: it is filled with WriteShared.
+    static UniqueFd CreateUnmapped(size_t bytes);
+    // Writes the bytes into shared memory at offset (the kernel copies them; nothing is mapped).
+    static bool WriteShared(int fd, const void* data, size_t bytes, uint64_t offset);
     // Seals the memory's size, so that whoever maps it can read every byte it was told of.
     static bool SealSize(int fd);
     // Maps memory another process made, for reading (copy-on-write: writes stay private), when

@@ -118,8 +118,10 @@ TEST_F(Scaled, HeicUsesItsThumbnailTurnedLikeThePrimaryImage) {
     ASSERT_EQ(r, SPI_ALL_RIGHT);
     EXPECT_EQ(thumb.size(), QSize(160, 120)) << "the stored thumbnail is not the one handed over";
     EXPECT_LT(MeanDiff(thumb, Reduced(whole, thumb.size())), 6.0);
-    // A box the thumbnail is too small for: the primary image.
-    EXPECT_EQ(MaxDiff(heif.Picture(P("t.heic"), nullptr, QSize(200, 200)), whole), 0);
+    // A box the thumbnail is too small for: the primary image, reduced by 3 (200 x 150 fitted).
+    const QImage primary = heif.Picture(P("t.heic"), nullptr, QSize(200, 200));
+    EXPECT_EQ(primary.size(), QSize(213, 160));
+    EXPECT_LT(MeanDiff(primary, Reduced(whole, primary.size())), 3.0);
 
     // heif-enc writes each item's pixel-information property, the primary image's first; turned
     // into a rotation or a mirroring of the primary image only, the thumbnail has none of its own
@@ -167,9 +169,32 @@ TEST_F(Scaled, HeicUsesItsThumbnailTurnedLikeThePrimaryImage) {
     EXPECT_GT(qGreen(t.pixel(10, 150)), 200);
     EXPECT_LT(qGreen(t.pixel(110, 10)), 100);
 
-    // Without a thumbnail: the primary image.
+    // Without a thumbnail: the primary image, reduced by the plug-in by the whole factor that
+    // keeps it at least the fitted 100 x 75 (6: 106 x 80), each pixel its block's average.
     ASSERT_TRUE(RunTool("heif-enc", {"-q", "90", P("s.png"), "-o", P("n.heic")}));
-    EXPECT_EQ(heif.Picture(P("n.heic"), nullptr, QSize(100, 100)).size(), QSize(640, 480));
+    const QImage full = heif.Picture(P("n.heic"));
+    ASSERT_EQ(full.size(), QSize(640, 480));
+    const QImage reduced = heif.Picture(P("n.heic"), &r, QSize(100, 100));
+    ASSERT_EQ(r, SPI_ALL_RIGHT);
+    ASSERT_EQ(reduced.size(), QSize(106, 80));
+    for (const QPoint at : {QPoint(0, 0), QPoint(20, 15), QPoint(105, 79)}) {
+        // The block of output pixel (x, y): columns x * 640 / 106 up to (x + 1) * 640 / 106, rows
+        // y * 6 up to y * 6 + 6.
+        const int x0 = at.x() * 640 / 106, x1 = (at.x() + 1) * 640 / 106;
+        int sum[3] = {0, 0, 0};
+        for (int y = at.y() * 6; y < at.y() * 6 + 6; ++y)
+            for (int x = x0; x < x1; ++x) {
+                const QRgb c = full.pixel(x, y);
+                sum[0] += qRed(c);
+                sum[1] += qGreen(c);
+                sum[2] += qBlue(c);
+            }
+        const int n = (x1 - x0) * 6;
+        const QRgb c = reduced.pixel(at);
+        EXPECT_EQ(qRed(c), (sum[0] + n / 2) / n) << at.x();
+        EXPECT_EQ(qGreen(c), (sum[1] + n / 2) / n) << at.x();
+        EXPECT_EQ(qBlue(c), (sum[2] + n / 2) / n) << at.x();
+    }
 }
 
 TEST_F(Scaled, JpegXlStopsAtTheFirstProgressiveStepLargeEnough) {

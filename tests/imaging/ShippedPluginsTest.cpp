@@ -3,6 +3,7 @@
 // reading the same files, and on hostile files: truncated, empty, random, and pictures that claim
 // sizes beyond the limits.
 #include "ImagingSupport.h"
+#include "SpiDirect.h"
 
 #include "imaging/Dib.h"
 #include "imaging/ImageKit.h"
@@ -180,6 +181,57 @@ TEST_F(Shipped, HeicAndAvifMatchImageMagick) {
     ASSERT_EQ(alpha.format(), QImage::Format_ARGB32);
     EXPECT_LE(std::abs(qAlpha(alpha.pixel(32, 10)) - qAlpha(QImage(srcA).pixel(32, 10))), 2);
     EXPECT_LE(qAlpha(alpha.pixel(0, 10)), 2);
+}
+
+// What shows of a picture (its colours times its alpha), resized to size by Qt: the way the two
+// decodings below are compared.
+QImage VisibleAt(const QImage& img, QSize size) {
+    QImage out = img.convertToFormat(QImage::Format_ARGB32_Premultiplied)
+                     .scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    out.reinterpretAsFormat(QImage::Format_ARGB32);
+    return out;
+}
+
+TEST_F(Shipped, ThumbnailsAreReducedInTheHelperLikeTheWholePicture) {
+    REQUIRE_TOOL("heif-enc");
+    const QString src = SourcePng("src.png", 643, 481);
+    const QString srcA = SourcePng("alpha.png", 643, 481, true);
+    ASSERT_TRUE(RunTool("heif-enc", {"-A", "-q", "80", src, "-o", P("r.avif")}));
+    ASSERT_TRUE(RunTool("heif-enc", {"-q", "80", src, "-o", P("r.heic")}));
+    ASSERT_TRUE(RunTool("heif-enc", {"-L", srcA, "-o", P("alpha.heic")}));
+    // The plug-in in this process too, as a host without helpers calls it.
+    SpiDirect heif("heif");
+    ASSERT_TRUE(heif.Loaded());
+    for (const char* name : {"r.avif", "r.heic", "alpha.heic"}) {
+        SCOPED_TRACE(name);
+        // The whole picture through the helper is the plug-in's own, pixel for pixel.
+        const QImage here = heif.Picture(P(name));
+        const QImage whole = Decode(P(name));
+        ASSERT_EQ(whole.size(), QSize(643, 481));
+        EXPECT_EQ(whole.hasAlphaChannel(), here.hasAlphaChannel());
+        EXPECT_EQ(MaxDiff(Argb(whole), Argb(here)), 0);
+
+        // For a thumbnail of 80 x 80 (80 x 59 fitted) the helper reduces by 8 as the imaging
+        // library reduces its own formats, and tells the whole size.
+        SpiPicture picture;
+        ASSERT_EQ(
+            m_spi.DecodeFile(P(name), &picture, nullptr, nullptr, false, nullptr, QSize(80, 80)),
+            0);
+        EXPECT_EQ(picture.image.size(), QSize(80, 60));
+        EXPECT_EQ(picture.whole, QSize(643, 481));
+        EXPECT_EQ(picture.image.hasAlphaChannel(), whole.hasAlphaChannel());
+        // The thumbnail made from either is the same within two levels.
+        const QSize thumb(80, 59);
+        const QImage a = VisibleAt(whole, thumb), b = VisibleAt(picture.image, thumb);
+        EXPECT_LE(MeanDiff(a, b), 2.0);
+        EXPECT_LE(MaxDiff(a, b), 24);
+        // A box the whole picture is needed for: it comes whole, as it is.
+        ASSERT_EQ(
+            m_spi.DecodeFile(P(name), &picture, nullptr, nullptr, false, nullptr, QSize(400, 400)),
+            0);
+        EXPECT_TRUE(picture.whole.isEmpty());
+        EXPECT_EQ(MaxDiff(Argb(picture.image), Argb(whole)), 0);
+    }
 }
 
 TEST_F(Shipped, HeicRotationIsApplied) {

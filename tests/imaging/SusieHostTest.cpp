@@ -37,6 +37,17 @@ QByteArray TestPicture(const char* magic, int w, int h, bool header128 = false) 
     return b;
 }
 
+// The pixel of TestPicture's pattern reduced by a whole factor k that divides its sides: the
+// rounded average of the k x k block at (x, y) of the reduced picture.
+QRgb ReducedTestPixel(int x, int y, int k) {
+    int r = 0, g = 0;
+    for (int i = 0; i < k; ++i) {
+        r += ((x * k + i) * 40) & 0xFF;
+        g += ((y * k + i) * 40) & 0xFF;
+    }
+    return qRgb((r * k + k * k / 2) / (k * k), (g * k + k * k / 2) / (k * k), 100);
+}
+
 // True when the module is loaded into this process (it never should be).
 bool LoadedHere(const QString& path) {
     void* h = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_NOLOAD);
@@ -350,6 +361,31 @@ TEST_F(SusieHostTest, PicturesReachTheImageKit) {
     EXPECT_TRUE(kit.IsEmpty());
 }
 
+TEST_F(SusieHostTest, LargePicturesComeWholeWhicheverWayTheirRowsAreStored) {
+    // 1000 x 800 at 24 bits: the helper writes it into the shared memory a band of rows at a
+    // time (about 1 MiB each), from bits stored bottom-up (QPIC) or top-down (QTOP).
+    const QString folder = Folder("large", {"qpic", "qtop"});
+    CSPIControl spi;
+    ASSERT_EQ(spi.LoadFolder(folder), 2);
+    for (const char* magic : {"QPIC", "QTOP"}) {
+        SCOPED_TRACE(magic);
+        const QString path = File(QStringLiteral("big.%1").arg(QString(magic).toLower()),
+                                  TestPicture(magic, 1000, 800));
+        SpiPicture picture;
+        ASSERT_EQ(spi.DecodeFile(path, &picture), 0);
+        ASSERT_EQ(picture.image.size(), QSize(1000, 800));
+        EXPECT_EQ(picture.image.format(), QImage::Format_RGB888);
+        int wrong = 0;
+        for (int y = 0; y < 800; ++y)
+            for (int x = 0; x < 1000; ++x)
+                wrong += picture.image.pixel(x, y) != qRgb((x * 40) & 0xFF, (y * 40) & 0xFF, 100);
+        EXPECT_EQ(wrong, 0);
+        // The image may be changed in place; the helper's memory stays as it was.
+        picture.image.setPixel(0, 0, qRgb(1, 2, 3));
+        EXPECT_EQ(picture.image.pixel(0, 0), qRgb(1, 2, 3));
+    }
+}
+
 TEST_F(SusieHostTest, ThumbnailsAskTheReducedEntryWithTheWantedSize) {
     const QString folder = Folder("scaled", {"scaled", "qpic"});
     CSPIControl spi;
@@ -386,9 +422,16 @@ TEST_F(SusieHostTest, ThumbnailsAskTheReducedEntryWithTheWantedSize) {
     log = spi.AskText(scaled, 1000);
     EXPECT_TRUE(log.endsWith("GetPictureScaled:0;box:20000100;GetPictureInfo:0;"))
         << log.toStdString();
-    // A plug-in without the export gives the whole picture for a thumbnail too.
+    // A plug-in without the export gives the whole picture for a thumbnail too, which the helper
+    // reduces as the imaging library reduces its own formats (by 4: 16 x 12 is the thumbnail).
     const QString plain = File("b.qpic", TestPicture("QPIC", 64, 48));
     ASSERT_EQ(spi.DecodeFile(plain, &picture, nullptr, nullptr, false, nullptr, QSize(16, 16)), 0);
+    EXPECT_EQ(picture.image.size(), QSize(16, 12));
+    EXPECT_EQ(picture.whole, QSize(64, 48));
+    for (const QPoint at : {QPoint(0, 0), QPoint(5, 7), QPoint(15, 11)})
+        EXPECT_EQ(picture.image.pixel(at), ReducedTestPixel(at.x(), at.y(), 4)) << at.x();
+    // A box that needs less than half the picture in neither direction leaves it whole.
+    ASSERT_EQ(spi.DecodeFile(plain, &picture, nullptr, nullptr, false, nullptr, QSize(40, 40)), 0);
     EXPECT_EQ(picture.image.size(), QSize(64, 48));
     EXPECT_TRUE(picture.whole.isEmpty());
 
@@ -401,7 +444,7 @@ TEST_F(SusieHostTest, ThumbnailsAskTheReducedEntryWithTheWantedSize) {
     EXPECT_EQ(kit.GetSize(), QSize(21, 16));
     EXPECT_EQ(original, QSize(64, 48));
     ASSERT_TRUE(kit.LoadForThumbnail(plain, QSize(16, 16), &original));
-    EXPECT_EQ(kit.GetSize(), QSize(64, 48));
+    EXPECT_EQ(kit.GetSize(), QSize(16, 12));
     EXPECT_EQ(original, QSize(64, 48));
     ASSERT_TRUE(kit.Load(pic, false));
     EXPECT_EQ(kit.GetSize(), QSize(64, 48));
@@ -443,10 +486,10 @@ TEST_F(SusieHostTest, AReducedPictureThatDoesNotHoldTogetherGivesWayToTheWholeOn
         const QString path = File(c.file, TestPicture(c.magic, 64, 48));
         ASSERT_EQ(spi.DecodeFile(path, &picture, nullptr, nullptr, false, nullptr, box), 0)
             << c.plugin;
-        EXPECT_EQ(picture.image.size(), QSize(64, 48)) << c.plugin;
-        EXPECT_TRUE(picture.whole.isEmpty()) << c.plugin;
-        EXPECT_EQ(picture.image.pixel(63, 47), qRgb((63 * 40) & 0xFF, (47 * 40) & 0xFF, 100))
-            << c.plugin;
+        // The whole picture, reduced in the helper for the thumbnail.
+        EXPECT_EQ(picture.image.size(), QSize(16, 12)) << c.plugin;
+        EXPECT_EQ(picture.whole, QSize(64, 48)) << c.plugin;
+        EXPECT_EQ(picture.image.pixel(15, 11), ReducedTestPixel(15, 11, 4)) << c.plugin;
         const QByteArray log = logOf(c.plugin);
         EXPECT_TRUE(log.endsWith(c.logEnd)) << c.plugin << ": " << log.toStdString();
     }

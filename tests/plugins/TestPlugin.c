@@ -188,11 +188,18 @@ __attribute__((unused)) static int Decode(const char* buf, intptr_t len, HLOCAL*
 #ifdef TP_LIE_WIDTH
         bi->biWidth = TP_LIE_WIDTH;
 #endif
+#ifdef TP_TOP_DOWN /* rows stored from the top, as a negative height says */
+        bi->biHeight = -oh;
+#endif
         unsigned char* bits = LocalLock(*pHBm);
         for (int y = 0; y < oh; ++y)
             for (int x = 0; x < ow; ++x) {
                 const unsigned char* s = data + 8 + ((size_t)y * k * w + (size_t)x * k) * 3;
+#ifdef TP_TOP_DOWN
+                unsigned char* d = bits + (size_t)y * stride + (size_t)x * 3;
+#else
                 unsigned char* d = bits + (size_t)(oh - 1 - y) * stride + (size_t)x * 3;
+#endif
                 d[0] = s[2], d[1] = s[1], d[2] = s[0];
             }
         LocalUnlock(*pHBInfo);
