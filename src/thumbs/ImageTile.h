@@ -35,6 +35,10 @@ public:
     static constexpr uint32_t kStated = UINT32_MAX;
     uint32_t m_nStatSlot = kStated;
     bool StatPending() const { return m_nStatSlot != kStated; }
+    // False while the size and date have not been read at all (a listing by names alone).
+    bool m_bStated = true;
+    // Its place in an order by size or date waits for its size and date: it stands at the end.
+    bool m_bUnplaced = false;
     bool m_bKeyOutside = false;
     bool m_bSelected = false;
     bool m_bFailed = false;  // its picture could not be loaded; not tried again until relisted
