@@ -295,3 +295,52 @@ TEST_F(FileStats_BigRefresh, ReadingTheFolderAgainAfterLostEventsKeepsThePlaceOf
     EXPECT_EQ(Selected(), QStringList{"p07000.png"});
     EXPECT_EQ(bar->value(), at);
 }
+
+namespace {
+
+// Three real pictures, in name order.
+class FileStats_Rename : public FileStats_SizeOrder {
+protected:
+    int InitialMode() const override { return 0; }
+    int Files() const override { return 0; }
+    void Prepare() override {
+        FileStats_SizeOrder::Prepare();
+        for (const char* n : {"b.png", "c.png", "d.png"}) {
+            QImage img(30, 20, QImage::Format_RGB32);
+            img.fill(Qt::darkGreen);
+            ASSERT_TRUE(img.save(P(n), "PNG"));
+        }
+    }
+};
+
+} // namespace
+
+TEST_F(FileStats_Rename, AFileRenamedBeforeTheLookUpKeepsItsTileWhenTheWatchTellsLater) {
+    CThumbnailView* v = View();
+    // The watch's report comes well after the lookup has found the old name gone.
+    v->FolderWatch().SetDelay(2000);
+    ListHeld();
+    ASSERT_TRUE(v->IsWatching());
+    ASSERT_TRUE(WaitForPictures(v));
+    v->SelectAt(Index("c.png"), false, false);
+    const CImageTile* c = v->Tiles()[size_t(Index("c.png"))].get();
+    ASSERT_TRUE(c->HasPicture());
+    ASSERT_TRUE(QFile::rename(P("c.png"), P("a.png")));
+    Release();
+    // The lookup found it gone; the watch has not told yet.
+    EXPECT_EQ(TileNames(v), (QStringList{"b.png", "d.png"}));
+    ASSERT_TRUE(WaitFor([&] { return Index("a.png") >= 0; }));
+    EXPECT_EQ(TileNames(v), (QStringList{"a.png", "b.png", "d.png"}));
+    // The same tile, with its picture, its selection and the focus.
+    EXPECT_EQ(v->Tiles()[0].get(), c);
+    EXPECT_TRUE(c->HasPicture());
+    EXPECT_EQ(c->Path(), P("a.png"));
+    EXPECT_EQ(Selected(), QStringList{"a.png"});
+    EXPECT_EQ(FocusName(), "a.png");
+    // A file the lookup found gone and that stays gone leaves for good.
+    ListHeld();
+    ASSERT_TRUE(QFile::remove(P("d.png")));
+    Release();
+    QTest::qWait(2500);
+    EXPECT_EQ(TileNames(v), (QStringList{"a.png", "b.png"}));
+}

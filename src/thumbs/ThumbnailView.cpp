@@ -153,6 +153,9 @@ CThumbnailView::CThumbnailView(QWidget* parent) : QAbstractScrollArea(parent) {
     m_holdTimer->setSingleShot(true);
     m_holdTimer->setInterval(kPaintHold);
     connect(m_holdTimer.get(), &QTimer::timeout, this, [this] { HoldPaint(false); });
+    m_goneTimer = std::make_unique<QTimer>();
+    m_goneTimer->setSingleShot(true);
+    connect(m_goneTimer.get(), &QTimer::timeout, this, [this] { m_gone.clear(); });
 
     // What other programs do in the folder shown.
     m_watch = std::make_unique<CFolderWatch>();
@@ -209,6 +212,7 @@ void CThumbnailView::DestroyTiles() {
     m_strAnchor.clear();
     if (m_holdTimer)
         HoldPaint(false);
+    m_gone.clear();
     m_tiles.clear();
 }
 
@@ -1098,8 +1102,16 @@ void CThumbnailView::OnStated(size_t first, const std::vector<CFileStats::Stat>&
     // While the whole order waits, the tiles keep their places until the end.
     if (m_bSortWhenStated)
         moved.clear();
-    if (!removed.empty() || !moved.empty())
-        Rearrange(removed, moved, {});
+    if (removed.empty() && moved.empty())
+        return;
+    // A file gone may have been renamed: the watch reports it a moment later, and its tile then
+    // comes back under the new name.
+    if (IsWatching() && !removed.empty()) {
+        m_keepGone = removed;
+        m_goneTimer->start(std::max(1000, 4 * m_watch->Delay()));
+    }
+    Rearrange(removed, moved, {});
+    m_keepGone.clear();
 }
 
 void CThumbnailView::OnStatsFinished() {
@@ -1428,11 +1440,15 @@ void CThumbnailView::Reconcile(const std::vector<std::pair<QString, QString>>& r
         for (size_t i = m_tiles.size(); i-- > 0;)
             byName.insert(m_tiles[i]->m_strName, m_tiles[i].get());
     }
+    TileList added;
     const auto find = [&](const QString& name) -> CImageTile* {
         if (indexed)
             return byName.value(name, nullptr);
         for (const auto& t : m_tiles)
             if (t->m_strName == name && !removed.count(t.get()))
+                return t.get();
+        for (const auto& t : added)
+            if (t->m_strName == name)
                 return t.get();
         return nullptr;
     };
@@ -1440,16 +1456,18 @@ void CThumbnailView::Reconcile(const std::vector<std::pair<QString, QString>>& r
     for (const NameState& s : states)
         stateOf.insert(s.name, &s);
     const bool sortsByFile = OrderUsesStats();
-    const auto update = [&](CImageTile& t, const DirList::Entry& e) {
+    const auto update = [&](CImageTile& t, const DirList::Entry& e, bool renamedOnly) {
         // What the file is now: a lookup still on its way for it no longer applies.
         ForgetStat(t);
         if (!t.m_bStated) {
             // Its size and date were still to come: known now. A picture made meanwhile may be
-            // of what the file held before.
+            // of what the file held before; one made of a file then renamed is its own, but one
+            // on its way was asked for under the old name.
             t.m_bStated = true;
             t.m_nSize = uint32_t(e.size);
             t.m_time = e.mtime;
-            if (t.HasPicture() || t.m_bLoading || t.m_bFailed)
+            if (renamedOnly ? t.m_bLoading || t.m_bFailed
+                            : t.HasPicture() || t.m_bLoading || t.m_bFailed)
                 ForgetPicture(t);
             if (sortsByFile)
                 moved.insert(&t);
@@ -1465,10 +1483,26 @@ void CThumbnailView::Reconcile(const std::vector<std::pair<QString, QString>>& r
             moved.insert(&t);
     };
 
-    // A renamed file keeps its tile (picture and selection) under its new name.
+    // A renamed file keeps its tile (picture and selection) under its new name; also when the
+    // lookup found its old name gone before the watch told of the rename.
+    const CImageTile* revivedFocus = nullptr;
     for (const auto& [from, to] : renamed) {
         CImageTile* t = from == to ? nullptr : find(from);
         const NameState* now = stateOf.value(to, nullptr);
+        if (!t && now && now->entry && !find(to)) {
+            if (auto gone = m_gone.find(from); gone != m_gone.end()) {
+                t = gone->second.tile.get();
+                if (gone->second.focus)
+                    revivedFocus = t;
+                m_nPictureBytes += t->m_nBytes;
+                t->SetName(dir, to);
+                byName.insert(to, t);
+                added.push_back(std::move(gone->second.tile));
+                m_gone.erase(gone);
+                update(*t, *now->entry, true);
+                continue;
+            }
+        }
         if (!t || !now || !now->entry)
             continue; // what the names are now decides below
         if (CImageTile* replaced = find(to); replaced && replaced != t) {
@@ -1479,13 +1513,12 @@ void CThumbnailView::Reconcile(const std::vector<std::pair<QString, QString>>& r
         t->SetName(dir, to);
         byName.insert(to, t);
         moved.insert(t);
-        update(*t, *now->entry);
+        update(*t, *now->entry, true);
     }
-    TileList added;
     for (const NameState& s : states) {
         CImageTile* t = find(s.name);
         if (t && s.entry) {
-            update(*t, *s.entry);
+            update(*t, *s.entry, false);
         } else if (t) {
             removed.insert(t);
             byName.remove(s.name);
@@ -1502,6 +1535,8 @@ void CThumbnailView::Reconcile(const std::vector<std::pair<QString, QString>>& r
         return;
     }
     Rearrange(removed, moved, std::move(added));
+    if (revivedFocus)
+        m_nFocus = int(revivedFocus->m_nIndex);
 }
 
 void CThumbnailView::Rearrange(const std::unordered_set<CImageTile*>& removed,
@@ -1523,12 +1558,20 @@ void CThumbnailView::Rearrange(const std::unordered_set<CImageTile*>& removed,
             CImageTile* t = m_tiles[i].get();
             if (removed.count(t)) {
                 ForgetStat(*t);
-                if (t->m_bUnplaced)
+                if (t->m_bUnplaced) {
+                    t->m_bUnplaced = false;
                     --m_nUnplaced;
+                }
                 m_byId.erase(t->m_id);
                 m_nPictureBytes -= t->m_nBytes;
-                if (focus == t)
+                const bool hadFocus = focus == t;
+                if (hadFocus)
                     focus = nullptr;
+                if (m_keepGone.count(t)) {
+                    // A picture on its way for it is dropped when it comes.
+                    t->m_bLoading = false;
+                    m_gone[t->m_strName] = Gone{std::move(m_tiles[i]), hadFocus};
+                }
                 m_tiles[i].reset();
             } else if (!wait && (moved.count(t) || t->m_bUnplaced)) {
                 if (t->m_bUnplaced) {

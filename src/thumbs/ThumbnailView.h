@@ -14,6 +14,7 @@
 #include <QFont>
 #include <QSize>
 #include <QStringList>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -68,6 +69,8 @@ public:
     // True while a folder ordered by size or date is shown in name order until its sizes and
     // dates are in.
     bool OrderPending() const { return m_bSortWhenStated; }
+    // True while such a first screen waits a moment for its order before it is painted.
+    bool PaintHeld() const { return m_bPaintHeld; }
     CFileStats& FileStats() { return *m_stats; }
 
     // True while pictures are being made (or the grid has more to ask for).
@@ -278,6 +281,16 @@ private:
     // scrolled to again once it is, unless the user scrolled meanwhile.
     QString m_strAnchor;
     int m_nAnchorScroll = 0;
+    // Tiles whose file the lookup found gone while the folder is watched: kept (picture,
+    // selection) until the watch has had time to report a rename of that name, whose new name
+    // then takes the tile back.
+    struct Gone {
+        std::unique_ptr<CImageTile> tile;
+        bool focus = false;
+    };
+    std::map<QString, Gone> m_gone;
+    std::unordered_set<CImageTile*> m_keepGone; // tiles Rearrange moves to m_gone
+    std::unique_ptr<QTimer> m_goneTimer;
     QString m_strWatched;      // the folder the watch is for ("" for none)
     bool m_bUnwatched = false; // it could not be watched
     // Dragging the selection out to a file manager, another program or a folder of the tree.
