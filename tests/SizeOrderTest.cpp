@@ -344,3 +344,40 @@ TEST_F(FileStats_Rename, AFileRenamedBeforeTheLookUpKeepsItsTileWhenTheWatchTell
     QTest::qWait(2500);
     EXPECT_EQ(TileNames(v), (QStringList{"a.png", "b.png"}));
 }
+
+TEST_F(FileStats_SizeOrder, TheOrderOfALargeFolderIsFoundOnAWorkerAndFoundAgainWhenTheTilesChange) {
+    CThumbnailView* v = View();
+    const size_t oldFrom = CThumbnailView::s_nSortApartFrom;
+    CThumbnailView::s_nSortApartFrom = 1; // every order waited for is found on the worker
+    ListHeld();
+    v->SelectAt(Index("p00150.png"), false, false);
+    Release();
+    EXPECT_FALSE(v->OrderPending());
+    EXPECT_EQ(TileNames(v), Expected(m_dir.path(), 2, true));
+    EXPECT_EQ(FocusName(), "p00150.png");
+    // Files come and go while the order is being found: it is found again, and holds them all.
+    for (int round = 0; round < 3; ++round) {
+        ListHeld();
+        v->FileStats().Hold(false);
+        ASSERT_TRUE(WaitFor([&] { return !v->SizesPending() || !v->FileStats().IsBusy(); }));
+        MakeFile(P(QString("n%1.png").arg(round)), 10 * round + 5, 1600000000);
+        ASSERT_TRUE(QFile::remove(P(QString("p%1.png").arg(round + 200, 5, 10, QChar('0')))));
+        ASSERT_TRUE(WaitFor([&] { return !v->SizesPending(); }));
+        ASSERT_TRUE(WaitFor([&] {
+            return Index(QString("n%1.png").arg(round)) >= 0 &&
+                   Index(QString("p%1.png").arg(round + 200, 5, 10, QChar('0'))) < 0 &&
+                   !v->SizesPending();
+        }));
+        EXPECT_EQ(TileNames(v), Expected(m_dir.path(), 2, true)) << round;
+    }
+    // Another order asked for while one is being found: the last one asked for holds.
+    ListHeld();
+    Release();
+    ListHeld();
+    v->FileStats().Hold(false);
+    ASSERT_TRUE(WaitFor([&] { return !v->FileStats().IsBusy(); }));
+    ASSERT_TRUE(v->SendCommand(ID_SORT_ASCEND));
+    ASSERT_TRUE(WaitFor([&] { return !v->SizesPending(); }));
+    EXPECT_EQ(TileNames(v), Expected(m_dir.path(), 2, false));
+    CThumbnailView::s_nSortApartFrom = oldFrom;
+}

@@ -50,6 +50,8 @@ constexpr size_t kLookUpNow = 64;
 
 } // namespace
 
+size_t CThumbnailView::s_nSortApartFrom = 20000;
+
 QSize CThumbnailView::SizeOfCommand(unsigned nID) {
     static const int sides[] = {32, 48, 64, 80, 96, 100, 128, 160, 0, 240, 280, 320};
     if (nID == ID_SIZE_160x120)
@@ -153,6 +155,7 @@ CThumbnailView::CThumbnailView(QWidget* parent) : QAbstractScrollArea(parent) {
     m_holdTimer->setSingleShot(true);
     m_holdTimer->setInterval(kPaintHold);
     connect(m_holdTimer.get(), &QTimer::timeout, this, [this] { HoldPaint(false); });
+    m_sortWorker = std::make_unique<CWorker>();
     m_goneTimer = std::make_unique<QTimer>();
     m_goneTimer->setSingleShot(true);
     connect(m_goneTimer.get(), &QTimer::timeout, this, [this] { m_gone.clear(); });
@@ -172,6 +175,7 @@ CThumbnailView::~CThumbnailView() {
     // The workers finish (and their pictures are dropped) before the tiles go.
     m_loader.reset();
     m_stats.reset();
+    m_sortWorker.reset();
     DestroyTiles();
 }
 
@@ -208,6 +212,9 @@ void CThumbnailView::DestroyTiles() {
         DropLookUp();
     std::vector<CImageTile*>().swap(m_statWaiting);
     m_bSortWhenStated = false;
+    m_bSorting = false;
+    ++m_nSortJob;
+    ++m_nListVersion;
     m_nUnplaced = 0;
     m_strAnchor.clear();
     if (m_holdTimer)
@@ -384,6 +391,7 @@ void CThumbnailView::SortList() {
 }
 
 void CThumbnailView::Reindex() {
+    ++m_nListVersion;
     m_loaded.clear();
     for (size_t i = 0; i < m_tiles.size(); ++i) {
         m_tiles[i]->m_nIndex = i;
@@ -1001,9 +1009,13 @@ void CThumbnailView::ToggleSortOrder() {
 
 void CThumbnailView::SortWhenReady() {
     // Sizes or dates still on their way: the entries keep their order until all are in.
-    m_bSortWhenStated = OrderUsesStats() && m_bLookUp;
-    if (m_bSortWhenStated)
+    m_bSortWhenStated = OrderUsesStats() && (m_bLookUp || m_bSorting);
+    if (m_bSortWhenStated) {
+        if (m_bSorting)
+            SortApart(); // the one on its way is for the order before
         return;
+    }
+    m_bSorting = false;
     SortList();
     PlaceTiles();
 }
@@ -1122,12 +1134,17 @@ void CThumbnailView::FinishLookUp() {
     // Whatever was not delivered (nothing, unless the lookup was cut short) stays unknown.
     DropLookUp();
     if (m_bSortWhenStated) {
-        m_bSortWhenStated = false;
         SortKeepingFocus();
-    } else if (m_nUnplaced > 0) {
+        return;
+    }
+    if (m_nUnplaced > 0) {
         // Those whose size never came take their places as they are.
         Rearrange({}, {}, {});
     }
+    OrderComplete();
+}
+
+void CThumbnailView::OrderComplete() {
     if (!m_strAnchor.isEmpty()) {
         const QString anchor = std::exchange(m_strAnchor, QString());
         if (verticalScrollBar()->value() == m_nAnchorScroll)
@@ -1138,11 +1155,58 @@ void CThumbnailView::FinishLookUp() {
 }
 
 void CThumbnailView::SortKeepingFocus() {
+    if (m_tiles.size() >= s_nSortApartFrom) {
+        SortApart();
+        return;
+    }
     const CImageTile* focus = m_bFocusChosen ? FocusTile() : nullptr;
+    m_bSortWhenStated = false;
     SortList();
     if (focus)
         m_nFocus = int(focus->m_nIndex);
     PlaceTiles();
+    OrderComplete();
+}
+
+void CThumbnailView::SortApart() {
+    // The keys are copied here; the sort itself runs on the worker.
+    m_bSorting = true;
+    const int mode = m_nSortMode;
+    const bool ascending = m_bSortAscend != 0;
+    auto order = std::make_shared<CTileOrder>(m_tiles, mode, ascending);
+    const uint64_t version = m_nListVersion, job = ++m_nSortJob;
+    m_sortWorker->Post([this, order, version, job, mode, ascending] {
+        order->Sort();
+        QMetaObject::invokeMethod(
+            this,
+            [this, order, version, job, mode, ascending] {
+                OnSortedApart(*order, version, job, mode, ascending);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void CThumbnailView::OnSortedApart(const CTileOrder& order, uint64_t version, uint64_t job,
+                                   int mode, bool ascending) {
+    if (job != m_nSortJob || !m_bSortWhenStated)
+        return; // a later listing or order came first
+    if (version != m_nListVersion || mode != m_nSortMode || ascending != (m_bSortAscend != 0)) {
+        // The tiles changed meanwhile: found again from what they are now.
+        SortApart();
+        return;
+    }
+    const CImageTile* focus = m_bFocusChosen ? FocusTile() : nullptr;
+    order.Apply(m_tiles);
+    for (const auto& t : m_tiles)
+        t->m_bUnplaced = false;
+    m_nUnplaced = 0;
+    Reindex();
+    m_bSorting = false;
+    m_bSortWhenStated = false;
+    if (focus)
+        m_nFocus = int(focus->m_nIndex);
+    PlaceTiles();
+    OrderComplete();
 }
 
 void CThumbnailView::ToggleFineMode() {
@@ -1206,7 +1270,7 @@ void CThumbnailView::ScrollToAnchor(const QString& anchor) {
         }
     // Entries still to take their places by size or date may move it: it is looked for again
     // when they have.
-    if (m_bLookUp && OrderUsesStats()) {
+    if ((m_bLookUp || m_bSortWhenStated) && OrderUsesStats()) {
         m_strAnchor = anchor;
         m_nAnchorScroll = vs->value();
     }
@@ -1267,6 +1331,7 @@ void CThumbnailView::OnRename() {
         if (index < int(m_tiles.size())) {
             CImageTile& t = *m_tiles[size_t(index)];
             t.SetPath(*renamed);
+            ++m_nListVersion; // an order on its way compared the old name
             // The lookup on its way is for the old name.
             ForgetStat(t);
             if (!t.m_bStated) {

@@ -6,6 +6,7 @@
 #include "platform/DocView.h"
 #include "platform/FileStats.h"
 #include "platform/FolderWatch.h"
+#include "platform/Worker.h"
 #include "preview/PreviewDlg.h"
 #include "thumbs/ImageTile.h"
 #include "thumbs/ThumbnailLoader.h"
@@ -65,12 +66,14 @@ public:
     // True while the sizes and dates of a listing or a refresh are still being looked up (they
     // come after the first screen, off the user-interface thread; the name order does not need
     // them, an order by size or date is completed when they are in).
-    bool SizesPending() const { return m_bLookUp; }
+    bool SizesPending() const { return m_bLookUp || m_bSortWhenStated; }
     // True while a folder ordered by size or date is shown in name order until its sizes and
     // dates are in.
     bool OrderPending() const { return m_bSortWhenStated; }
     // True while such a first screen waits a moment for its order before it is painted.
     bool PaintHeld() const { return m_bPaintHeld; }
+    // From how many entries that order is found on a worker (tests lower it).
+    static size_t s_nSortApartFrom;
     CFileStats& FileStats() { return *m_stats; }
 
     // True while pictures are being made (or the grid has more to ask for).
@@ -237,8 +240,14 @@ private:
     // added tiles go to the end and the others stay. Selection, focus and scroll position stay.
     void Rearrange(const std::unordered_set<CImageTile*>& removed,
                    const std::unordered_set<CImageTile*>& moved, TileList added);
-    // The whole order, once every size and date is in (the focus follows a chosen entry).
+    // The whole order, once every size and date is in (the focus follows a chosen entry): on a
+    // worker for a large folder, the grid staying as it is until it comes.
     void SortKeepingFocus();
+    void SortApart();
+    void OnSortedApart(const CTileOrder& order, uint64_t version, uint64_t job, int mode,
+                       bool ascending);
+    // The order waited for is there: the anchor scrolled back to, the screen painted.
+    void OrderComplete();
     // The first screen of a folder shown in name order until its sizes or dates are in: painted
     // after a moment, so that a folder whose lookup is quick is never seen in the wrong order.
     void HoldPaint(bool on);
@@ -291,6 +300,12 @@ private:
     std::map<QString, Gone> m_gone;
     std::unordered_set<CImageTile*> m_keepGone; // tiles Rearrange moves to m_gone
     std::unique_ptr<QTimer> m_goneTimer;
+    // The order of a large folder, found on a worker from a copy of the keys; it applies when the
+    // tiles have not changed meanwhile (m_nListVersion counts their changes).
+    std::unique_ptr<CWorker> m_sortWorker;
+    uint64_t m_nListVersion = 0;
+    uint64_t m_nSortJob = 0;
+    bool m_bSorting = false;
     QString m_strWatched;      // the folder the watch is for ("" for none)
     bool m_bUnwatched = false; // it could not be watched
     // Dragging the selection out to a file manager, another program or a folder of the tree.
