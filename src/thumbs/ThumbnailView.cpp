@@ -1190,6 +1190,11 @@ void CThumbnailView::OnSortedApart(const CTileOrder& order, uint64_t version, ui
                                    int mode, bool ascending) {
     if (job != m_nSortJob || !m_bSortWhenStated)
         return; // a later listing or order came first
+    if (m_bLookUp) {
+        // A refresh started another lookup meanwhile: the order is found when it is over.
+        m_bSorting = false;
+        return;
+    }
     if (version != m_nListVersion || mode != m_nSortMode || ascending != (m_bSortAscend != 0)) {
         // The tiles changed meanwhile: found again from what they are now.
         SortApart();
