@@ -6,6 +6,11 @@
 //                                five files were moved away (they are moved back afterwards)
 //   bench_browser first DIR      only the first screen and the sizes and dates after it (for timing
 //                                the whole process against `ls -l DIR`)
+//   bench_browser order DIR size|date
+//                                DIR ordered by size or date: the names' first screen, the screen
+//                                in its final order once the worker's sizes or dates are in, then a
+//                                refresh; the user-interface thread's CPU time and the longest
+//                                the event loop was kept from running meanwhile
 //   bench_browser idle DIR       lists DIR and makes every thumbnail (the grid's workers, the
 //                                shared cache as it is): prints thumbnails per second
 #include "app/MainFrame.h"
@@ -14,6 +19,7 @@
 #include "imaging/SusieHost.h"
 #include "platform/FileNames.h"
 #include "platform/FolderWatch.h"
+#include "res/resource.h"
 #include "thumbs/ThumbnailView.h"
 
 #include <QDir>
@@ -43,11 +49,30 @@ size_t HeapInUse() {
     const struct mallinfo2 mi = mallinfo2();
     return mi.uordblks + mi.hblkhd;
 }
+// Runs the event loop until done() holds, ticking every millisecond: the longest gap between two
+// ticks is the longest the user-interface thread was busy with one thing.
+template <typename F> double RunUntil(F done, double& longestMs) {
+    QEventLoop loop;
+    QTimer tick;
+    auto last = std::chrono::steady_clock::now();
+    longestMs = 0;
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        longestMs = std::max(longestMs, Ms(last));
+        last = std::chrono::steady_clock::now();
+        if (done())
+            loop.quit();
+    });
+    tick.start(1);
+    const double cpu = ThreadCpuMs();
+    if (!done())
+        loop.exec();
+    return ThreadCpuMs() - cpu;
+}
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s listing|first|idle DIR\n", argv[0]);
+        std::fprintf(stderr, "usage: %s listing|first|idle DIR | order DIR size|date\n", argv[0]);
         return 2;
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -70,6 +95,46 @@ int main(int argc, char** argv) {
     QCoreApplication::processEvents();
     app.MainFrame()->GetActiveDocument()->SetFolder(dir);
 
+    if (mode == QLatin1String("order")) {
+        const bool bySize = argc < 4 || QLatin1String(argv[3]) != QLatin1String("date");
+        view->SendCommand(bySize ? ID_SORT_SIZE : ID_SORT_DATE);
+        const auto start = std::chrono::steady_clock::now();
+        const double cpu = ThreadCpuMs();
+        view->FillList();
+        const double listedMs = Ms(start), listedCpu = ThreadCpuMs() - cpu;
+        const size_t n = view->Tiles().size();
+        // The names' screen, painted once its moment of waiting is over (unless the order came
+        // first).
+        double stall = 0;
+        double firstCpu = listedCpu;
+        if (view->PaintHeld())
+            firstCpu += RunUntil([&] { return !view->PaintHeld(); }, stall);
+        const double paint = ThreadCpuMs();
+        view->viewport()->repaint();
+        firstCpu += ThreadCpuMs() - paint;
+        const bool named = view->OrderPending();
+        std::printf("%zu entries by %s: names listed in %.0f ms (%.0f ms of the user-interface "
+                    "thread's CPU); first screen painted at %.0f ms (%.0f ms CPU)%s\n",
+                    n, bySize ? "size" : "date", listedMs, listedCpu, Ms(start), firstCpu,
+                    named ? " in name order" : " in its final order");
+        double longest = 0;
+        const double orderCpu = RunUntil([&] { return !view->SizesPending(); }, longest);
+        const double paint2 = ThreadCpuMs();
+        view->viewport()->repaint();
+        std::printf("final order painted at %.0f ms (%.0f ms of the user-interface thread's CPU "
+                    "since the first screen; the event loop never waited more than %.0f ms)\n",
+                    Ms(start), orderCpu + ThreadCpuMs() - paint2, std::max(longest, stall));
+        // A refresh after a file command: the names at once, the sizes compared by the worker.
+        const auto refresh = std::chrono::steady_clock::now();
+        const double refreshCpu = ThreadCpuMs();
+        view->RefreshList();
+        const double shownMs = Ms(refresh), shownCpu = ThreadCpuMs() - refreshCpu;
+        const double comparedCpu = RunUntil([&] { return !view->SizesPending(); }, longest);
+        std::printf("refresh: shown in %.0f ms (%.0f ms CPU), sizes and dates compared in %.0f ms "
+                    "(%.0f ms CPU meanwhile, longest wait of the event loop %.0f ms)\n",
+                    shownMs, shownCpu, Ms(refresh), comparedCpu, longest);
+        return 0;
+    }
     if (mode == QLatin1String("listing") || mode == QLatin1String("first")) {
         const size_t before = HeapInUse();
         const auto start = std::chrono::steady_clock::now();
@@ -131,12 +196,18 @@ int main(int argc, char** argv) {
                             addedMs, ThreadCpuMs() - removed, view->Tiles().size());
             }
         }
-        // A refresh after a file command: every entry looked up, pictures kept.
+        // A refresh after a file command: the names read again at once, every entry's size and
+        // date compared by the worker after it, pictures kept.
         const auto refresh = std::chrono::steady_clock::now();
         const double refreshCpu = ThreadCpuMs();
         view->RefreshList();
-        std::printf("refresh of the listing: %.0f ms (%.0f ms of CPU)\n", Ms(refresh),
-                    ThreadCpuMs() - refreshCpu);
+        const double shownMs = Ms(refresh), shownCpu = ThreadCpuMs() - refreshCpu;
+        double longest = 0;
+        const double comparedCpu = RunUntil([&] { return !view->SizesPending(); }, longest);
+        std::printf(
+            "refresh of the listing: %.0f ms (%.0f ms of CPU), sizes and dates compared "
+            "after it in %.0f ms (%.0f ms of CPU, longest wait of the event loop %.0f ms)\n",
+            shownMs, shownCpu, Ms(refresh), comparedCpu, longest);
         // A refresh after a command removed most of the files: four in five entries go.
         QTemporaryDir aside(dir + QStringLiteral("/../aside-XXXXXX"));
         QStringList moved;
@@ -147,8 +218,10 @@ int main(int argc, char** argv) {
             QDir().rename(dir + QLatin1Char('/') + name, aside.filePath(name));
         const auto removal = std::chrono::steady_clock::now();
         view->RefreshList();
+        const double removalMs = Ms(removal);
+        RunUntil([&] { return !view->SizesPending(); }, longest);
         std::printf("refresh after %lld of the files went: %.0f ms (%zu entries left)\n",
-                    qlonglong(moved.size()), Ms(removal), view->Tiles().size());
+                    qlonglong(moved.size()), removalMs, view->Tiles().size());
         for (const QString& name : moved)
             QDir().rename(aside.filePath(name), dir + QLatin1Char('/') + name);
         return 0;

@@ -2,7 +2,8 @@
 # Browser benchmark, headless, on one core:
 #  1. a folder of N image files (100,000 unless given; names, sizes and dates only: the files are
 #     empty or sparse): time from listing to the first painted screen, and memory per entry before
-#     pictures load;
+#     pictures load; then the same folder ordered by size and by date: the first screen (names)
+#     and the final order once the worker's sizes and dates are in, and a refresh;
 #  2. idle loading of 200 camera-size (4000 × 3000) JPEGs without and with Exif thumbnails:
 #     thumbnails per second (when bench/thumbnails.sh has made its files).
 #   bench/browser.sh [N]       (build first: ./build.sh bench; part 2 reuses bench/thumbnails.sh's files)
@@ -34,6 +35,12 @@ PY
 fi
 echo "== listing"
 taskset -c 0 "$bin" listing "$big" 2>/dev/null
+# The same folder ordered by size and by date: names first, the order when the sizes and dates
+# are in (the worker shares the one core).
+for key in size date; do
+    echo "== ordered by $key"
+    taskset -c 0 "$bin" order "$big" $key 2>/dev/null
+done
 
 echo "== idle loading"
 [ -d "$data/photo" ] || { echo "skipped: run bench/thumbnails.sh first for the camera-size files"; exit 0; }

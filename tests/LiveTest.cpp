@@ -765,9 +765,14 @@ TEST_F(LaterSizes, SortingBySizeOrDateWhileTheyAreComingWaitsForThem) {
     ASSERT_TRUE(v->SendCommand(ID_SORT_ASCEND));
     EXPECT_EQ(TileNames(v), (QStringList{"b.png", "d.png", "h.png", "f.png"}));
     ASSERT_TRUE(v->SendCommand(ID_SORT_ASCEND));
-    // A listing sorted by date is shown with its dates, at once.
+    // A listing sorted by date shows its names at once, in name order, and takes the date order
+    // once the dates are in.
     ListHeld();
-    EXPECT_FALSE(v->SizesPending());
+    EXPECT_TRUE(v->SizesPending());
+    EXPECT_TRUE(v->OrderPending());
+    EXPECT_EQ(TileNames(v), (QStringList{"b.png", "d.png", "f.png", "h.png"}));
+    Release();
+    EXPECT_FALSE(v->OrderPending());
     EXPECT_EQ(TileNames(v), (QStringList{"f.png", "h.png", "d.png", "b.png"}));
     // Back to names, then by date and back to names while the dates come: names it stays.
     ASSERT_TRUE(v->SendCommand(ID_SORT_NAME));

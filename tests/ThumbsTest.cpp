@@ -220,6 +220,9 @@ TEST_F(Refresh, KeepsPicturesAddsInSortedPlaceAndRemovesVanished) {
     EXPECT_EQ(TileNames(View()), (QStringList{"a.png", "b.png", "e.png"}));
     EXPECT_EQ(View()->Tiles()[0]->m_wndImage.m_image.GetHandle(), a);
     EXPECT_EQ(View()->Tiles()[1]->m_wndImage.m_image.GetHandle(), 0u);
+    // The sizes and dates of the files already shown are looked at after the refresh.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !View()->SizesPending(); }, 10000));
+    EXPECT_EQ(TileNames(View()), (QStringList{"a.png", "b.png", "e.png"}));
     EXPECT_EQ(View()->Tiles()[2]->m_wndImage.m_image.GetHandle(), e);
     EXPECT_EQ(View()->Tiles()[2]->m_nSize, uint32_t(QFileInfo(P("e.png")).size()));
     // A full listing loads every picture again.

@@ -44,6 +44,7 @@ public:
     QStringList Folders() const;
     // How long events are gathered before they are reported (milliseconds, 200 by default).
     void SetDelay(int ms) { m_nDelay = ms; }
+    int Delay() const { return m_nDelay; }
 
     // Tests: the most folders one watch may hold, as if the system's limit were that (-1: the
     // system's own).

@@ -257,12 +257,24 @@ private:
 
 } // namespace
 
+struct CTileOrder::Impl {
+    Impl(const TileList& tiles, int mode, bool ascending) : sorter(tiles, mode, ascending) {}
+    Sorter sorter;
+};
+
+CTileOrder::CTileOrder(const TileList& tiles, int sortMode, bool ascending)
+    : m_impl(std::make_unique<Impl>(tiles, sortMode, ascending)) {}
+
+CTileOrder::~CTileOrder() = default;
+
 // The heap holds compact copies of the keys (case folded, side by side), not the tiles, so that a
 // large folder sorts without a walk through memory for every comparison; the comparisons, and so
 // the order equal keys end in, are those of the heapsort over the tiles.
-void SortTiles(TileList& tiles, int sortMode, bool ascending) {
-    Sorter sorter(tiles, sortMode, ascending);
-    std::vector<SortItem>& items = sorter.m_items;
+void CTileOrder::Sort() {
+    const Sorter& sorter = m_impl->sorter;
+    std::vector<SortItem>& items = m_impl->sorter.m_items;
+    m_order.clear();
+    m_order.reserve(items.size());
     // Where no two keys are equal there is one order, whichever sort finds it: a quicker one
     // than the heapsort, whose only mark is the order it leaves equal keys in. Equal keys (names
     // that differ only in case) are looked for afterwards; only then does the heapsort run.
@@ -276,11 +288,8 @@ void SortTiles(TileList& tiles, int sortMode, bool ascending) {
         for (size_t i = 1; i < quick.size() && !equal; ++i)
             equal = sorter.Compare(quick[i - 1], quick[i]) == 0;
         if (!equal) {
-            TileList sorted;
-            sorted.reserve(tiles.size());
             for (const SortItem& item : quick)
-                sorted.push_back(std::move(tiles[item.index]));
-            tiles = std::move(sorted);
+                m_order.push_back(item.index);
             return;
         }
     }
@@ -309,9 +318,20 @@ void SortTiles(TileList& tiles, int sortMode, bool ascending) {
         --n;
         siftDown(v, 1);
     }
+    for (const SortItem& item : items)
+        m_order.push_back(item.index);
+}
+
+void CTileOrder::Apply(TileList& tiles) const {
     TileList sorted;
     sorted.reserve(tiles.size());
-    for (const SortItem& item : items)
-        sorted.push_back(std::move(tiles[item.index]));
+    for (const uint32_t i : m_order)
+        sorted.push_back(std::move(tiles[i]));
     tiles = std::move(sorted);
+}
+
+void SortTiles(TileList& tiles, int sortMode, bool ascending) {
+    CTileOrder order(tiles, sortMode, ascending);
+    order.Sort();
+    order.Apply(tiles);
 }

@@ -35,6 +35,10 @@ public:
     static constexpr uint32_t kStated = UINT32_MAX;
     uint32_t m_nStatSlot = kStated;
     bool StatPending() const { return m_nStatSlot != kStated; }
+    // False while the size and date have not been read at all (a listing by names alone).
+    bool m_bStated = true;
+    // Its place in an order by size or date waits for its size and date: it stands at the end.
+    bool m_bUnplaced = false;
     bool m_bKeyOutside = false;
     bool m_bSelected = false;
     bool m_bFailed = false;  // its picture could not be loaded; not tried again until relisted
@@ -65,3 +69,18 @@ int CompareEntries(const CImageTile& a, const CImageTile& b, int sortMode, bool 
 // Orders the entries by a heapsort over 1-based positions, as the listing has always sorted
 // them: equal keys end in the order this particular sort leaves them.
 void SortTiles(TileList& tiles, int sortMode, bool ascending);
+
+// The same order, found apart from the tiles: taken from them (their keys, sizes and dates
+// copied), sorted on any thread, then applied to the same list, unchanged meanwhile.
+class CTileOrder {
+public:
+    CTileOrder(const TileList& tiles, int sortMode, bool ascending);
+    ~CTileOrder();
+    void Sort();
+    void Apply(TileList& tiles) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+    std::vector<uint32_t> m_order;
+};

@@ -32,6 +32,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 #include <unordered_set>
 
 namespace {
@@ -40,7 +41,16 @@ namespace {
 const QColor kFrame(0, 0, 0), kHighlight(255, 255, 255), kShadow(128, 128, 128),
     kBackground(191, 191, 191), kSelection(0, 0, 255);
 
+// How long the first screen of a folder ordered by size or date waits for the order before its
+// names are shown in name order (milliseconds): the sizes of a few thousand files are in by then.
+constexpr int kPaintHold = 150;
+// New files a refresh finds are looked at on the spot up to this many, so that an order by size
+// or date places them at once; more are looked at with the others, off the user-interface thread.
+constexpr size_t kLookUpNow = 64;
+
 } // namespace
+
+size_t CThumbnailView::s_nSortApartFrom = 20000;
 
 QSize CThumbnailView::SizeOfCommand(unsigned nID) {
     static const int sides[] = {32, 48, 64, 80, 96, 100, 128, 160, 0, 240, 280, 320};
@@ -141,6 +151,14 @@ CThumbnailView::CThumbnailView(QWidget* parent) : QAbstractScrollArea(parent) {
     m_stats = std::make_unique<CFileStats>();
     connect(m_stats.get(), &CFileStats::Stated, this, &CThumbnailView::OnStated);
     connect(m_stats.get(), &CFileStats::Finished, this, &CThumbnailView::OnStatsFinished);
+    m_holdTimer = std::make_unique<QTimer>();
+    m_holdTimer->setSingleShot(true);
+    m_holdTimer->setInterval(kPaintHold);
+    connect(m_holdTimer.get(), &QTimer::timeout, this, [this] { HoldPaint(false); });
+    m_sortWorker = std::make_unique<CWorker>();
+    m_goneTimer = std::make_unique<QTimer>();
+    m_goneTimer->setSingleShot(true);
+    connect(m_goneTimer.get(), &QTimer::timeout, this, [this] { m_gone.clear(); });
 
     // What other programs do in the folder shown.
     m_watch = std::make_unique<CFolderWatch>();
@@ -157,6 +175,7 @@ CThumbnailView::~CThumbnailView() {
     // The workers finish (and their pictures are dropped) before the tiles go.
     m_loader.reset();
     m_stats.reset();
+    m_sortWorker.reset();
     DestroyTiles();
 }
 
@@ -190,10 +209,17 @@ void CThumbnailView::OnUpdate(CView* pSender, long lHint, void* pHint) {
 void CThumbnailView::DestroyTiles() {
     ResetLoading();
     if (m_stats)
-        m_stats->Cancel();
+        DropLookUp();
     std::vector<CImageTile*>().swap(m_statWaiting);
-    m_nStatPending = 0;
     m_bSortWhenStated = false;
+    m_bSorting = false;
+    ++m_nSortJob;
+    ++m_nListVersion;
+    m_nUnplaced = 0;
+    m_strAnchor.clear();
+    if (m_holdTimer)
+        HoldPaint(false);
+    m_gone.clear();
     m_tiles.clear();
 }
 
@@ -240,6 +266,7 @@ void CThumbnailView::FillList() {
     DestroyTiles();
     // Every listing starts at the first entry, an empty one too.
     m_nFocus = 0;
+    m_bFocusChosen = false;
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
     if (Folder().isEmpty()) {
@@ -249,31 +276,30 @@ void CThumbnailView::FillList() {
     }
     const QString dir = CurrentDirWithSlash();
     const auto accept = [](const QString& name) { return IsImageFile(name); };
-    if (m_nSortMode == 2 || m_nSortMode == 3) {
-        // The order needs every size or date before anything is shown.
-        DirList::ForEachFile(dir, accept, [&](const DirList::Entry& e) {
-            m_tiles.push_back(NewTile(dir, e.name, e.size, e.mtime));
-        });
+    // The names alone give the first screen; sizes and dates follow from a worker.
+    LookUpList list;
+    DirList::ForEachName(dir, accept, [&](const DirList::Entry& e, const char* native) {
+        auto tile = NewTile(dir, e.name, e.size, e.mtime);
+        if (!e.stated) {
+            tile->m_bStated = false;
+            list.Add(*tile, native);
+        }
+        m_tiles.push_back(std::move(tile));
+    });
+    if (OrderUsesStats() && list.names.count > 0) {
+        // The order by size or date needs them all: until they are in, the names stand in name
+        // order, and no picture beyond the screen is made for a place that will change.
+        SortTiles(m_tiles, 0, m_bSortAscend != 0);
+        Reindex();
+        m_bSortWhenStated = true;
+        HoldPaint(true);
     } else {
-        // The names alone give the order; sizes and dates follow from a worker.
-        CFileStats::Names names;
-        DirList::ForEachName(dir, accept, [&](const DirList::Entry& e, const char* native) {
-            auto tile = NewTile(dir, e.name, e.size, e.mtime);
-            if (!e.stated) {
-                tile->m_nStatSlot = uint32_t(names.count);
-                names.Add(native);
-                m_statWaiting.push_back(tile.get());
-            }
-            m_tiles.push_back(std::move(tile));
-        });
-        m_nStatPending = names.count;
-        if (m_nStatPending > 0)
-            m_stats->Start(dir, std::move(names));
+        SortList();
     }
-    SortList();
     for (const auto& t : m_tiles)
         CreateTileWindow(*t);
     UpdateScrollLayout();
+    BeginLookUp(dir, std::move(list), Recheck::Refresh);
     viewport()->update();
     m_loader->Pump();
     WatchFolder();
@@ -282,63 +308,90 @@ void CThumbnailView::FillList() {
 void CThumbnailView::RefreshList() {
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
-    const QString dir = CurrentDirWithSlash();
     m_nFocus = 0;
-    // The first entry of each name, as a linear search finds it, in one pass for the refresh.
+    m_bFocusChosen = false;
+    Relist(Recheck::Refresh);
+}
+
+void CThumbnailView::Resync() {
+    if (Folder().isEmpty())
+        return;
+    Relist(Recheck::Resync);
+}
+
+void CThumbnailView::Relist(Recheck how) {
+    const QString dir = CurrentDirWithSlash();
+    // The lookup on its way (if any) is replaced by one of every file still there.
+    DropLookUp();
+    // The first entry of each name, as a linear search finds it, in one pass.
     QHash<QString, size_t> byName;
     byName.reserve(qsizetype(m_tiles.size()));
     for (size_t i = m_tiles.size(); i-- > 0;)
         byName.insert(m_tiles[i]->m_strName, i);
     std::vector<bool> listed(m_tiles.size(), false);
-    TileList added;
-    DirList::ForEachFile(
+    std::unordered_set<CImageTile*> removed, moved;
+    struct Found {
+        DirList::Entry entry;
+        QByteArray native;
+    };
+    std::vector<Found> fresh;
+    LookUpList list;
+    // Names only: the files already shown are looked at by the worker (only links and entries of
+    // unknown kind are looked at here, as the listing does).
+    DirList::ForEachName(
         dir, [](const QString& name) { return IsImageFile(name); },
-        [&](const DirList::Entry& e) {
+        [&](const DirList::Entry& e, const char* native) {
             const auto it = byName.constFind(e.name);
             if (it == byName.constEnd()) {
-                added.push_back(NewTile(dir, e.name, e.size, e.mtime));
+                fresh.push_back({e, QByteArray(native)});
                 return;
             }
             listed[*it] = true;
             CImageTile& t = *m_tiles[*it];
-            ForgetStat(t);
-            if (e.mtime > t.m_time) {
-                // A newer file keeps its picture until the next full listing.
-                t.SetName(dir, e.name);
-                t.m_nSize = uint32_t(e.size);
-                t.m_time = e.mtime;
-            }
+            if (!e.stated)
+                list.Add(t, native);
+            else if (TakeStat(t, e.size, e.mtime, how) && OrderUsesStats())
+                moved.insert(&t);
         });
-    // The entries the new listing no longer holds are gone: removed in one pass.
-    size_t kept = 0;
-    for (size_t i = 0; i < m_tiles.size(); ++i) {
-        if (listed[i]) {
-            m_tiles[kept++] = std::move(m_tiles[i]);
-        } else {
-            ForgetStat(*m_tiles[i]);
-            m_byId.erase(m_tiles[i]->m_id);
-            m_nPictureBytes -= m_tiles[i]->m_nBytes;
+    for (size_t i = 0; i < m_tiles.size(); ++i)
+        if (!listed[i])
+            removed.insert(m_tiles[i].get());
+    // A few new files are looked at now, so that they take their places at once.
+    TileList added;
+    const bool lookNow = fresh.size() <= kLookUpNow;
+    const auto any = [](const QString&) { return true; };
+    for (Found& f : fresh) {
+        if (!f.entry.stated && lookNow) {
+            const std::optional<DirList::Entry> now = DirList::LookUp(dir, f.entry.name, any);
+            if (!now)
+                continue; // gone again
+            f.entry = *now;
         }
+        auto tile = NewTile(dir, f.entry.name, f.entry.size, f.entry.mtime);
+        if (!f.entry.stated) {
+            tile->m_bStated = false;
+            list.Add(*tile, f.native.constData());
+        }
+        CreateTileWindow(*tile);
+        added.push_back(std::move(tile));
     }
-    m_tiles.resize(kept);
-    for (auto& t : added)
-        m_tiles.push_back(std::move(t));
-    SortList();
-    for (const auto& t : m_tiles)
-        if (!t->m_bCreated)
-            CreateTileWindow(*t);
-    PlaceTiles();
-    UpdateScrollLayout();
-    viewport()->update();
-    m_loader->Pump();
+    BeginLookUp(dir, std::move(list), how);
+    Rearrange(removed, moved, std::move(added));
 }
 
 void CThumbnailView::SortList() {
     SortTiles(m_tiles, m_nSortMode, m_bSortAscend != 0);
+    // Every tile stands at its place now (one whose size is still unknown, as size 0).
+    if (m_nUnplaced > 0) {
+        for (const auto& t : m_tiles)
+            t->m_bUnplaced = false;
+        m_nUnplaced = 0;
+    }
     Reindex();
 }
 
 void CThumbnailView::Reindex() {
+    ++m_nListVersion;
     m_loaded.clear();
     for (size_t i = 0; i < m_tiles.size(); ++i) {
         m_tiles[i]->m_nIndex = i;
@@ -419,6 +472,7 @@ void CThumbnailView::SetSelected(int i, bool on) {
 
 void CThumbnailView::SelectAt(int i, bool bCtrl, bool bShift) {
     const int n = int(m_tiles.size());
+    m_bFocusChosen = true;
     bool anySelected = false;
     for (const auto& t : m_tiles)
         anySelected = anySelected || t->m_bSelected;
@@ -482,7 +536,7 @@ bool CThumbnailView::NextJobPending() const {
             found->second->WantsPicture())
             return true;
     }
-    if (m_nPictureBytes >= m_nBudget)
+    if (m_nPictureBytes >= m_nBudget || m_bSortWhenStated)
         return false;
     for (size_t i = m_nOrderCursor; i < m_tiles.size(); ++i)
         if (m_tiles[i]->WantsPicture() && !m_tiles[i]->m_bEvicted)
@@ -502,8 +556,9 @@ std::optional<ThumbnailJob> CThumbnailView::NextJob() {
             tile = found->second;
     }
     // Then the rest in display order, while the memory budget has room; pictures dropped for
-    // the budget come back only when they are painted again.
-    if (!tile && m_nPictureBytes < m_nBudget) {
+    // the budget come back only when they are painted again. While the order waits for the
+    // sizes or dates, only what is painted: the places beyond the screen will change.
+    if (!tile && m_nPictureBytes < m_nBudget && !m_bSortWhenStated) {
         for (; m_nOrderCursor < m_tiles.size() && !tile; ++m_nOrderCursor) {
             CImageTile* t = m_tiles[m_nOrderCursor].get();
             if (t->WantsPicture() && !t->m_bEvicted)
@@ -579,7 +634,7 @@ void CThumbnailView::paintEvent(QPaintEvent* event) {
         m_ratio = ratio;
         RemakePictures();
     }
-    if (m_tiles.empty() || m_sizeCell.height() <= 0)
+    if (m_tiles.empty() || m_sizeCell.height() <= 0 || m_bPaintHeld)
         return;
     const size_t queued = m_painted.size();
     const QRect area =
@@ -765,6 +820,7 @@ void CThumbnailView::MoveFocus(int to, bool deselectOld) {
     if (deselectOld)
         SetSelected(m_nFocus, false);
     m_nFocus = to;
+    m_bFocusChosen = true;
     SetSelected(to, true);
     EnsureVisible(to);
     if (m_preview.HasWindow())
@@ -953,14 +1009,37 @@ void CThumbnailView::ToggleSortOrder() {
 
 void CThumbnailView::SortWhenReady() {
     // Sizes or dates still on their way: the entries keep their order until all are in.
-    m_bSortWhenStated = (m_nSortMode == 2 || m_nSortMode == 3) && m_nStatPending > 0;
-    if (m_bSortWhenStated)
+    m_bSortWhenStated = OrderUsesStats() && (m_bLookUp || m_bSorting);
+    if (m_bSortWhenStated) {
+        if (m_bSorting)
+            SortApart(); // the one on its way is for the order before
         return;
+    }
+    m_bSorting = false;
     SortList();
     PlaceTiles();
 }
 
+void CThumbnailView::HoldPaint(bool on) {
+    if (on) {
+        m_bPaintHeld = true;
+        m_holdTimer->start();
+        return;
+    }
+    m_holdTimer->stop();
+    if (m_bPaintHeld) {
+        m_bPaintHeld = false;
+        viewport()->update();
+    }
+}
+
 // ---- sizes and dates after the listing ---------------------------------------------------------
+
+void CThumbnailView::LookUpList::Add(CImageTile& tile, const char* native) {
+    tile.m_nStatSlot = uint32_t(tiles.size());
+    tiles.push_back(&tile);
+    names.Add(native);
+}
 
 void CThumbnailView::ForgetStat(CImageTile& tile) {
     if (!tile.StatPending())
@@ -972,37 +1051,167 @@ void CThumbnailView::ForgetStat(CImageTile& tile) {
         --m_nStatPending;
 }
 
-void CThumbnailView::OnStated(size_t first, const std::vector<CFileStats::Stat>& stats) {
-    std::vector<NameState> gone;
-    for (size_t k = 0; k < stats.size() && first + k < m_statWaiting.size(); ++k) {
-        CImageTile* t = m_statWaiting[first + k];
-        if (!t)
-            continue; // known already, or gone
-        ForgetStat(*t);
-        if (stats[k].regular) {
-            t->m_nSize = uint32_t(stats[k].size);
-            t->m_time = stats[k].mtime;
-        } else {
-            // Removed (or made something else) between the listing and the lookup.
-            gone.push_back({t->m_strName, std::nullopt});
-        }
+void CThumbnailView::BeginLookUp(const QString& dir, LookUpList list, Recheck how) {
+    DropLookUp();
+    m_recheck = how;
+    if (list.names.count == 0) {
+        FinishLookUp();
+        return;
     }
-    if (!gone.empty())
-        Reconcile({}, gone);
+    m_statWaiting = std::move(list.tiles);
+    m_nStatPending = list.names.count;
+    m_bLookUp = true;
+    m_stats->Start(dir, std::move(list.names));
 }
 
-void CThumbnailView::OnStatsFinished() {
-    // Whatever was not delivered (nothing, unless the lookup was cut short) stays unknown.
+void CThumbnailView::DropLookUp() {
+    m_stats->Cancel();
     for (CImageTile* t : m_statWaiting)
         if (t)
             t->m_nStatSlot = CImageTile::kStated;
     std::vector<CImageTile*>().swap(m_statWaiting);
     m_nStatPending = 0;
-    if (m_bSortWhenStated) {
-        m_bSortWhenStated = false;
-        SortList();
-        PlaceTiles();
+    m_bLookUp = false;
+}
+
+bool CThumbnailView::TakeStat(CImageTile& t, uint64_t size, int64_t mtime, Recheck how) {
+    if (!t.m_bStated) {
+        // Its first size and date. A picture made meanwhile is of the same file.
+        t.m_bStated = true;
+        t.m_nSize = uint32_t(size);
+        t.m_time = mtime;
+        return true;
     }
+    if (how == Recheck::Refresh) {
+        // Replaced by a newer file: it keeps its picture until the next full listing.
+        if (mtime <= t.m_time)
+            return false;
+        t.m_nSize = uint32_t(size);
+        t.m_time = mtime;
+        return true;
+    }
+    if (t.m_nSize == uint32_t(size) && t.m_time == mtime)
+        return false;
+    // Rewritten while its changes were not seen: a new picture.
+    t.m_nSize = uint32_t(size);
+    t.m_time = mtime;
+    ForgetPicture(t);
+    return true;
+}
+
+void CThumbnailView::OnStated(size_t first, const std::vector<CFileStats::Stat>& stats) {
+    std::unordered_set<CImageTile*> removed, moved;
+    for (size_t k = 0; k < stats.size() && first + k < m_statWaiting.size(); ++k) {
+        CImageTile* t = m_statWaiting[first + k];
+        if (!t)
+            continue; // known already, or gone
+        ForgetStat(*t);
+        if (!stats[k].regular)
+            removed.insert(t); // removed (or made something else) since the listing
+        else if (TakeStat(*t, stats[k].size, stats[k].mtime, m_recheck) && OrderUsesStats())
+            moved.insert(t);
+    }
+    // While the whole order waits, the tiles keep their places until the end.
+    if (m_bSortWhenStated)
+        moved.clear();
+    if (removed.empty() && moved.empty())
+        return;
+    // A file gone may have been renamed: the watch reports it a moment later, and its tile then
+    // comes back under the new name.
+    if (IsWatching() && !removed.empty()) {
+        m_keepGone = removed;
+        m_goneTimer->start(std::max(1000, 4 * m_watch->Delay()));
+    }
+    Rearrange(removed, moved, {});
+    m_keepGone.clear();
+}
+
+void CThumbnailView::OnStatsFinished() {
+    FinishLookUp();
+}
+
+void CThumbnailView::FinishLookUp() {
+    // Whatever was not delivered (nothing, unless the lookup was cut short) stays unknown.
+    DropLookUp();
+    if (m_bSortWhenStated) {
+        SortKeepingFocus();
+        return;
+    }
+    if (m_nUnplaced > 0) {
+        // Those whose size never came take their places as they are.
+        Rearrange({}, {}, {});
+    }
+    OrderComplete();
+}
+
+void CThumbnailView::OrderComplete() {
+    if (!m_strAnchor.isEmpty()) {
+        const QString anchor = std::exchange(m_strAnchor, QString());
+        if (verticalScrollBar()->value() == m_nAnchorScroll)
+            ScrollToAnchor(anchor);
+    }
+    HoldPaint(false);
+    m_loader->Pump();
+}
+
+void CThumbnailView::SortKeepingFocus() {
+    if (m_tiles.size() >= s_nSortApartFrom) {
+        SortApart();
+        return;
+    }
+    const CImageTile* focus = m_bFocusChosen ? FocusTile() : nullptr;
+    m_bSortWhenStated = false;
+    SortList();
+    if (focus)
+        m_nFocus = int(focus->m_nIndex);
+    PlaceTiles();
+    OrderComplete();
+}
+
+void CThumbnailView::SortApart() {
+    // The keys are copied here; the sort itself runs on the worker.
+    m_bSorting = true;
+    const int mode = m_nSortMode;
+    const bool ascending = m_bSortAscend != 0;
+    auto order = std::make_shared<CTileOrder>(m_tiles, mode, ascending);
+    const uint64_t version = m_nListVersion, job = ++m_nSortJob;
+    m_sortWorker->Post([this, order, version, job, mode, ascending] {
+        order->Sort();
+        QMetaObject::invokeMethod(
+            this,
+            [this, order, version, job, mode, ascending] {
+                OnSortedApart(*order, version, job, mode, ascending);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void CThumbnailView::OnSortedApart(const CTileOrder& order, uint64_t version, uint64_t job,
+                                   int mode, bool ascending) {
+    if (job != m_nSortJob || !m_bSortWhenStated)
+        return; // a later listing or order came first
+    if (m_bLookUp) {
+        // A refresh started another lookup meanwhile: the order is found when it is over.
+        m_bSorting = false;
+        return;
+    }
+    if (version != m_nListVersion || mode != m_nSortMode || ascending != (m_bSortAscend != 0)) {
+        // The tiles changed meanwhile: found again from what they are now.
+        SortApart();
+        return;
+    }
+    const CImageTile* focus = m_bFocusChosen ? FocusTile() : nullptr;
+    order.Apply(m_tiles);
+    for (const auto& t : m_tiles)
+        t->m_bUnplaced = false;
+    m_nUnplaced = 0;
+    Reindex();
+    m_bSorting = false;
+    m_bSortWhenStated = false;
+    if (focus)
+        m_nFocus = int(focus->m_nIndex);
+    PlaceTiles();
+    OrderComplete();
 }
 
 void CThumbnailView::ToggleFineMode() {
@@ -1062,8 +1271,14 @@ void CThumbnailView::ScrollToAnchor(const QString& anchor) {
     for (size_t i = 0; i < m_tiles.size(); ++i)
         if (m_tiles[i]->Path() == anchor) {
             vs->setValue(GetCellRect(int(i)).top()); // clamped to the scroll range
-            return;
+            break;
         }
+    // Entries still to take their places by size or date may move it: it is looked for again
+    // when they have.
+    if ((m_bLookUp || m_bSortWhenStated) && OrderUsesStats()) {
+        m_strAnchor = anchor;
+        m_nAnchorScroll = vs->value();
+    }
 }
 
 void CThumbnailView::AfterContentsChanged(const QString& anchor) {
@@ -1121,11 +1336,13 @@ void CThumbnailView::OnRename() {
         if (index < int(m_tiles.size())) {
             CImageTile& t = *m_tiles[size_t(index)];
             t.SetPath(*renamed);
-            if (t.StatPending()) {
-                // The lookup on its way is for the old name.
-                ForgetStat(t);
+            ++m_nListVersion; // an order on its way compared the old name
+            // The lookup on its way is for the old name.
+            ForgetStat(t);
+            if (!t.m_bStated) {
                 const auto any = [](const QString&) { return true; };
                 if (const auto e = DirList::LookUp(t.m_strDir, t.m_strName, any)) {
+                    t.m_bStated = true;
                     t.m_nSize = uint32_t(e->size);
                     t.m_time = e->mtime;
                 }
@@ -1242,26 +1459,6 @@ void CThumbnailView::ApplyFolderChanges(const CFolderWatch::Changes& changes) {
     Reconcile(changes.renamed, states);
 }
 
-void CThumbnailView::Resync() {
-    if (Folder().isEmpty())
-        return;
-    const QString dir = CurrentDirWithSlash();
-    QHash<QString, DirList::Entry> listed;
-    listed.reserve(qsizetype(m_tiles.size()));
-    DirList::ForEachFile(
-        dir, [](const QString& name) { return IsImageFile(name); },
-        [&](const DirList::Entry& e) { listed.insert(e.name, e); });
-    // A folder that cannot be read any more shows nothing.
-    std::vector<NameState> states;
-    states.reserve(size_t(listed.size()) + m_tiles.size());
-    for (const auto& t : m_tiles)
-        if (!listed.contains(t->m_strName))
-            states.push_back({t->m_strName, std::nullopt});
-    for (auto it = listed.cbegin(); it != listed.cend(); ++it)
-        states.push_back({it.key(), it.value()});
-    Reconcile({}, states);
-}
-
 void CThumbnailView::RemakePictures() {
     for (const auto& t : m_tiles) {
         if (!t->HasPicture() && !t->m_bLoading && !t->m_bEvicted && !t->m_bFailed)
@@ -1303,7 +1500,7 @@ void CThumbnailView::ForgetPicture(CImageTile& tile) {
 void CThumbnailView::Reconcile(const std::vector<std::pair<QString, QString>>& renamed,
                                const std::vector<NameState>& states) {
     const QString dir = CurrentDirWithSlash();
-    std::unordered_set<const CImageTile*> removed, moved;
+    std::unordered_set<CImageTile*> removed, moved;
     // A few names are looked for one by one; many at once through an index of the names.
     constexpr size_t kIndexFrom = 16;
     const bool indexed = states.size() + renamed.size() > kIndexFrom;
@@ -1313,26 +1510,34 @@ void CThumbnailView::Reconcile(const std::vector<std::pair<QString, QString>>& r
         for (size_t i = m_tiles.size(); i-- > 0;)
             byName.insert(m_tiles[i]->m_strName, m_tiles[i].get());
     }
+    TileList added;
     const auto find = [&](const QString& name) -> CImageTile* {
         if (indexed)
             return byName.value(name, nullptr);
         for (const auto& t : m_tiles)
             if (t->m_strName == name && !removed.count(t.get()))
                 return t.get();
+        for (const auto& t : added)
+            if (t->m_strName == name)
+                return t.get();
         return nullptr;
     };
     QHash<QString, const NameState*> stateOf;
     for (const NameState& s : states)
         stateOf.insert(s.name, &s);
-    const bool sortsByFile = m_nSortMode == 2 || m_nSortMode == 3;
-    const auto update = [&](CImageTile& t, const DirList::Entry& e) {
-        if (t.StatPending()) {
+    const bool sortsByFile = OrderUsesStats();
+    const auto update = [&](CImageTile& t, const DirList::Entry& e, bool renamedOnly) {
+        // What the file is now: a lookup still on its way for it no longer applies.
+        ForgetStat(t);
+        if (!t.m_bStated) {
             // Its size and date were still to come: known now. A picture made meanwhile may be
-            // of what the file held before.
-            ForgetStat(t);
+            // of what the file held before; one made of a file then renamed is its own, but one
+            // on its way was asked for under the old name.
+            t.m_bStated = true;
             t.m_nSize = uint32_t(e.size);
             t.m_time = e.mtime;
-            if (t.HasPicture() || t.m_bLoading || t.m_bFailed)
+            if (renamedOnly ? t.m_bLoading || t.m_bFailed
+                            : t.HasPicture() || t.m_bLoading || t.m_bFailed)
                 ForgetPicture(t);
             if (sortsByFile)
                 moved.insert(&t);
@@ -1348,10 +1553,26 @@ void CThumbnailView::Reconcile(const std::vector<std::pair<QString, QString>>& r
             moved.insert(&t);
     };
 
-    // A renamed file keeps its tile (picture and selection) under its new name.
+    // A renamed file keeps its tile (picture and selection) under its new name; also when the
+    // lookup found its old name gone before the watch told of the rename.
+    const CImageTile* revivedFocus = nullptr;
     for (const auto& [from, to] : renamed) {
         CImageTile* t = from == to ? nullptr : find(from);
         const NameState* now = stateOf.value(to, nullptr);
+        if (!t && now && now->entry && !find(to)) {
+            if (auto gone = m_gone.find(from); gone != m_gone.end()) {
+                t = gone->second.tile.get();
+                if (gone->second.focus)
+                    revivedFocus = t;
+                m_nPictureBytes += t->m_nBytes;
+                t->SetName(dir, to);
+                byName.insert(to, t);
+                added.push_back(std::move(gone->second.tile));
+                m_gone.erase(gone);
+                update(*t, *now->entry, true);
+                continue;
+            }
+        }
         if (!t || !now || !now->entry)
             continue; // what the names are now decides below
         if (CImageTile* replaced = find(to); replaced && replaced != t) {
@@ -1362,13 +1583,12 @@ void CThumbnailView::Reconcile(const std::vector<std::pair<QString, QString>>& r
         t->SetName(dir, to);
         byName.insert(to, t);
         moved.insert(t);
-        update(*t, *now->entry);
+        update(*t, *now->entry, true);
     }
-    TileList added;
     for (const NameState& s : states) {
         CImageTile* t = find(s.name);
         if (t && s.entry) {
-            update(*t, *s.entry);
+            update(*t, *s.entry, false);
         } else if (t) {
             removed.insert(t);
             byName.remove(s.name);
@@ -1384,21 +1604,50 @@ void CThumbnailView::Reconcile(const std::vector<std::pair<QString, QString>>& r
         m_loader->Pump();
         return;
     }
+    Rearrange(removed, moved, std::move(added));
+    if (revivedFocus)
+        m_nFocus = int(revivedFocus->m_nIndex);
+}
 
+void CThumbnailView::Rearrange(const std::unordered_set<CImageTile*>& removed,
+                               const std::unordered_set<CImageTile*>& moved, TileList added) {
+    // While the whole order waits for the lookup, tiles stay where they are and new ones go to
+    // the end: the order is made once all are in.
+    const bool wait = m_bSortWhenStated;
+    // In an order by size or date, a tile whose size and date are still on their way waits at
+    // the end; the others stand in order before them.
+    const bool byFile = OrderUsesStats() && !wait;
+    const auto unknown = [&](const CImageTile& t) { return byFile && m_bLookUp && !t.m_bStated; };
     const CImageTile* focus = FocusTile();
-    // One pass takes out the tiles that went and those that move.
-    if (!removed.empty() || !moved.empty()) {
+    // One pass takes out the tiles that went and those that move (with those waiting at the end,
+    // which take their places when they are known).
+    TileList tail;
+    if (!removed.empty() || (!wait && (!moved.empty() || m_nUnplaced > 0))) {
         size_t kept = 0;
         for (size_t i = 0; i < m_tiles.size(); ++i) {
             CImageTile* t = m_tiles[i].get();
             if (removed.count(t)) {
                 ForgetStat(*t);
+                if (t->m_bUnplaced) {
+                    t->m_bUnplaced = false;
+                    --m_nUnplaced;
+                }
                 m_byId.erase(t->m_id);
                 m_nPictureBytes -= t->m_nBytes;
-                if (focus == t)
+                const bool hadFocus = focus == t;
+                if (hadFocus)
                     focus = nullptr;
+                if (m_keepGone.count(t)) {
+                    // A picture on its way for it is dropped when it comes.
+                    t->m_bLoading = false;
+                    m_gone[t->m_strName] = Gone{std::move(m_tiles[i]), hadFocus};
+                }
                 m_tiles[i].reset();
-            } else if (moved.count(t)) {
+            } else if (!wait && (moved.count(t) || t->m_bUnplaced)) {
+                if (t->m_bUnplaced) {
+                    t->m_bUnplaced = false;
+                    --m_nUnplaced;
+                }
                 added.push_back(std::move(m_tiles[i]));
             } else {
                 m_tiles[kept++] = std::move(m_tiles[i]);
@@ -1406,28 +1655,47 @@ void CThumbnailView::Reconcile(const std::vector<std::pair<QString, QString>>& r
         }
         m_tiles.resize(kept);
     }
-    // The new and moved tiles, sorted among themselves, merge into their places.
     if (!added.empty()) {
-        SortTiles(added, m_nSortMode, m_bSortAscend != 0);
-        const int mode = m_nSortMode;
-        const bool ascending = m_bSortAscend != 0;
-        const auto before = [mode, ascending](const std::unique_ptr<CImageTile>& a,
-                                              const std::unique_ptr<CImageTile>& b) {
-            return CompareEntries(*a, *b, mode, ascending) < 0;
-        };
-        // Each finds its place by a binary search in what follows the one before it: the
-        // comparisons grow with the changes, the moves once with the entries.
-        TileList merged;
-        merged.reserve(m_tiles.size() + added.size());
-        auto from = m_tiles.begin();
-        for (auto& t : added) {
-            const auto to = std::upper_bound(from, m_tiles.end(), t, before);
-            std::move(from, to, std::back_inserter(merged));
-            merged.push_back(std::move(t));
-            from = to;
+        if (!wait) {
+            // Those whose place is not known yet go to the end (by name among themselves).
+            const auto split = std::stable_partition(added.begin(), added.end(),
+                                                     [&](const auto& t) { return !unknown(*t); });
+            std::move(split, added.end(), std::back_inserter(tail));
+            added.erase(split, added.end());
         }
-        std::move(from, m_tiles.end(), std::back_inserter(merged));
-        m_tiles = std::move(merged);
+        SortTiles(added, wait ? 0 : m_nSortMode, m_bSortAscend != 0);
+        if (wait) {
+            std::move(added.begin(), added.end(), std::back_inserter(m_tiles));
+        } else {
+            // The new and moved tiles, sorted among themselves, merge into their places. Each
+            // finds its place by a binary search in what follows the one before it: the
+            // comparisons grow with the changes, the moves once with the entries.
+            const int mode = m_nSortMode;
+            const bool ascending = m_bSortAscend != 0;
+            const auto before = [mode, ascending](const std::unique_ptr<CImageTile>& a,
+                                                  const std::unique_ptr<CImageTile>& b) {
+                return CompareEntries(*a, *b, mode, ascending) < 0;
+            };
+            TileList merged;
+            merged.reserve(m_tiles.size() + added.size() + tail.size());
+            auto from = m_tiles.begin();
+            for (auto& t : added) {
+                const auto to = std::upper_bound(from, m_tiles.end(), t, before);
+                std::move(from, to, std::back_inserter(merged));
+                merged.push_back(std::move(t));
+                from = to;
+            }
+            std::move(from, m_tiles.end(), std::back_inserter(merged));
+            m_tiles = std::move(merged);
+        }
+    }
+    if (!tail.empty()) {
+        SortTiles(tail, 0, m_bSortAscend != 0);
+        for (auto& t : tail) {
+            t->m_bUnplaced = true;
+            ++m_nUnplaced;
+            m_tiles.push_back(std::move(t));
+        }
     }
     Reindex();
     // The focus stays on its entry; when that went, on the place it had.

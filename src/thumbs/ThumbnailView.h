@@ -6,6 +6,7 @@
 #include "platform/DocView.h"
 #include "platform/FileStats.h"
 #include "platform/FolderWatch.h"
+#include "platform/Worker.h"
 #include "preview/PreviewDlg.h"
 #include "thumbs/ImageTile.h"
 #include "thumbs/ThumbnailLoader.h"
@@ -14,13 +15,16 @@
 #include <QFont>
 #include <QSize>
 #include <QStringList>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 class QMenu;
+class QTimer;
 class QMimeData;
 
 class CThumbnailView : public QAbstractScrollArea, public CView {
@@ -59,9 +63,17 @@ public:
     // The entry under a point of the viewport, or the entry count for empty space.
     int TileAt(QPoint viewportPos) const;
 
-    // True while the sizes and dates of a listing are still being looked up (they come after the
-    // first screen, off the user-interface thread; the name order does not need them).
-    bool SizesPending() const { return m_nStatPending > 0; }
+    // True while the sizes and dates of a listing or a refresh are still being looked up (they
+    // come after the first screen, off the user-interface thread; the name order does not need
+    // them, an order by size or date is completed when they are in).
+    bool SizesPending() const { return m_bLookUp || m_bSortWhenStated; }
+    // True while a folder ordered by size or date is shown in name order until its sizes and
+    // dates are in.
+    bool OrderPending() const { return m_bSortWhenStated; }
+    // True while such a first screen waits a moment for its order before it is painted.
+    bool PaintHeld() const { return m_bPaintHeld; }
+    // From how many entries that order is found on a worker (tests lower it).
+    static size_t s_nSortApartFrom;
     CFileStats& FileStats() { return *m_stats; }
 
     // True while pictures are being made (or the grid has more to ask for).
@@ -110,7 +122,9 @@ public:
     // and the pictures of unchanged files stay.
     void ApplyFolderChanges(const CFolderWatch::Changes& changes);
     // Reads the folder again and brings the entries up to date in the same way (events were lost,
-    // or the folder cannot be watched and the window came back to the front).
+    // or the folder cannot be watched and the window came back to the front). The names are
+    // read at once; the sizes and dates of the files already shown are compared after it, off
+    // the user-interface thread.
     void Resync();
     // False while the folder shown cannot be watched (the system's limit, a network file system).
     bool IsWatching() const { return !m_strWatched.isEmpty() && !m_bUnwatched; }
@@ -199,6 +213,44 @@ private:
     void ForgetStat(CImageTile& tile);
     // Sorts now, or once every size and date is in when the order needs them.
     void SortWhenReady();
+    // What a lookup's result means for a tile whose size and date were known before: after a
+    // file command a later date is taken with its size and the picture stays; after lost events
+    // any difference is taken, with a new picture.
+    enum class Recheck : uint8_t { Refresh, Resync };
+    // The names a lookup is to look at, with their tiles.
+    struct LookUpList {
+        CFileStats::Names names;
+        std::vector<CImageTile*> tiles;
+        void Add(CImageTile& tile, const char* native);
+    };
+    // Starts looking at the list's names (nothing to look at: the lookup is over at once).
+    void BeginLookUp(const QString& dir, LookUpList list, Recheck how);
+    // A lookup on its way is dropped; its tiles keep what they knew.
+    void DropLookUp();
+    // The lookup is over: the order waiting for it is made, the anchor scrolled back to.
+    void FinishLookUp();
+    // The folder read again by its names (RefreshList, Resync); sizes and dates after it.
+    void Relist(Recheck how);
+    // A tile whose size or date arrived differs from the one it had: taken (true when it did).
+    bool TakeStat(CImageTile& tile, uint64_t size, int64_t mtime, Recheck how);
+    bool OrderUsesStats() const { return m_nSortMode == 2 || m_nSortMode == 3; }
+    // Takes out the tiles removed and those to move, and puts the moved and the added ones at
+    // their places: those whose size or date is still on its way (in an order by them) at the
+    // end, the others merged into the order. While the whole order waits (m_bSortWhenStated),
+    // added tiles go to the end and the others stay. Selection, focus and scroll position stay.
+    void Rearrange(const std::unordered_set<CImageTile*>& removed,
+                   const std::unordered_set<CImageTile*>& moved, TileList added);
+    // The whole order, once every size and date is in (the focus follows a chosen entry): on a
+    // worker for a large folder, the grid staying as it is until it comes.
+    void SortKeepingFocus();
+    void SortApart();
+    void OnSortedApart(const CTileOrder& order, uint64_t version, uint64_t job, int mode,
+                       bool ascending);
+    // The order waited for is there: the anchor scrolled back to, the screen painted.
+    void OrderComplete();
+    // The first screen of a folder shown in name order until its sizes or dates are in: painted
+    // after a moment, so that a folder whose lookup is quick is never seen in the wrong order.
+    void HoldPaint(bool on);
 
     TileList m_tiles;
     CPreviewDlg m_preview;
@@ -228,8 +280,34 @@ private:
     std::vector<CImageTile*> m_statWaiting; // by place in the lookup; null once known or gone
     size_t m_nStatPending = 0;
     bool m_bSortWhenStated = false; // the order by size or date waits for the lookup
-    QString m_strWatched;           // the folder the watch is for ("" for none)
-    bool m_bUnwatched = false;      // it could not be watched
+    bool m_bLookUp = false;         // a lookup is on its way
+    Recheck m_recheck = Recheck::Refresh;
+    size_t m_nUnplaced = 0;      // the tiles at the end whose place waits for their size or date
+    bool m_bFocusChosen = false; // the user moved the focus since the listing
+    bool m_bPaintHeld = false;   // the first screen waits a moment for the order
+    std::unique_ptr<QTimer> m_holdTimer;
+    // The anchor a command scrolled to while the order was not complete, and where it was then:
+    // scrolled to again once it is, unless the user scrolled meanwhile.
+    QString m_strAnchor;
+    int m_nAnchorScroll = 0;
+    // Tiles whose file the lookup found gone while the folder is watched: kept (picture,
+    // selection) until the watch has had time to report a rename of that name, whose new name
+    // then takes the tile back.
+    struct Gone {
+        std::unique_ptr<CImageTile> tile;
+        bool focus = false;
+    };
+    std::map<QString, Gone> m_gone;
+    std::unordered_set<CImageTile*> m_keepGone; // tiles Rearrange moves to m_gone
+    std::unique_ptr<QTimer> m_goneTimer;
+    // The order of a large folder, found on a worker from a copy of the keys; it applies when the
+    // tiles have not changed meanwhile (m_nListVersion counts their changes).
+    std::unique_ptr<CWorker> m_sortWorker;
+    uint64_t m_nListVersion = 0;
+    uint64_t m_nSortJob = 0;
+    bool m_bSorting = false;
+    QString m_strWatched;      // the folder the watch is for ("" for none)
+    bool m_bUnwatched = false; // it could not be watched
     // Dragging the selection out to a file manager, another program or a folder of the tree.
     void DragSelection();
     bool IsOwnDrag(const QDropEvent* event) const;
