@@ -140,6 +140,63 @@ tsan_tests() {
         -R '^(Threads|FileStats_|Thirty|Cached|SomeBroken|Loading|Commands|Engine|Transfer|ShellOp|Batch|Tool|SpiSandbox.HelperPool|SusieHostTest.Threads|HiDpiGrid.Thumbnails|ColorProfile.ConversionsAreSharedByThreads)')
 }
 
+# The two sanitizer builds run in the background from the start of the test command, one after
+# the other, at the lowest priority: they take only the processor time that the release build, its
+# tests and the package check leave idle (a test waiting on a deadline, on another program or on
+# the disk; a link step that uses one core), so that the tests see the processors as before. Each
+# one's output goes to a log that is shown when the foreground comes to its tests.
+background_dir=
+background_pid=
+
+# background_phase TAG NAME COMMAND...: a phase whose output goes to TAG.log, its status to
+# TAG.status and its line of the summary to TAG.summary.
+background_phase() {
+    local tag=$1 name=$2 rc=0
+    shift 2
+    summary=()
+    phase "$name (in the background, niced)" "$@" >"$background_dir/$tag.log" 2>&1 || rc=$?
+    printf '%s\n' "${summary[@]}" >"$background_dir/$tag.summary"
+    echo $rc >"$background_dir/$tag.status"
+}
+
+sanitizer_builds_in_background() {
+    background_dir=$(mktemp -d)
+    trap 'rm -f "$times_file"; stop_background; rm -rf "$background_dir"' EXIT
+    (
+        trap - EXIT
+        times_file=$background_dir/times
+        renice -n 19 -p $BASHPID >/dev/null
+        background_phase asan "ASan+UBSan build" asan_build
+        background_phase tsan "TSan build" tsan_build
+    ) &
+    background_pid=$!
+}
+
+# await_background TAG: waits for that build, shows its output, notes its line for the summary
+# and returns its status.
+await_background() {
+    while [ ! -f "$background_dir/$1.status" ]; do
+        sleep 1
+    done
+    cat "$background_dir/$1.log"
+    summary+=("$(cat "$background_dir/$1.summary")")
+    return "$(cat "$background_dir/$1.status")"
+}
+
+# stop_background: ends the background builds (and whatever they started) when the test command
+# ends early.
+stop_background() {
+    [ -n "$background_pid" ] || return 0
+    kill_tree "$background_pid"
+}
+kill_tree() {
+    local child
+    for child in $(ps -o pid= --ppid "$1" 2>/dev/null); do
+        kill_tree "$child"
+    done
+    kill "$1" 2>/dev/null || true
+}
+
 cmd=${1:-run}
 [ $# -gt 0 ] && shift
 case "$cmd" in
@@ -159,17 +216,18 @@ package)
 test)
     install_missing "${TEST_PACKAGES[@]}"
     status=0
+    sanitizer_builds_in_background
     phase "build" build -DQUILLA_BUILD_TESTS=ON || exit 1
     phase "tests" release_tests || status=1
     # The Debian package: made, its contents and Depends listed and checked, lintian and
     # appstreamcli, its programs run.
     phase "package" packaging/check-package.sh build || status=1
-    if phase "ASan+UBSan build" asan_build; then
+    if phase "ASan+UBSan build (rest)" await_background asan; then
         phase "ASan+UBSan tests" asan_tests || status=1
     else
         status=1
     fi
-    if phase "TSan build" tsan_build; then
+    if phase "TSan build (rest)" await_background tsan; then
         phase "TSan tests" tsan_tests || status=1
     else
         status=1
