@@ -107,8 +107,7 @@ sanitizer_flags=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_C_FLAGS_DEBUG=-O1 -g1"
 
 asan_build() {
     configure build-asan "${sanitizer_flags[@]}" -DQUILLA_SANITIZE=ON
-    cmake --build build-asan -j"$(nproc)" --target imaging_tests quilla_tests convert_tests \
-        update_tests hidpi_tests quilla-convert
+    cmake --build build-asan -j"$(nproc)" --target test_programs
 }
 
 # Every test once more under AddressSanitizer and UBSan, leaks included (the plug-in helpers, whose
@@ -129,8 +128,7 @@ asan_tests() {
 # after a multi-threaded fork.
 tsan_build() {
     configure build-tsan "${sanitizer_flags[@]}" -DQUILLA_TSAN=ON
-    cmake --build build-tsan -j"$(nproc)" --target imaging_tests quilla_tests convert_tests \
-        hidpi_tests quilla-convert
+    cmake --build build-tsan -j"$(nproc)" --target test_programs
 }
 
 tsan_tests() {
