@@ -170,15 +170,22 @@ sanitizer_builds_in_background() {
     background_pid=$!
 }
 
-# await_background TAG: waits for that build, shows its output, notes its line for the summary
-# and returns its status.
+# await_background TAG NAME: waits for that build, shows its output, notes its line and that of
+# the wait NAME for the summary and returns its status. The wait notes no processor time: the
+# build's own, which the shell counts once the background job has ended, is on the build's line.
 await_background() {
+    local start=$SECONDS rc
+    echo "== $2"
     while [ ! -f "$background_dir/$1.status" ]; do
         sleep 1
     done
     cat "$background_dir/$1.log"
-    summary+=("$(cat "$background_dir/$1.summary")")
-    return "$(cat "$background_dir/$1.status")"
+    rc=$(cat "$background_dir/$1.status")
+    # The last build: the background job ends here, not during the next step's count.
+    [ "$1" != tsan ] || wait "$background_pid" || true
+    summary+=("$(cat "$background_dir/$1.summary")"
+        "$(printf '%5d s %6s      %s' $((SECONDS - start)) - "$2")$([ "$rc" -eq 0 ] || echo '  FAILED')")
+    return "$rc"
 }
 
 # stop_background: ends the background builds (and whatever they started) when the test command
@@ -220,12 +227,12 @@ test)
     # The Debian package: made, its contents and Depends listed and checked, lintian and
     # appstreamcli, its programs run.
     phase "package" packaging/check-package.sh build || status=1
-    if phase "ASan+UBSan build (rest)" await_background asan; then
+    if await_background asan "ASan+UBSan build (waited for)"; then
         phase "ASan+UBSan tests" asan_tests || status=1
     else
         status=1
     fi
-    if phase "TSan build (rest)" await_background tsan; then
+    if await_background tsan "TSan build (waited for)"; then
         phase "TSan tests" tsan_tests || status=1
     else
         status=1
