@@ -166,6 +166,11 @@ sanitizer_builds_in_background() {
         renice -n 19 -p $BASHPID >/dev/null
         background_phase asan "ASan+UBSan build" asan_build
         background_phase tsan "TSan build" tsan_build
+        # The job ends only when the foreground waits for it, so that the shell does not add its
+        # processor time to whichever step is running when it ends.
+        while [ ! -f "$background_dir/reaped" ]; do
+            sleep 1
+        done
     ) &
     background_pid=$!
 }
@@ -182,7 +187,10 @@ await_background() {
     cat "$background_dir/$1.log"
     rc=$(cat "$background_dir/$1.status")
     # The last build: the background job ends here, not during the next step's count.
-    [ "$1" != tsan ] || wait "$background_pid" || true
+    if [ "$1" = tsan ]; then
+        touch "$background_dir/reaped"
+        wait "$background_pid" || true
+    fi
     summary+=("$(cat "$background_dir/$1.summary")"
         "$(printf '%5d s %6s      %s' $((SECONDS - start)) - "$2")$([ "$rc" -eq 0 ] || echo '  FAILED')")
     return "$rc"
