@@ -107,8 +107,7 @@ sanitizer_flags=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_C_FLAGS_DEBUG=-O1 -g1"
 
 asan_build() {
     configure build-asan "${sanitizer_flags[@]}" -DQUILLA_SANITIZE=ON
-    cmake --build build-asan -j"$(nproc)" --target imaging_tests quilla_tests convert_tests \
-        update_tests hidpi_tests quilla-convert
+    cmake --build build-asan -j"$(nproc)" --target test_programs
 }
 
 # Every test once more under AddressSanitizer and UBSan, leaks included (the plug-in helpers, whose
@@ -129,8 +128,7 @@ asan_tests() {
 # after a multi-threaded fork.
 tsan_build() {
     configure build-tsan "${sanitizer_flags[@]}" -DQUILLA_TSAN=ON
-    cmake --build build-tsan -j"$(nproc)" --target imaging_tests quilla_tests convert_tests \
-        hidpi_tests quilla-convert
+    cmake --build build-tsan -j"$(nproc)" --target test_programs
 }
 
 tsan_tests() {
@@ -138,6 +136,78 @@ tsan_tests() {
         TSAN_OPTIONS="halt_on_error=1 die_after_fork=0 suppressions=$PWD/../tests/sanitizers/tsan.supp" \
         ctest -j"$(nproc)" --output-on-failure --timeout 1200 \
         -R '^(Threads|FileStats_|Thirty|Cached|SomeBroken|Loading|Commands|Engine|Transfer|ShellOp|Batch|Tool|SpiSandbox.HelperPool|SusieHostTest.Threads|HiDpiGrid.Thumbnails|ColorProfile.ConversionsAreSharedByThreads)')
+}
+
+# The two sanitizer builds run in the background from the start of the test command, one after
+# the other, at the lowest priority: they take only the processor time that the release build, its
+# tests and the package check leave idle (a test waiting on a deadline, on another program or on
+# the disk; a link step that uses one core), so that the tests see the processors as before. Each
+# one's output goes to a log that is shown when the foreground comes to its tests.
+background_dir=
+background_pid=
+
+# background_phase TAG NAME COMMAND...: a phase whose output goes to TAG.log, its status to
+# TAG.status and its line of the summary to TAG.summary.
+background_phase() {
+    local tag=$1 name=$2 rc=0
+    shift 2
+    summary=()
+    phase "$name (in the background, niced)" "$@" >"$background_dir/$tag.log" 2>&1 || rc=$?
+    printf '%s\n' "${summary[@]}" >"$background_dir/$tag.summary"
+    echo $rc >"$background_dir/$tag.status"
+}
+
+sanitizer_builds_in_background() {
+    background_dir=$(mktemp -d)
+    trap 'rm -f "$times_file"; stop_background; rm -rf "$background_dir"' EXIT
+    (
+        trap - EXIT
+        times_file=$background_dir/times
+        renice -n 19 -p $BASHPID >/dev/null
+        background_phase asan "ASan+UBSan build" asan_build
+        background_phase tsan "TSan build" tsan_build
+        # The job ends only when the foreground waits for it, so that the shell does not add its
+        # processor time to whichever step is running when it ends.
+        while [ ! -f "$background_dir/reaped" ]; do
+            sleep 1
+        done
+    ) &
+    background_pid=$!
+}
+
+# await_background TAG NAME: waits for that build, shows its output, notes its line and that of
+# the wait NAME for the summary and returns its status. The wait notes no processor time: the
+# build's own, which the shell counts once the background job has ended, is on the build's line.
+await_background() {
+    local start=$SECONDS rc
+    echo "== $2"
+    while [ ! -f "$background_dir/$1.status" ]; do
+        sleep 1
+    done
+    cat "$background_dir/$1.log"
+    rc=$(cat "$background_dir/$1.status")
+    # The last build: the background job ends here, not during the next step's count.
+    if [ "$1" = tsan ]; then
+        touch "$background_dir/reaped"
+        wait "$background_pid" || true
+    fi
+    summary+=("$(cat "$background_dir/$1.summary")"
+        "$(printf '%5d s %6s      %s' $((SECONDS - start)) - "$2")$([ "$rc" -eq 0 ] || echo '  FAILED')")
+    return "$rc"
+}
+
+# stop_background: ends the background builds (and whatever they started) when the test command
+# ends early.
+stop_background() {
+    [ -n "$background_pid" ] || return 0
+    kill_tree "$background_pid"
+}
+kill_tree() {
+    local child
+    for child in $(ps -o pid= --ppid "$1" 2>/dev/null); do
+        kill_tree "$child"
+    done
+    kill "$1" 2>/dev/null || true
 }
 
 cmd=${1:-run}
@@ -159,17 +229,18 @@ package)
 test)
     install_missing "${TEST_PACKAGES[@]}"
     status=0
+    sanitizer_builds_in_background
     phase "build" build -DQUILLA_BUILD_TESTS=ON || exit 1
     phase "tests" release_tests || status=1
     # The Debian package: made, its contents and Depends listed and checked, lintian and
     # appstreamcli, its programs run.
     phase "package" packaging/check-package.sh build || status=1
-    if phase "ASan+UBSan build" asan_build; then
+    if await_background asan "ASan+UBSan build (waited for)"; then
         phase "ASan+UBSan tests" asan_tests || status=1
     else
         status=1
     fi
-    if phase "TSan build" tsan_build; then
+    if await_background tsan "TSan build (waited for)"; then
         phase "TSan tests" tsan_tests || status=1
     else
         status=1
