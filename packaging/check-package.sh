@@ -51,6 +51,7 @@ expect=(
     ./usr/lib/quilla/libik6effect.so ./usr/lib/quilla/quilla.qhc ./usr/lib/quilla/quilla.qch
     ./usr/lib/quilla/plugins/webp.spi ./usr/lib/quilla/plugins/heif.spi
     ./usr/lib/quilla/plugins/jxl.spi ./usr/lib/quilla/plugins/raw.spi
+    ./usr/lib/quilla/plugins/heif-codec.so ./usr/lib/quilla/plugins/jxl-codec.so
     ./usr/share/applications/quilla.desktop
     ./usr/share/icons/hicolor/scalable/apps/quilla.svg
     ./usr/share/metainfo/jp.norvo.pictoquill.metainfo.xml

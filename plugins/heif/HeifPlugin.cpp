@@ -2,6 +2,7 @@
 // mirroring and crop applied, at 8 bits per channel, with alpha where it has it. For a thumbnail
 // the file's own thumbnail image is used when it is large enough, turned and mirrored like the
 // primary image.
+#include "HeifFormat.h"
 #include "SpiPlugin.h"
 
 #include <algorithm>
@@ -13,9 +14,7 @@
 
 namespace {
 
-const char* const kTexts[] = {
-    "00IN", "HEIF plug-in for Quilla (libheif)", "*.heic", "HEIC", "*.heif", "HEIF", "*.avif",
-    "AVIF"};
+using heif_format::kTexts;
 
 // libheif is set up once per process and stays so; every decode has its own context.
 void Init() {
@@ -27,7 +26,7 @@ void Init() {
 }
 
 bool IsHeif(const uint8_t* p, size_t n) {
-    return n >= 12 &&
+    return heif_format::MayBeHeif(p, n) &&
            heif_check_filetype(p, int(n > 4096 ? 4096 : n)) == heif_filetype_yes_supported;
 }
 

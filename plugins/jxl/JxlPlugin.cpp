@@ -2,6 +2,7 @@
 // 8 bits per channel, with alpha where it has it. For a thumbnail the decoder stops at the first
 // progressive step (the 1:8 image of a lossy picture) that is large enough. Pixels in another
 // colour space than sRGB are converted to sRGB.
+#include "JxlFormat.h"
 #include "SpiPlugin.h"
 
 #include <algorithm>
@@ -17,7 +18,7 @@
 
 namespace {
 
-const char* const kTexts[] = {"00IN", "JPEG XL plug-in for Quilla (libjxl)", "*.jxl", "JPEG XL"};
+using jxl_format::kTexts;
 
 bool IsJxl(const uint8_t* p, size_t n) {
     const JxlSignature s = JxlSignatureCheck(p, n);

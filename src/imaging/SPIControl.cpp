@@ -716,6 +716,9 @@ int CSPIControl::DecodeFile(const QString& path, SpiPicture* picture, SpiPicture
         return error;
     };
     auto succeeded = [&](const Entry& e) { CountSuccess(e.index); };
+    // Why the last plug-in that could not be loaded (gone or replaced since the list was made)
+    // could not: the reason when no other plug-in reads the file.
+    QString unloaded;
 
     for (const Entry& e : order) {
         Request req;
@@ -726,6 +729,10 @@ int CSPIControl::DecodeFile(const QString& path, SpiPicture* picture, SpiPicture
         Outcome o = lease->Call(req, body, kSpiQuickDeadlineMs, cancel, &answer, &detail);
         if (o != Outcome::kDone)
             return fault(e, o, detail);
+        if (answer.reply.status == SpiWire::kStatusNotLoaded ||
+            answer.reply.status == SpiWire::kStatusNotPlugin)
+            unloaded = QStringLiteral("プラグイン %1 を読み込めません（%2）")
+                           .arg(e.name, QString::fromUtf8(answer.payload));
         if (answer.reply.status != SpiWire::kStatusOk || answer.reply.result != 1) {
             succeeded(e);
             continue;
@@ -842,6 +849,8 @@ int CSPIControl::DecodeFile(const QString& path, SpiPicture* picture, SpiPicture
         m_nLastDecoder = e.index;
         return 0;
     }
+    if (reason && !unloaded.isEmpty())
+        *reason = unloaded;
     return kSpiErrNoDecoder;
 }
 

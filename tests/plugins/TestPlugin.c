@@ -15,7 +15,9 @@
  *   TP_SCALED_SMALL         ... which returns a 1 x 1 picture instead
  *   TP_SCALED_RESULT        ... which returns this and decodes nothing
  *   TP_SCALED_GARBAGE       ... which succeeds with handles that point nowhere
+ *   TP_LOG_LOAD             logs "load:1;" when it is loaded (its constructor)
  * Hostile variants, for the helper process the host runs plug-ins in:
+ *   TP_LOAD_HANGS           never returns from being loaded; TP_LOAD_CRASHES crashes then
  *   TP_HANG_IN              never returns from GetPluginInfo (1), IsSupported (2),
  *                           GetPictureInfo (3), GetPicture (4) or GetPictureScaled (5)
  *   TP_EXIT_IN_PICTURE      GetPicture calls exit(); TP_ABORT_IN_PICTURE calls abort()
@@ -85,6 +87,19 @@ static void Enter(void) {
 static void Leave(void) {
     __atomic_sub_fetch(&inside_, 1, __ATOMIC_SEQ_CST);
 }
+
+#if defined(TP_LOG_LOAD) || defined(TP_LOAD_HANGS) || defined(TP_LOAD_CRASHES)
+__attribute__((constructor)) static void Loaded(void) {
+#ifdef TP_LOAD_HANGS
+    for (;;)
+        pause();
+#endif
+#ifdef TP_LOAD_CRASHES
+    raise(SIGSEGV);
+#endif
+    Log("load", 1);
+}
+#endif
 
 static const char* Text(int infono) {
     switch (infono) {
