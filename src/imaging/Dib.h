@@ -2,6 +2,8 @@
 // block of bits), read into a QImage that the imaging library can take.
 #pragma once
 
+#include "imaging/DibRead.h"
+
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -25,8 +27,3 @@ using DibImageMaker = std::function<QImage(int width, int height, QImage::Format
 // others come whole, so the caller looks at the size it got.
 QImage DibToImage(const void* info, size_t infoSize, const void* bits, size_t bitsSize,
                   QString* reason = nullptr, const DibImageMaker& make = {}, int factor = 1);
-
-// The whole factor by which a picture of that size may be reduced for a thumbnail fitted into
-// box and still be at least as large as the thumbnail (1: not at all), as the imaging library
-// chooses it for the pictures it decodes.
-int DibReduction(QSize picture, QSize box);

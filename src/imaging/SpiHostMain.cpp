@@ -9,7 +9,7 @@
 #include "ik6.h"
 #include "spi.h"
 
-#include "imaging/Dib.h"
+#include "imaging/DibRead.h"
 #include "platform/FileNames.h"
 #include "platform/HelperChannel.h"
 #include "platform/Module.h"
@@ -255,7 +255,7 @@ bool HandOverInBands(const uint8_t* info, size_t infoSize, const uint8_t* bits, 
     const size_t stride = (size_t(w) * 24 + 31) / 32 * 4;
     if (bitsSize / stride < size_t(h))
         return false;
-    const size_t line = (size_t(w) * 3 + 3) / 4 * 4; // RGB888 rows, as QImage lays them out
+    const size_t line = DibRead::RowBytes(w, DibRead::kRgb888);
     const int band = int(std::clamp<size_t>(kBandBytes / line, 1, size_t(h)));
     UniqueFd mem = SharedMap::CreateUnmapped(line * size_t(h));
     if (!mem.Valid()) {
@@ -264,7 +264,7 @@ bool HandOverInBands(const uint8_t* info, size_t infoSize, const uint8_t* bits, 
     }
     // Each band is a picture of its own: the same header with the band's height.
     std::vector<uint8_t> header(info, info + infoSize);
-    std::vector<uchar> buffer(line * size_t(band));
+    std::vector<uint8_t> buffer(line * size_t(band));
     for (int y0 = 0; y0 < h; y0 += band) {
         const int rows = std::min(band, h - y0);
         // Picture rows y0 .. y0 + rows - 1 from the top; a bottom-up picture stores them last.
@@ -273,13 +273,15 @@ bool HandOverInBands(const uint8_t* info, size_t infoSize, const uint8_t* bits, 
         std::memcpy(header.data() + offsetof(BITMAPINFOHEADER, biHeight), &height, sizeof height);
         QString why;
         bool fits = true;
-        const QImage img = DibToImage(
-            header.data(), header.size(), bits + first * stride, stride * size_t(rows), &why,
-            [&](int bw, int bh, QImage::Format format) {
-                fits = bw == w && bh == rows && format == QImage::Format_RGB888;
-                return fits ? QImage(buffer.data(), bw, bh, qsizetype(line), format) : QImage();
-            });
-        if (img.isNull() || !fits) {
+        DibRead::Picture rowsRead;
+        const bool read = DibRead::Read(
+            header.data(), header.size(), bits + first * stride, stride * size_t(rows),
+            [&](int bw, int bh, DibRead::Format format) {
+                fits = bw == w && bh == rows && format == DibRead::kRgb888;
+                return fits ? DibRead::Canvas{buffer.data(), line} : DibRead::Canvas{};
+            },
+            &rowsRead, &why);
+        if (!read || !fits) {
             reply.status = kStatusUnreadable;
             payload = why.toUtf8();
             return true;
@@ -294,7 +296,7 @@ bool HandOverInBands(const uint8_t* info, size_t infoSize, const uint8_t* bits, 
         reply.status = kStatusNoMemory;
         return true;
     }
-    reply.format = int32_t(QImage::Format_RGB888);
+    reply.format = DibRead::kRgb888;
     reply.pictureWidth = w;
     reply.pictureHeight = h;
     reply.bytesPerLine = int32_t(line);
@@ -312,40 +314,39 @@ void Blocks::HandOver(int factor, Reply& reply, QByteArray& payload, UniqueFd* m
     }
     SharedMap shared;
     bool noMemory = false;
-    const DibImageMaker make = [&](int w, int h, QImage::Format format) {
-        const int depth = QImage::toPixelFormat(format).bitsPerPixel();
-        const qsizetype line = ((qsizetype(w) * depth + 31) / 32) * 4;
-        shared = SharedMap::Create(size_t(line) * size_t(h), memory);
+    const DibRead::CanvasMaker make = [&](int w, int h, DibRead::Format format) {
+        const size_t line = DibRead::RowBytes(w, format);
+        shared = SharedMap::Create(line * size_t(h), memory);
         if (!shared.Valid()) {
             noMemory = true;
-            return QImage();
+            return DibRead::Canvas{};
         }
-        return QImage(shared.Data(), w, h, line, format);
+        return DibRead::Canvas{shared.Data(), line};
     };
     QString why;
-    const QImage image = DibToImage(LocalLock(m_header), m_headerSize, LocalLock(m_bits),
-                                    m_bitsSize, &why, make, factor);
+    DibRead::Picture picture;
+    const bool read = DibRead::Read(LocalLock(m_header), m_headerSize, LocalLock(m_bits),
+                                    m_bitsSize, make, &picture, &why, factor);
     Free();
-    if (image.isNull()) {
+    if (!read) {
         memory->Reset();
         reply.status = noMemory ? kStatusNoMemory : kStatusUnreadable;
         payload = why.toUtf8();
         return;
     }
-    if (image.constBits() != shared.Data() || !SharedMap::SealSize(memory->Get())) {
+    if (!SharedMap::SealSize(memory->Get())) {
         memory->Reset();
         reply.status = kStatusNoMemory;
         return;
     }
-    reply.format = int32_t(image.format());
-    reply.pictureWidth = image.width();
-    reply.pictureHeight = image.height();
-    reply.bytesPerLine = int32_t(image.bytesPerLine());
+    reply.format = picture.format;
+    reply.pictureWidth = picture.width;
+    reply.pictureHeight = picture.height;
+    reply.bytesPerLine = int32_t(DibRead::RowBytes(picture.width, picture.format));
     reply.pictureBytes = shared.Size();
-    const QList<QRgb> table = image.colorTable();
-    reply.colours = int32_t(std::min<qsizetype>(table.size(), kMaxColours));
-    payload = QByteArray(reinterpret_cast<const char*>(table.constData()),
-                         qsizetype(reply.colours) * qsizetype(sizeof(QRgb)));
+    reply.colours = int32_t(std::min<size_t>(picture.colours.size(), kMaxColours));
+    payload = QByteArray(reinterpret_cast<const char*>(picture.colours.data()),
+                         qsizetype(reply.colours) * qsizetype(sizeof(uint32_t)));
 }
 
 // Calls GetPicture (a box of 0 x 0) or GetPictureScaled; true with both blocks in *blocks. False
