@@ -22,8 +22,12 @@ QImage DibToImage(const void* info, size_t infoSize, const void* bits, size_t bi
         return DibRead::Canvas{out.bits(), size_t(out.bytesPerLine())};
     };
     DibRead::Picture picture;
-    if (!DibRead::Read(info, infoSize, bits, bitsSize, make, &picture, reason, factor))
+    std::string why;
+    if (!DibRead::Read(info, infoSize, bits, bitsSize, make, &picture, &why, factor)) {
+        if (reason)
+            *reason = QString::fromStdString(why);
         return QImage();
+    }
     if (!picture.colours.empty())
         out.setColorTable(QList<QRgb>(picture.colours.begin(), picture.colours.end()));
     return out;

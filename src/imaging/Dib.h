@@ -27,3 +27,10 @@ using DibImageMaker = std::function<QImage(int width, int height, QImage::Format
 // others come whole, so the caller looks at the size it got.
 QImage DibToImage(const void* info, size_t infoSize, const void* bits, size_t bitsSize,
                   QString* reason = nullptr, const DibImageMaker& make = {}, int factor = 1);
+
+// The whole factor by which a picture of that size may be reduced for a thumbnail fitted into
+// box and still be at least as large as the thumbnail (1: not at all), as the imaging library
+// chooses it for the pictures it decodes (DibRead::Reduction).
+inline int DibReduction(QSize picture, QSize box) {
+    return DibRead::Reduction(picture.width(), picture.height(), box.width(), box.height());
+}

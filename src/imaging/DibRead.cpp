@@ -4,7 +4,7 @@
 #include "ik6.h"
 #include "spi.h"
 
-#include "imaging/Fit.h"
+#include "imaging/FitSides.h"
 
 #include <algorithm>
 #include <cstring>
@@ -49,9 +49,9 @@ struct Channel {
     }
 };
 
-bool Fail(QString* reason, const char* why) {
+bool Fail(std::string* reason, const char* why) {
     if (reason)
-        *reason = QString::fromLatin1(why);
+        *reason = why;
     return false;
 }
 
@@ -69,7 +69,7 @@ constexpr uint32_t Rgb(int r, int g, int b) {
 // so that transparent pixels give no colour.
 template <typename Row, typename Make>
 bool Reduce(int w, int h, int n, bool alpha, int factor, Row row, const Make& make,
-            Picture* picture, QString* reason) {
+            Picture* picture, std::string* reason) {
     const int ow = std::max(1, w / factor), oh = std::max(1, h / factor);
     const Format format = alpha ? kArgb32 : n == 4 ? kRgb32 : kRgb888;
     const Canvas out = make(ow, oh, format);
@@ -166,7 +166,7 @@ size_t RowBytes(int width, int32_t format) {
 }
 
 bool Read(const void* infoBlock, size_t infoSize, const void* bitsBlock, size_t bitsSize,
-          const CanvasMaker& make, Picture* picture, QString* reason, int factor) {
+          const CanvasMaker& make, Picture* picture, std::string* reason, int factor) {
     *picture = Picture{};
     const auto* info = static_cast<const uint8_t*>(infoBlock);
     const auto* bits = static_cast<const uint8_t*>(bitsBlock);
@@ -333,13 +333,12 @@ bool Read(const void* infoBlock, size_t infoSize, const void* bitsBlock, size_t 
     return true;
 }
 
-} // namespace DibRead
-
-int DibReduction(QSize picture, QSize box) {
-    const QSize target = FittedSize(picture, box);
-    if (target.width() <= 0 || target.height() <= 0 || picture.width() <= 0 ||
-        picture.height() <= 0)
+int Reduction(int width, int height, int boxWidth, int boxHeight) {
+    const FitSides target = FittedSides({width, height}, {boxWidth, boxHeight});
+    if (target.width <= 0 || target.height <= 0 || width <= 0 || height <= 0)
         return 1;
-    const int k = std::min(picture.width() / target.width(), picture.height() / target.height());
+    const int k = std::min(width / target.width, height / target.height);
     return std::max(k, 1);
 }
+
+} // namespace DibRead

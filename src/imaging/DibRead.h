@@ -3,11 +3,10 @@
 // the plug-in helper uses it alone, the program through DibToImage (Dib.h).
 #pragma once
 
-#include <QSize>
-#include <QString>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace DibRead {
@@ -61,11 +60,11 @@ struct Picture {
 // side; with alpha, the colours weighted by it). Only 24- and 32-bit pictures are reduced; the
 // others come whole, so the caller looks at the size it got.
 bool Read(const void* info, size_t infoSize, const void* bits, size_t bitsSize,
-          const CanvasMaker& make, Picture* picture, QString* reason = nullptr, int factor = 1);
-
-} // namespace DibRead
+          const CanvasMaker& make, Picture* picture, std::string* reason = nullptr, int factor = 1);
 
 // The whole factor by which a picture of that size may be reduced for a thumbnail fitted into
-// box and still be at least as large as the thumbnail (1: not at all), as the imaging library
+// the box and still be at least as large as the thumbnail (1: not at all), as the imaging library
 // chooses it for the pictures it decodes.
-int DibReduction(QSize picture, QSize box);
+int Reduction(int width, int height, int boxWidth, int boxHeight);
+
+} // namespace DibRead

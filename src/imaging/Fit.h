@@ -2,30 +2,13 @@
 // percent ratio taken from its longer side.
 #pragma once
 
+#include "imaging/FitSides.h"
+
 #include <QSize>
 
-// Unchanged when the picture already fits (w ≤ box width and h ≤ box height). Otherwise, when
-// w < h: s = h × 100 / box height and the size is (w × 100 / s, box height), the width kept within
-// 1..w; when w ≥ h: s = w × 100 / box width and the size is (box width, h × 100 / s), the height
-// kept within 1..h. A box side below 1 counts as 1. A ratio of 0 (a box more than a hundred times
-// the picture's longer side) cannot divide: the picture is then left unchanged.
+// See FittedSides (FitSides.h).
 inline QSize FittedSize(QSize picture, QSize box) {
-    const int w = picture.width(), h = picture.height();
-    const int aw = box.width() < 1 ? 1 : box.width(), ah = box.height() < 1 ? 1 : box.height();
-    if (w <= aw && h <= ah)
-        return picture;
-    if (w < h) {
-        const int s = h * 100 / ah;
-        if (s == 0)
-            return picture;
-        int nw = w * 100 / s;
-        nw = nw < 1 ? 1 : nw > w ? w : nw;
-        return QSize(nw, ah);
-    }
-    const int s = w * 100 / aw;
-    if (s == 0)
-        return picture;
-    int nh = h * 100 / s;
-    nh = nh < 1 ? 1 : nh > h ? h : nh;
-    return QSize(aw, nh);
+    const FitSides s =
+        FittedSides({picture.width(), picture.height()}, {box.width(), box.height()});
+    return QSize(s.width, s.height);
 }

@@ -10,13 +10,11 @@
 #include "spi.h"
 
 #include "imaging/DibRead.h"
-#include "platform/FileNames.h"
-#include "platform/HelperChannel.h"
-#include "platform/Module.h"
+#include "platform/HelperIo.h"
+#include "platform/ModuleNative.h"
 #include "platform/Sandbox.h"
 #include "platform/SpiWire.h"
 
-#include <QByteArray>
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -37,6 +35,19 @@ using HelperChannel::UniqueFd;
 namespace {
 
 constexpr int kSocketFd = 3;
+
+// A picture's width and height.
+struct Extent {
+    int width = 0;
+    int height = 0;
+    bool Empty() const { return width <= 0 || height <= 0; }
+    bool operator==(const Extent&) const = default;
+};
+
+// The whole factor a picture of that size is reduced by for a thumbnail in box.
+int Reduction(Extent picture, Extent box) {
+    return DibRead::Reduction(picture.width, picture.height, box.width, box.height);
+}
 // The buffer sizes given to GetPluginInfo: 9 bytes for the version, 256 for the others.
 constexpr int kVersionBuffer = 9;
 constexpr int kTextBuffer = 256;
@@ -45,7 +56,7 @@ constexpr int kMaxFormats = 1024;
 
 struct Plugin {
     Module::Handle module = nullptr;
-    QString failure; // why it cannot be loaded
+    std::string failure; // why it cannot be loaded
     SPI_GetPluginInfo info = nullptr;
     SPI_IsSupported isSupported = nullptr;
     SPI_GetPictureInfo pictureInfo = nullptr;
@@ -63,8 +74,7 @@ Plugin& PluginAt(const std::string& path) {
     Plugin& p = it->second;
     if (!fresh)
         return p;
-    const QString name = FileNames::FromNative(QByteArray(path.c_str()));
-    p.module = Module::Open(name, &p.failure);
+    p.module = Module::OpenNative(path.c_str(), &p.failure);
     if (!p.module)
         return p;
     auto sym = [&p](const char* n) { return Module::Symbol(p.module, n); };
@@ -122,16 +132,16 @@ void FreeBlock(HLOCAL h) {
         LocalFree(h);
 }
 
-QByteArray RawInfo(SPI_GetPluginInfo fn, int infono, int buflen, int* result) {
+std::string RawInfo(SPI_GetPluginInfo fn, int infono, int buflen, int* result) {
     std::array<char, kTextBuffer + 1> buf{};
     const int r = fn(infono, buf.data(), std::min(buflen, kTextBuffer));
     if (result)
         *result = r;
-    return QByteArray(buf.data(), qsizetype(std::strlen(buf.data())));
+    return std::string(buf.data(), std::strlen(buf.data()));
 }
 
 // The texts: version, name, then pattern and name of each format, each ending with a NUL.
-void AskInfo(const Plugin& p, Reply& reply, QByteArray& payload) {
+void AskInfo(const Plugin& p, Reply& reply, std::string& payload) {
     int r = 0;
     payload += RawInfo(p.info, 0, kVersionBuffer, &r) + '\0';
     reply.result = r;
@@ -154,7 +164,7 @@ void AskInfo(const Plugin& p, Reply& reply, QByteArray& payload) {
 }
 
 void AskPictureInfo(const Plugin& p, const char* path, int64_t offset, Reply& reply,
-                    QByteArray& payload) {
+                    std::string& payload) {
     SPI_PICTUREINFO info{};
     reply.result = p.pictureInfo(path, intptr_t(offset), SPI_INPUT_FILE, &info);
     if (reply.result != SPI_ALL_RIGHT)
@@ -169,7 +179,7 @@ void AskPictureInfo(const Plugin& p, const char* path, int64_t offset, Reply& re
     const HLOCAL text = info.hInfo;
     if (const size_t size = BlockSize(text)) {
         const auto* s = static_cast<const char*>(text);
-        payload = QByteArray(s, qsizetype(strnlen(s, std::min<size_t>(size, kMaxPayload - 1))));
+        payload = std::string(s, strnlen(s, std::min<size_t>(size, kMaxPayload - 1)));
         LocalFree(text);
     }
 }
@@ -208,19 +218,19 @@ public:
     }
     // The size the header gives (biWidth, and biHeight without its sign); empty when the header
     // is too short to say. Whether the bits hold it is DibToImage's check.
-    QSize Size() const {
+    Extent Size() const {
         if (m_headerSize < sizeof(BITMAPINFOHEADER))
-            return QSize();
+            return Extent();
         int32_t w = 0, h = 0;
         std::memcpy(&w, static_cast<const char*>(m_header) + 4, sizeof w);
         std::memcpy(&h, static_cast<const char*>(m_header) + 8, sizeof h);
         if (w <= 0 || h == 0 || h == INT32_MIN)
-            return QSize();
-        return QSize(w, h < 0 ? -h : h);
+            return Extent();
+        return Extent{w, h < 0 ? -h : h};
     }
     // The picture in shared memory, reduced by factor (see DibToImage); *memory receives its
     // descriptor and the reply what the program needs to read it. The blocks are freed.
-    void HandOver(int factor, Reply& reply, QByteArray& payload, UniqueFd* memory);
+    void HandOver(int factor, Reply& reply, std::string& payload, UniqueFd* memory);
 
 private:
     HLOCAL m_header = nullptr, m_bits = nullptr;
@@ -239,7 +249,7 @@ constexpr int kBandedRows = 64;
 // 4 KiB of the picture in this process too, besides the program's own. False (nothing said in
 // the reply) when the picture is not one to hand over so; the caller then converts it whole.
 bool HandOverInBands(const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize,
-                     Reply& reply, QByteArray& payload, UniqueFd* memory) {
+                     Reply& reply, std::string& payload, UniqueFd* memory) {
     BITMAPINFOHEADER bi{};
     if (infoSize < sizeof bi)
         return false;
@@ -271,7 +281,7 @@ bool HandOverInBands(const uint8_t* info, size_t infoSize, const uint8_t* bits, 
         const size_t first = topDown ? size_t(y0) : size_t(h - y0 - rows);
         const int32_t height = topDown ? -rows : rows;
         std::memcpy(header.data() + offsetof(BITMAPINFOHEADER, biHeight), &height, sizeof height);
-        QString why;
+        std::string why;
         bool fits = true;
         DibRead::Picture rowsRead;
         const bool read = DibRead::Read(
@@ -283,7 +293,7 @@ bool HandOverInBands(const uint8_t* info, size_t infoSize, const uint8_t* bits, 
             &rowsRead, &why);
         if (!read || !fits) {
             reply.status = kStatusUnreadable;
-            payload = why.toUtf8();
+            payload = why;
             return true;
         }
         if (!SharedMap::WriteShared(mem.Get(), buffer.data(), line * size_t(rows),
@@ -305,7 +315,7 @@ bool HandOverInBands(const uint8_t* info, size_t infoSize, const uint8_t* bits, 
     return true;
 }
 
-void Blocks::HandOver(int factor, Reply& reply, QByteArray& payload, UniqueFd* memory) {
+void Blocks::HandOver(int factor, Reply& reply, std::string& payload, UniqueFd* memory) {
     if (factor <= 1 && HandOverInBands(static_cast<const uint8_t*>(LocalLock(m_header)),
                                        m_headerSize, static_cast<const uint8_t*>(LocalLock(m_bits)),
                                        m_bitsSize, reply, payload, memory)) {
@@ -323,7 +333,7 @@ void Blocks::HandOver(int factor, Reply& reply, QByteArray& payload, UniqueFd* m
         }
         return DibRead::Canvas{shared.Data(), line};
     };
-    QString why;
+    std::string why;
     DibRead::Picture picture;
     const bool read = DibRead::Read(LocalLock(m_header), m_headerSize, LocalLock(m_bits),
                                     m_bitsSize, make, &picture, &why, factor);
@@ -331,7 +341,7 @@ void Blocks::HandOver(int factor, Reply& reply, QByteArray& payload, UniqueFd* m
     if (!read) {
         memory->Reset();
         reply.status = noMemory ? kStatusNoMemory : kStatusUnreadable;
-        payload = why.toUtf8();
+        payload = why;
         return;
     }
     if (!SharedMap::SealSize(memory->Get())) {
@@ -345,14 +355,14 @@ void Blocks::HandOver(int factor, Reply& reply, QByteArray& payload, UniqueFd* m
     reply.bytesPerLine = int32_t(DibRead::RowBytes(picture.width, picture.format));
     reply.pictureBytes = shared.Size();
     reply.colours = int32_t(std::min<size_t>(picture.colours.size(), kMaxColours));
-    payload = QByteArray(reinterpret_cast<const char*>(picture.colours.data()),
-                         qsizetype(reply.colours) * qsizetype(sizeof(uint32_t)));
+    payload.assign(reinterpret_cast<const char*>(picture.colours.data()),
+                   size_t(reply.colours) * sizeof(uint32_t));
 }
 
 // Calls GetPicture (a box of 0 x 0) or GetPictureScaled; true with both blocks in *blocks. False
 // when the plug-in failed (its result is in the reply) or its success brought no picture.
 bool CallPicture(const Plugin& p, const char* path, int64_t offset, int boxWidth, int boxHeight,
-                 Reply& reply, QByteArray& payload, Blocks* blocks) {
+                 Reply& reply, std::string& payload, Blocks* blocks) {
     HLOCAL header = nullptr, bits = nullptr;
     if (boxWidth > 0 && boxHeight > 0)
         reply.result = p.scaled(path, intptr_t(offset), SPI_INPUT_FILE, &header, &bits, nullptr, 0,
@@ -373,7 +383,7 @@ bool CallPicture(const Plugin& p, const char* path, int64_t offset, int boxWidth
 
 // Decodes the whole picture into shared memory; *memory receives its descriptor.
 void AskPicture(const Plugin& p, const char* path, int64_t offset, Reply& reply,
-                QByteArray& payload, UniqueFd* memory) {
+                std::string& payload, UniqueFd* memory) {
     Blocks blocks;
     if (CallPicture(p, path, offset, 0, 0, reply, payload, &blocks))
         blocks.HandOver(1, reply, payload, memory);
@@ -388,13 +398,13 @@ void AskPicture(const Plugin& p, const char* path, int64_t offset, Reply& reply,
 // for the thumbnail (by the whole factor that keeps it at least the fitted size), so that only a
 // small picture crosses to the program.
 void AskScaled(const Plugin& p, const char* path, int64_t offset, int boxWidth, int boxHeight,
-               Reply& reply, QByteArray& payload, UniqueFd* memory) {
-    const QSize box(boxWidth, boxHeight);
+               Reply& reply, std::string& payload, UniqueFd* memory) {
+    const Extent box{boxWidth, boxHeight};
     // The whole picture's size, told with a picture that is not it.
-    auto tellWhole = [&reply](QSize whole, QSize sent) {
-        if (whole.isValid() && !whole.isEmpty() && whole != sent) {
-            reply.width = whole.width();
-            reply.height = whole.height();
+    auto tellWhole = [&reply](Extent whole, Extent sent) {
+        if (!whole.Empty() && whole != sent) {
+            reply.width = whole.width;
+            reply.height = whole.height;
         }
     };
     if (p.scaled && boxWidth > 0 && boxHeight > 0) {
@@ -402,9 +412,9 @@ void AskScaled(const Plugin& p, const char* path, int64_t offset, int boxWidth, 
         const bool got = CallPicture(p, path, offset, boxWidth, boxHeight, reply, payload, &blocks);
         if (!got && reply.result == SPI_ABORT)
             return; // stopped: GetPicture would be stopped alike
-        const QSize size = got ? blocks.Size() : QSize();
-        if (got && !size.isEmpty()) {
-            const int w = size.width(), h = size.height();
+        const Extent size = got ? blocks.Size() : Extent();
+        if (got && !size.Empty()) {
+            const int w = size.width, h = size.height;
             const bool largeEnough = w + 1 >= boxWidth || h + 1 >= boxHeight;
             SPI_PICTUREINFO info{};
             const int r = p.pictureInfo
@@ -417,10 +427,13 @@ void AskScaled(const Plugin& p, const char* path, int64_t offset, int boxWidth, 
             const bool whole = told && ((info.width == w && info.height == h) ||
                                         (info.width == h && info.height == w));
             if (whole || largeEnough) {
-                blocks.HandOver(DibReduction(size, box), reply, payload, memory);
+                blocks.HandOver(Reduction(size, box), reply, payload, memory);
                 if (reply.status == kStatusOk) {
-                    const QSize sent(reply.pictureWidth, reply.pictureHeight);
-                    tellWhole(whole ? size : told ? QSize(info.width, info.height) : QSize(), sent);
+                    const Extent sent{reply.pictureWidth, reply.pictureHeight};
+                    tellWhole(whole  ? size
+                              : told ? Extent{info.width, info.height}
+                                     : Extent(),
+                              sent);
                     return;
                 }
             }
@@ -442,23 +455,22 @@ void AskScaled(const Plugin& p, const char* path, int64_t offset, int boxWidth, 
     Blocks blocks;
     if (!CallPicture(p, path, offset, 0, 0, reply, payload, &blocks))
         return;
-    const QSize size = blocks.Size();
-    blocks.HandOver(box.isEmpty() ? 1 : DibReduction(size, box), reply, payload, memory);
+    const Extent size = blocks.Size();
+    blocks.HandOver(box.Empty() ? 1 : Reduction(size, box), reply, payload, memory);
     if (reply.status == kStatusOk)
-        tellWhole(size, QSize(reply.pictureWidth, reply.pictureHeight));
+        tellWhole(size, Extent{reply.pictureWidth, reply.pictureHeight});
 }
 
-void Answer(const Request& req, const QByteArray& body, Reply& reply, QByteArray& payload,
+void Answer(const Request& req, const std::string& body, Reply& reply, std::string& payload,
             UniqueFd* memory) {
-    const std::string module(body.constData(), req.moduleLength);
-    const QByteArray path = body.mid(req.moduleLength, req.pathLength);
-    const QByteArray head = body.mid(qsizetype(req.moduleLength) + req.pathLength);
+    const std::string module = body.substr(0, req.moduleLength);
+    const std::string path = body.substr(req.moduleLength, req.pathLength);
+    const std::string head = body.substr(size_t(req.moduleLength) + req.pathLength);
     Plugin& p = PluginAt(module);
     if (!p.module) {
-        const QString foreign =
-            Module::ForeignReason(FileNames::FromNative(QByteArray(module.c_str())));
-        reply.status = foreign.isEmpty() ? kStatusNotLoaded : kStatusNotPlugin;
-        payload = (foreign.isEmpty() ? p.failure : foreign).toUtf8();
+        const std::string foreign = Module::ForeignReasonNative(module.c_str());
+        reply.status = foreign.empty() ? kStatusNotLoaded : kStatusNotPlugin;
+        payload = foreign.empty() ? p.failure : foreign;
         return;
     }
     switch (req.call) {
@@ -482,9 +494,8 @@ void Answer(const Request& req, const QByteArray& body, Reply& reply, QByteArray
             return;
         }
         std::array<char, SPI_HEAD_SIZE> buf{};
-        std::memcpy(buf.data(), head.constData(),
-                    size_t(std::min<qsizetype>(head.size(), SPI_HEAD_SIZE)));
-        reply.result = p.isSupported(path.constData(), reinterpret_cast<uintptr_t>(buf.data()));
+        std::memcpy(buf.data(), head.data(), std::min<size_t>(head.size(), SPI_HEAD_SIZE));
+        reply.result = p.isSupported(path.c_str(), reinterpret_cast<uintptr_t>(buf.data()));
         return;
     }
     case kCallPictureInfo:
@@ -492,21 +503,21 @@ void Answer(const Request& req, const QByteArray& body, Reply& reply, QByteArray
             reply.status = kStatusNoEntry;
             return;
         }
-        AskPictureInfo(p, path.constData(), req.offset, reply, payload);
+        AskPictureInfo(p, path.c_str(), req.offset, reply, payload);
         return;
     case kCallPicture:
         if (!p.picture) {
             reply.status = kStatusNoEntry;
             return;
         }
-        AskPicture(p, path.constData(), req.offset, reply, payload, memory);
+        AskPicture(p, path.c_str(), req.offset, reply, payload, memory);
         return;
     case kCallPictureScaled:
         if (req.width < 0 || req.height < 0) {
             reply.status = kStatusBadRequest;
             return;
         }
-        AskScaled(p, path.constData(), req.offset, req.width, req.height, reply, payload, memory);
+        AskScaled(p, path.c_str(), req.offset, req.width, req.height, reply, payload, memory);
         return;
     default:
         reply.status = kStatusBadRequest;
@@ -527,7 +538,7 @@ int main(int argc, char** argv) {
     if (!Sandbox::FollowParent(std::strtol(argv[1], nullptr, 10)))
         return 1;
     Sandbox::CloseInherited(kSocketFd);
-    QString why;
+    std::string why;
     if (!Sandbox::Enter(&why))
         return 1; // never run a plug-in unconfined
     for (;;) {
@@ -537,23 +548,24 @@ int main(int argc, char** argv) {
         const uint64_t body = uint64_t(req.moduleLength) + req.pathLength + req.headLength;
         if (req.magic != kRequestMagic || body > kMaxPayload)
             return 1;
-        QByteArray bytes(qsizetype(body), Qt::Uninitialized);
+        std::string bytes(size_t(body), '\0');
         if (body > 0 && !HelperChannel::ReceiveAll(kSocketFd, bytes.data(), size_t(body)))
             return 0;
         Reply reply;
         reply.call = req.call;
         reply.serial = req.serial;
-        QByteArray payload;
+        std::string payload;
         UniqueFd memory;
         if (req.moduleLength == 0)
             reply.status = kStatusBadRequest;
         else
             Answer(req, bytes, reply, payload, &memory);
-        if (payload.size() > qsizetype(kMaxPayload))
-            payload.truncate(kMaxPayload);
+        if (payload.size() > size_t(kMaxPayload))
+            payload.resize(kMaxPayload);
         reply.payloadLength = uint32_t(payload.size());
         reply.retiring = Sandbox::CpuSeconds() >= Sandbox::kCpuRetireSeconds ? 1 : 0;
-        if (!HelperChannel::Send(kSocketFd, &reply, sizeof reply, payload, memory.Get()))
+        if (!HelperChannel::Send(kSocketFd, &reply, sizeof reply, payload.data(), payload.size(),
+                                 memory.Get()))
             return 0;
         if (reply.retiring)
             return 0;

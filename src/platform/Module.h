@@ -2,17 +2,14 @@
 // for another system by its header.
 #pragma once
 
+#include "platform/ModuleNative.h"
+
 #include <QString>
 
 namespace Module {
 
-// A loaded module; null when loading failed.
-using Handle = void*;
-
 // Loads the module with every symbol resolved at once. On failure returns null and says why.
 Handle Open(const QString& path, QString* reason = nullptr);
-// The export of that name, or null.
-void* Symbol(Handle module, const char* name);
 // The full path of the loaded module as the loader reports it.
 QString PathOf(Handle module);
 void Close(Handle module);

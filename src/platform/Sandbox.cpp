@@ -93,7 +93,7 @@ double CpuSeconds() {
            double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-bool Enter(QString* reason) {
+bool Enter(std::string* reason) {
     SetLimit(RLIMIT_CPU, kCpuLimitSeconds, kCpuLimitSeconds + 5);
     // No file size limit: it would also hold the shared memory a picture is handed back in.
     SetLimit(RLIMIT_CORE, 0, 0);
@@ -106,7 +106,7 @@ bool Enter(QString* reason) {
     FilterContext f;
     if (!f.ctx) {
         if (reason)
-            *reason = QStringLiteral("seccomp_init failed");
+            *reason = "seccomp_init failed";
         return false;
     }
     // The filter runs on every system call the plug-in makes (a codec's threads make many): as a
@@ -197,7 +197,7 @@ bool Enter(QString* reason) {
     refuseIf(SCMP_SYS(prctl), SCMP_A0(SCMP_CMP_EQ, PR_SET_PDEATHSIG));
     if (failed) {
         if (reason)
-            *reason = QStringLiteral("the system-call filter cannot be built");
+            *reason = "the system-call filter cannot be built";
         return false;
     }
     const int r = seccomp_load(f.ctx);
@@ -206,8 +206,8 @@ bool Enter(QString* reason) {
 #endif
     if (r != 0) {
         if (reason)
-            *reason = QStringLiteral("the system-call filter cannot be installed (%1)")
-                          .arg(QString::fromLocal8Bit(std::strerror(-r)));
+            *reason = std::string("the system-call filter cannot be installed (") +
+                      std::strerror(-r) + ")";
         return false;
     }
     return true;

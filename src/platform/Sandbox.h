@@ -5,7 +5,7 @@
 // or signal other processes.
 #pragma once
 
-#include <QString>
+#include <string>
 
 namespace Sandbox {
 
@@ -26,7 +26,7 @@ bool KeepsErrorOutput();
 bool FollowParent(long parentPid);
 void CloseInherited(int keepFd);
 // Sets the limits and installs the filter; false with the reason when the filter cannot be had.
-bool Enter(QString* reason);
+bool Enter(std::string* reason);
 // The processor time the process has used, in seconds.
 double CpuSeconds();
 
