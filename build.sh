@@ -59,10 +59,14 @@ if command -v ccache >/dev/null; then
 fi
 
 # configure FOLDER [CMAKE-OPTION...]
+# A unity build: each target's files are compiled a few at a time, included into one generated
+# source, so that the Qt and GoogleTest headers they all include are read once per group rather
+# than once per file; a build from nothing takes about a third of the processor time. (A build
+# folder set up by hand compiles file by file, which suits editing one file.)
 configure() {
     local dir=$1
     shift
-    cmake -S . -B "$dir" -DQUILLA_WERROR=ON "${launcher[@]}" "$@" >/dev/null
+    cmake -S . -B "$dir" -DQUILLA_WERROR=ON -DCMAKE_UNITY_BUILD=ON "${launcher[@]}" "$@" >/dev/null
 }
 
 build() {
