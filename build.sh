@@ -69,8 +69,14 @@ configure() {
     cmake -S . -B "$dir" -DQUILLA_WERROR=ON -DCMAKE_UNITY_BUILD=ON "${launcher[@]}" "$@" >/dev/null
 }
 
+# The folder "build": optimised, with line tables only (-g1): enough for a backtrace with file
+# names and lines, for some 30 % less processor time than full debugging information (-g), which
+# only a debugger's look at variables needs. The package strips the programs either way.
+release_flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG"
+    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG")
+
 build() {
-    configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+    configure build "${release_flags[@]}" "$@"
     cmake --build build -j"$(nproc)"
 }
 
@@ -260,7 +266,7 @@ fuzz)
     # by hand, plugins/fuzz/run.sh explores afresh.
     # Afterwards the grown corpus also goes through the program's plug-in helpers.
     install_missing "${TEST_PACKAGES[@]}"
-    configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLA_BUILD_TESTS=ON
+    configure build "${release_flags[@]}" -DQUILLA_BUILD_TESTS=ON
     cmake --build build -j"$(nproc)" --target imaging_tests
     QUILLA_FUZZ_SEED=${QUILLA_FUZZ_SEED:-1} QUILLA_FUZZ_RUNS=${QUILLA_FUZZ_RUNS:-fixed} \
         QUILLA_FUZZ_HOST_TESTS=$PWD/build/bin/imaging_tests \
