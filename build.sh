@@ -59,14 +59,24 @@ if command -v ccache >/dev/null; then
 fi
 
 # configure FOLDER [CMAKE-OPTION...]
+# A unity build: each target's files are compiled a few at a time, included into one generated
+# source, so that the Qt and GoogleTest headers they all include are read once per group rather
+# than once per file; a build from nothing takes about a third of the processor time. (A build
+# folder set up by hand compiles file by file, which suits editing one file.)
 configure() {
     local dir=$1
     shift
-    cmake -S . -B "$dir" -DQUILLA_WERROR=ON "${launcher[@]}" "$@" >/dev/null
+    cmake -S . -B "$dir" -DQUILLA_WERROR=ON -DCMAKE_UNITY_BUILD=ON "${launcher[@]}" "$@" >/dev/null
 }
 
+# The folder "build": optimised, with line tables only (-g1): enough for a backtrace with file
+# names and lines, for some 30 % less processor time than full debugging information (-g), which
+# only a debugger's look at variables needs. The package strips the programs either way.
+release_flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG"
+    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG")
+
 build() {
-    configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+    configure build "${release_flags[@]}" "$@"
     cmake --build build -j"$(nproc)"
 }
 
@@ -256,7 +266,7 @@ fuzz)
     # by hand, plugins/fuzz/run.sh explores afresh.
     # Afterwards the grown corpus also goes through the program's plug-in helpers.
     install_missing "${TEST_PACKAGES[@]}"
-    configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLA_BUILD_TESTS=ON
+    configure build "${release_flags[@]}" -DQUILLA_BUILD_TESTS=ON
     cmake --build build -j"$(nproc)" --target imaging_tests
     QUILLA_FUZZ_SEED=${QUILLA_FUZZ_SEED:-1} QUILLA_FUZZ_RUNS=${QUILLA_FUZZ_RUNS:-fixed} \
         QUILLA_FUZZ_HOST_TESTS=$PWD/build/bin/imaging_tests \

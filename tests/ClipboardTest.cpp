@@ -19,7 +19,7 @@ namespace {
 using Clipboard::DROPEFFECT_COPY;
 using Clipboard::DROPEFFECT_MOVE;
 
-QString Q(const QByteArray& native) {
+QString NativeName(const QByteArray& native) {
     return FileNames::FromNative(native);
 }
 
@@ -71,7 +71,8 @@ const QByteArray kNames[] = {"a b.jpg",     "it's \"q\".jpg", "new\nline.jpg",
 } // namespace
 
 TEST(ClipboardFormats, CutAndCopyWriteEveryFileManagersFormat) {
-    const QStringList paths{Q("/p/a b.jpg"), Q("/p/写真.jpg"), Q("/p/\x8e\xca\x90\x5e.png")};
+    const QStringList paths{NativeName("/p/a b.jpg"), NativeName("/p/写真.jpg"),
+                            NativeName("/p/\x8e\xca\x90\x5e.png")};
     std::unique_ptr<QMimeData> copy(Clipboard::MakeFileData(paths, DROPEFFECT_COPY));
     EXPECT_EQ(copy->data("text/uri-list"),
               "file:///p/a%20b.jpg\r\nfile:///p/%E5%86%99%E7%9C%9F.jpg\r\n"
@@ -176,7 +177,7 @@ TEST(ClipboardFormats, GarbageOffersNoFilesAndSaysWhatItWas) {
 TEST_F(ClipboardFiles, AwkwardNamesSurviveTheRealClipboardBothWays) {
     QStringList paths;
     for (const QByteArray& n : kNames)
-        paths << Q(Src(n));
+        paths << NativeName(Src(n));
     for (const int effect : {DROPEFFECT_COPY, DROPEFFECT_MOVE}) {
         Clipboard::PutFiles(paths, effect);
         EXPECT_TRUE(Clipboard::OffersFiles());
@@ -192,7 +193,7 @@ TEST_F(ClipboardFiles, AwkwardNamesSurviveTheRealClipboardBothWays) {
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "just text");
     QGuiApplication::clipboard()->clear();
     EXPECT_FALSE(Clipboard::OffersFiles());
-    EXPECT_EQ(Clipboard::Paste(Q(Dst()), nullptr), 0);
+    EXPECT_EQ(Clipboard::Paste(NativeName(Dst()), nullptr), 0);
 }
 
 TEST_F(ClipboardFiles, NamesAndPathsAsTextFollowTheLineRule) {
@@ -208,31 +209,31 @@ TEST_F(ClipboardFiles, PasteCopiesOrMovesAndACutListIsPastedOnce) {
         ASSERT_TRUE(WriteNative(Src(n), n));
     QStringList paths;
     for (const QByteArray& n : kNames)
-        paths << Q(Src(n));
+        paths << NativeName(Src(n));
 
     Clipboard::PutFiles(paths, DROPEFFECT_COPY);
-    EXPECT_EQ(Clipboard::Paste(Q(Dst()), nullptr), Shell::kFileOpOk);
+    EXPECT_EQ(Clipboard::Paste(NativeName(Dst()), nullptr), Shell::kFileOpOk);
     for (const QByteArray& n : kNames) {
         EXPECT_EQ(ReadNative(Dst(n)), n);
         EXPECT_TRUE(ExistsNative(Src(n)));
     }
     // Into the folder the files came from: copies under new names.
-    EXPECT_EQ(Clipboard::Paste(Q(Src()), nullptr), Shell::kFileOpOk);
+    EXPECT_EQ(Clipboard::Paste(NativeName(Src()), nullptr), Shell::kFileOpOk);
     EXPECT_EQ(ReadNative(Src("a b - コピー.jpg")), "a b.jpg");
     EXPECT_EQ(ReadNative(Src("\x8e\xca\x90\x5e - コピー.png")), kNames[5]);
 
     // Cut: the files move.
-    RemoveTreeNative(Q(Dst()));
+    RemoveTreeNative(NativeName(Dst()));
     ASSERT_EQ(::mkdir(Dst().constData(), 0755), 0);
     Clipboard::PutFiles(paths, DROPEFFECT_MOVE);
-    EXPECT_EQ(Clipboard::Paste(Q(Dst()), nullptr), Shell::kFileOpOk);
+    EXPECT_EQ(Clipboard::Paste(NativeName(Dst()), nullptr), Shell::kFileOpOk);
     for (const QByteArray& n : kNames) {
         EXPECT_EQ(ReadNative(Dst(n)), n);
         EXPECT_FALSE(ExistsNative(Src(n)));
     }
     // Moved once, the list is taken off the clipboard: a second paste finds nothing to do.
     EXPECT_FALSE(Clipboard::OffersFiles());
-    EXPECT_EQ(Clipboard::Paste(Q(Src()), nullptr), 0);
+    EXPECT_EQ(Clipboard::Paste(NativeName(Src()), nullptr), 0);
     EXPECT_TRUE(m_boxes.empty());
 }
 
@@ -242,12 +243,12 @@ TEST_F(ClipboardFiles, MissingFilesAndGarbageArePastedAsNothingAndNamed) {
         {{"text/uri-list", "file://" + Src("here.jpg") + "\r\nfile://" + Src("gone%20away.jpg") +
                                "\r\nhttps://example.org/p.jpg\r\nfile:///dev/zero\r\n"}}));
     EXPECT_TRUE(Clipboard::OffersFiles());
-    EXPECT_EQ(Clipboard::Paste(Q(Dst()), nullptr), Shell::kFileOpFailed);
+    EXPECT_EQ(Clipboard::Paste(NativeName(Dst()), nullptr), Shell::kFileOpFailed);
     EXPECT_EQ(ReadNative(Dst("here.jpg")), "here");
     EXPECT_FALSE(ExistsNative(Dst("zero")));
     ASSERT_EQ(m_boxes.size(), 1u);
     const QString text = m_boxes[0].text;
-    EXPECT_TRUE(text.contains(Q(Src("gone away.jpg")) + ": ファイルが見つかりません"))
+    EXPECT_TRUE(text.contains(NativeName(Src("gone away.jpg")) + ": ファイルが見つかりません"))
         << text.toStdString();
     EXPECT_TRUE(text.contains("https://example.org/p.jpg: ローカルのファイルではありません"));
     EXPECT_TRUE(text.contains("/dev/zero: 通常のファイルではありません"));
@@ -256,14 +257,15 @@ TEST_F(ClipboardFiles, MissingFilesAndGarbageArePastedAsNothingAndNamed) {
 TEST_F(ClipboardFiles, ADropAlwaysCopies) {
     ASSERT_TRUE(WriteNative(Src("写真.jpg"), "photo"));
     // The source offers a move (a cut list); the drop copies anyway.
-    std::unique_ptr<QMimeData> data(Clipboard::MakeFileData({Q(Src("写真.jpg"))}, DROPEFFECT_MOVE));
+    std::unique_ptr<QMimeData> data(
+        Clipboard::MakeFileData({NativeName(Src("写真.jpg"))}, DROPEFFECT_MOVE));
     EXPECT_TRUE(Clipboard::MimeOffersFiles(data.get()));
-    EXPECT_EQ(Clipboard::Drop(data.get(), Q(Dst()), nullptr), Shell::kFileOpOk);
+    EXPECT_EQ(Clipboard::Drop(data.get(), NativeName(Dst()), nullptr), Shell::kFileOpOk);
     EXPECT_EQ(ReadNative(Dst("写真.jpg")), "photo");
     EXPECT_TRUE(ExistsNative(Src("写真.jpg")));
     // Data that offers no files drops nothing.
     std::unique_ptr<QMimeData> text(Offer({{"text/plain", "hello"}}));
     EXPECT_FALSE(Clipboard::MimeOffersFiles(text.get()));
-    EXPECT_EQ(Clipboard::Drop(text.get(), Q(Dst()), nullptr), 0);
+    EXPECT_EQ(Clipboard::Drop(text.get(), NativeName(Dst()), nullptr), 0);
     EXPECT_TRUE(m_boxes.empty());
 }

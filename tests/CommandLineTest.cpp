@@ -1,5 +1,6 @@
 // The command line: parsing, paths resolved with every byte of their names, a start in a named
 // folder or on a named file for this start only, and --help and --version of the real program.
+#include "TestPaths.h"
 #include "TestSupport.h"
 
 #include "app/CommandLine.h"
@@ -257,7 +258,7 @@ TEST_F(StartInUnreadableFolder, FallsBackToTheSettings) {
 
 // The real program answers --help and --version on standard output, with no display at all.
 TEST(CommandLineProgram, HelpAndVersionWithoutADisplay) {
-    const QString quilla = QStringLiteral(QUILLA_TEST_BIN_DIR "/quilla");
+    const QString quilla = testpaths::BinDir() + QStringLiteral("/quilla");
     ASSERT_TRUE(QFile::exists(quilla));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("DISPLAY"));

@@ -1,6 +1,7 @@
 // The image information dialogs on real files: type names with the interlace suffix, Exif texts
 // with their arithmetic (Exif blocks written byte by byte, so every rational is stored exactly as
 // given, and read back by exiftool), and the failure message.
+#include "TestPaths.h"
 #include "TestSupport.h"
 
 #include "imaging/ImageLibrary.h"
@@ -375,7 +376,7 @@ TEST_F(FileInfo, CameraFilesShowWhatTheirPluginTells) {
     const QString asBmp = Write("shot.bmp", bytes);
     ASSERT_TRUE(QDir(m_dir.path()).mkpath("spi"));
     ASSERT_TRUE(
-        QFile::copy(QStringLiteral(QUILLA_TEST_SPI_DIR "/camera.spi"), P("spi/camera.spi")));
+        QFile::copy(testpaths::SpiDir() + QStringLiteral("/camera.spi"), P("spi/camera.spi")));
     ASSERT_EQ(SusieHost::LoadFolder(P("spi")), 1);
     QWidget owner; // the answer comes from a worker, for a window that still exists
     auto showAndWait = [&](const QString& path) {

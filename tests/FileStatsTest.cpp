@@ -15,7 +15,7 @@
 
 namespace {
 
-template <typename F> bool WaitFor(F condition) {
+template <typename F> bool WaitForStats(F condition) {
     return QTest::qWaitFor(condition, 10000);
 }
 
@@ -76,7 +76,7 @@ TEST(FileStats_, LooksAtEveryNameInOrderInBatchesAndDropsWhatWasCancelled) {
     StatCollector c(stats);
     stats.Start(d.path(), std::move(names));
     EXPECT_TRUE(stats.IsBusy());
-    ASSERT_TRUE(WaitFor([&] { return c.finished == 1; }));
+    ASSERT_TRUE(WaitForStats([&] { return c.finished == 1; }));
     EXPECT_FALSE(stats.IsBusy());
     ASSERT_EQ(c.got.size(), size_t(kFiles + 5));
     for (size_t i = 0; i < c.got.size(); ++i)
@@ -124,7 +124,7 @@ TEST(FileStats_, LooksAtEveryNameInOrderInBatchesAndDropsWhatWasCancelled) {
     stats.Start(d.path(), std::move(a));
     stats.Start(d.path(), std::move(b));
     stats.Hold(false);
-    ASSERT_TRUE(WaitFor([&] { return second.finished == 1; }));
+    ASSERT_TRUE(WaitForStats([&] { return second.finished == 1; }));
     QTest::qWait(100);
     ASSERT_EQ(second.got.size(), 1u);
     EXPECT_EQ(second.got[0]->size, 6u);
@@ -135,7 +135,7 @@ TEST(FileStats_, LooksAtEveryNameInOrderInBatchesAndDropsWhatWasCancelled) {
     CFileStats::Names lost;
     lost.Add("x.jpg");
     stats.Start(d.filePath("no-such-folder"), std::move(lost));
-    ASSERT_TRUE(WaitFor([&] { return lostOne.finished == 1; }));
+    ASSERT_TRUE(WaitForStats([&] { return lostOne.finished == 1; }));
     EXPECT_TRUE(lostOne.got.empty());
     EXPECT_FALSE(stats.IsBusy());
 }

@@ -1,6 +1,7 @@
 // The settings dialog: what it shows from the settings, its enabling rules, the two browse
 // buttons with the refusal of network folders, what OK writes, and the plug-ins loaded at once
 // when they are switched on.
+#include "TestPaths.h"
 #include "TestSupport.h"
 
 #include "app/MainFrame.h"
@@ -52,7 +53,7 @@ protected:
         QDir(m_dir.path()).mkpath(name);
         const QString folder = QDir(m_dir.path()).filePath(name);
         for (const QString& p : plugins)
-            EXPECT_TRUE(QFile::copy(QStringLiteral(QUILLA_TEST_SPI_DIR "/") + p + ".spi",
+            EXPECT_TRUE(QFile::copy(testpaths::SpiDir() + QStringLiteral("/") + p + ".spi",
                                     folder + "/" + p + ".spi"));
         return folder;
     }
@@ -211,7 +212,7 @@ class PluginsAtStart : public AppTest {
 protected:
     void Prepare() override {
         QDir(m_dir.path()).mkpath("spi");
-        ASSERT_TRUE(QFile::copy(QStringLiteral(QUILLA_TEST_SPI_DIR "/qpic.spi"),
+        ASSERT_TRUE(QFile::copy(testpaths::SpiDir() + QStringLiteral("/qpic.spi"),
                                 m_dir.filePath("spi/qpic.spi")));
         // A picture of the plug-in's made-up format in the start folder.
         QByteArray pic("QPIC\x02\x00\x01\x00", 8);
@@ -267,7 +268,7 @@ protected:
         QDir(m_dir.path()).mkpath("spi");
         QDir(m_dir.path()).mkpath("pictures");
         for (const char* p : {"qpic", "hang4"})
-            ASSERT_TRUE(QFile::copy(QStringLiteral(QUILLA_TEST_SPI_DIR "/%1.spi").arg(p),
+            ASSERT_TRUE(QFile::copy((testpaths::SpiDir() + QStringLiteral("/%1.spi")).arg(p),
                                     m_dir.filePath(QStringLiteral("spi/%1.spi").arg(p))));
         auto write = [this](const char* name, const char* magic) {
             QByteArray pic(magic, 4);

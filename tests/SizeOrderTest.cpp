@@ -26,7 +26,7 @@
 
 namespace {
 
-template <typename F> bool WaitFor(F condition) {
+template <typename F> bool WaitLong(F condition) {
     return QTest::qWaitFor(condition, 20000);
 }
 
@@ -97,7 +97,7 @@ protected:
     }
     void Release() {
         View()->FileStats().Hold(false);
-        ASSERT_TRUE(WaitFor([&] { return !View()->SizesPending(); }));
+        ASSERT_TRUE(WaitLong([&] { return !View()->SizesPending(); }));
     }
     void Unwatch() {
         CFolderWatch::SetLimitForTests(0);
@@ -197,7 +197,7 @@ TEST_F(FileStats_SizeOrder, FilesChangedOrRemovedWhileTheSizesAreGatheredEndInTh
     MakeFile(P("a-new.png"), 7, 1600000000);
     MakeFile(P("p00020.png"), 888888, 1600000000);
     ASSERT_TRUE(QFile::remove(P("p00030.png")));
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(WaitLong([&] {
         return Index("a-new.png") >= 0 && Index("p00030.png") < 0 &&
                v->Tiles()[size_t(Index("p00020.png"))]->m_nSize == 888888;
     }));
@@ -218,7 +218,7 @@ protected:
 
 TEST_F(FileStats_BigRefresh, ARefreshLooksAtTheFilesOffTheUserInterfaceThread) {
     CThumbnailView* v = View();
-    ASSERT_TRUE(WaitFor([&] { return !v->SizesPending(); }));
+    ASSERT_TRUE(WaitLong([&] { return !v->SizesPending(); }));
     ASSERT_EQ(TileNames(v), Expected(m_dir.path(), 2, true));
     Unwatch();
     v->SelectAt(Index("p12345.png"), false, false);
@@ -245,9 +245,9 @@ TEST_F(FileStats_BigRefresh, ARefreshLooksAtTheFilesOffTheUserInterfaceThread) {
     // The user-interface thread is free meanwhile.
     bool ticked = false;
     QTimer::singleShot(0, [&] { ticked = true; });
-    EXPECT_TRUE(WaitFor([&] { return ticked; }));
+    EXPECT_TRUE(WaitLong([&] { return ticked; }));
     v->FileStats().Hold(false);
-    ASSERT_TRUE(WaitFor([&] { return !v->SizesPending(); }));
+    ASSERT_TRUE(WaitLong([&] { return !v->SizesPending(); }));
     EXPECT_EQ(DirList::Count().stats, before.stats);
     EXPECT_EQ(TileNames(v), Expected(m_dir.path(), 2, true));
     EXPECT_EQ(v->Tiles().back()->m_strName, "p00500.png");
@@ -264,14 +264,14 @@ TEST_F(FileStats_BigRefresh, ARefreshLooksAtTheFilesOffTheUserInterfaceThread) {
     EXPECT_EQ(Index("aa.png"), 0);
     EXPECT_EQ(v->Tiles().back()->m_strName, "zz.png");
     v->FileStats().Hold(false);
-    ASSERT_TRUE(WaitFor([&] { return !v->SizesPending(); }));
+    ASSERT_TRUE(WaitLong([&] { return !v->SizesPending(); }));
     EXPECT_EQ(TileNames(v), Expected(m_dir.path(), 2, true));
 }
 
 TEST_F(FileStats_BigRefresh, ReadingTheFolderAgainAfterLostEventsKeepsThePlaceOffTheThread) {
     CThumbnailView* v = View();
     Frame()->resize(600, 400);
-    ASSERT_TRUE(WaitFor([&] { return !v->SizesPending(); }));
+    ASSERT_TRUE(WaitLong([&] { return !v->SizesPending(); }));
     Unwatch();
     v->SelectAt(Index("p07000.png"), false, false);
     QScrollBar* bar = v->verticalScrollBar();
@@ -286,7 +286,7 @@ TEST_F(FileStats_BigRefresh, ReadingTheFolderAgainAfterLostEventsKeepsThePlaceOf
     EXPECT_EQ(DirList::Count().stats, before.stats);
     EXPECT_EQ(Index("p00002.png"), -1);
     v->FileStats().Hold(false);
-    ASSERT_TRUE(WaitFor([&] { return !v->SizesPending(); }));
+    ASSERT_TRUE(WaitLong([&] { return !v->SizesPending(); }));
     EXPECT_EQ(TileNames(v), Expected(m_dir.path(), 2, true));
     const CImageTile& t = *v->Tiles()[size_t(Index("p07000.png"))];
     EXPECT_EQ(t.m_nSize, 4000u);
@@ -329,7 +329,7 @@ TEST_F(FileStats_Rename, AFileRenamedBeforeTheLookUpKeepsItsTileWhenTheWatchTell
     Release();
     // The lookup found it gone; the watch has not told yet.
     EXPECT_EQ(TileNames(v), (QStringList{"b.png", "d.png"}));
-    ASSERT_TRUE(WaitFor([&] { return Index("a.png") >= 0; }));
+    ASSERT_TRUE(WaitLong([&] { return Index("a.png") >= 0; }));
     EXPECT_EQ(TileNames(v), (QStringList{"a.png", "b.png", "d.png"}));
     // The same tile, with its picture, its selection and the focus.
     EXPECT_EQ(v->Tiles()[0].get(), c);
@@ -359,11 +359,11 @@ TEST_F(FileStats_SizeOrder, TheOrderOfALargeFolderIsFoundOnAWorkerAndFoundAgainW
     for (int round = 0; round < 3; ++round) {
         ListHeld();
         v->FileStats().Hold(false);
-        ASSERT_TRUE(WaitFor([&] { return !v->SizesPending() || !v->FileStats().IsBusy(); }));
+        ASSERT_TRUE(WaitLong([&] { return !v->SizesPending() || !v->FileStats().IsBusy(); }));
         MakeFile(P(QString("n%1.png").arg(round)), 10 * round + 5, 1600000000);
         ASSERT_TRUE(QFile::remove(P(QString("p%1.png").arg(round + 200, 5, 10, QChar('0')))));
-        ASSERT_TRUE(WaitFor([&] { return !v->SizesPending(); }));
-        ASSERT_TRUE(WaitFor([&] {
+        ASSERT_TRUE(WaitLong([&] { return !v->SizesPending(); }));
+        ASSERT_TRUE(WaitLong([&] {
             return Index(QString("n%1.png").arg(round)) >= 0 &&
                    Index(QString("p%1.png").arg(round + 200, 5, 10, QChar('0'))) < 0 &&
                    !v->SizesPending();
@@ -375,9 +375,9 @@ TEST_F(FileStats_SizeOrder, TheOrderOfALargeFolderIsFoundOnAWorkerAndFoundAgainW
     Release();
     ListHeld();
     v->FileStats().Hold(false);
-    ASSERT_TRUE(WaitFor([&] { return !v->FileStats().IsBusy(); }));
+    ASSERT_TRUE(WaitLong([&] { return !v->FileStats().IsBusy(); }));
     ASSERT_TRUE(v->SendCommand(ID_SORT_ASCEND));
-    ASSERT_TRUE(WaitFor([&] { return !v->SizesPending(); }));
+    ASSERT_TRUE(WaitLong([&] { return !v->SizesPending(); }));
     EXPECT_EQ(TileNames(v), Expected(m_dir.path(), 2, false));
     CThumbnailView::s_nSortApartFrom = oldFrom;
 }

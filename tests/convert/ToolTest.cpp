@@ -2,6 +2,7 @@
 // compared with what the conversion command writes from the same settings; what it refuses to
 // open or to replace.
 #include "ConvertSupport.h"
+#include "TestPaths.h"
 #include "TestSupport.h"
 
 #include "convert/Convert.h"
@@ -322,7 +323,7 @@ TEST_F(Tool, PluginsThatHangCrashOrLieFailTheirFilesAndTheRestIsConverted) {
     const QString spi = P("spi");
     ASSERT_TRUE(QDir().mkpath(spi));
     for (const char* p : {"hang4", "exits", "garbage", "qpic"})
-        ASSERT_TRUE(QFile::copy(QStringLiteral(QUILLA_TEST_SPI_DIR "/%1.spi").arg(p),
+        ASSERT_TRUE(QFile::copy((testpaths::SpiDir() + QStringLiteral("/%1.spi")).arg(p),
                                 spi + QStringLiteral("/%1.spi").arg(p)));
     auto picture = [this](const char* name, const char* magic) {
         QByteArray b(magic, 4);

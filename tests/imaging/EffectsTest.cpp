@@ -22,7 +22,7 @@ QImage PatternImage(int w, int h) {
     return img;
 }
 
-IKHANDLE Convert(IKHANDLE h, int bits, int palette = 0, int dither = 1) {
+IKHANDLE ConvertDepth(IKHANDLE h, int bits, int palette = 0, int dither = 1) {
     return IKConvertColor(h, bits, palette, dither, 128, 0, "", "", "");
 }
 
@@ -63,7 +63,7 @@ TEST(Effects, ConversionGivesEachDepth) {
     Loaded src(FromImage(PatternImage(64, 40)));
     for (int bits : {32, 24, 16, 8, 4, 1}) {
         SCOPED_TRACE(bits);
-        Loaded out(Convert(src.Handle(), bits));
+        Loaded out(ConvertDepth(src.Handle(), bits));
         ASSERT_NE(out.Handle(), 0u);
         EXPECT_EQ(out.Bpp(), bits);
         EXPECT_EQ(out.Size(), QSize(64, 40));
@@ -73,12 +73,12 @@ TEST(Effects, ConversionGivesEachDepth) {
         }
     }
     // 8 bits keep the picture close; 16 bits lose only low bits.
-    Loaded eight(Convert(src.Handle(), 8));
+    Loaded eight(ConvertDepth(src.Handle(), 8));
     EXPECT_LE(MaxDiff(eight.Rgb(), src.Rgb()), 40);
-    Loaded sixteen(Convert(src.Handle(), 16));
+    Loaded sixteen(ConvertDepth(src.Handle(), 16));
     EXPECT_LE(MaxDiff(sixteen.Rgb(), src.Rgb()), 8);
-    EXPECT_EQ(Convert(src.Handle(), 7), 0u); // no such depth
-    EXPECT_EQ(Convert(0, 8), 0u);
+    EXPECT_EQ(ConvertDepth(src.Handle(), 7), 0u); // no such depth
+    EXPECT_EQ(ConvertDepth(0, 8), 0u);
 }
 
 TEST(Effects, OneBitByErrorDiffusionOrThreshold) {
@@ -86,25 +86,25 @@ TEST(Effects, OneBitByErrorDiffusionOrThreshold) {
     grey.fill(qRgb(128, 128, 128));
     Loaded src(FromImage(grey));
     // Dithered mid-grey is about half white; thresholded at 128 it is all white.
-    Loaded dithered(Convert(src.Handle(), 1, 0, 1));
+    Loaded dithered(ConvertDepth(src.Handle(), 1, 0, 1));
     const QImage d = dithered.Rgb();
     int white = 0;
     for (int y = 0; y < d.height(); ++y)
         for (int x = 0; x < d.width(); ++x)
             white += qRed(d.pixel(x, y)) == 255;
     EXPECT_NEAR(white, 1000, 60);
-    Loaded plain(Convert(src.Handle(), 1, 0, 0));
+    Loaded plain(ConvertDepth(src.Handle(), 1, 0, 0));
     EXPECT_EQ(IndicesUsed(plain.Get()), std::set<int>{1});
     EXPECT_EQ(plain.Get()->img.colorTable(), (QVector<QRgb>{qRgb(0, 0, 0), qRgb(255, 255, 255)}));
 }
 
 TEST(Effects, GreyPaletteKindAndPaletteSourcesKeepTheirColours) {
     Loaded src(FromImage(PatternImage(40, 30)));
-    Loaded grey(Convert(src.Handle(), 4, 1, 0));
+    Loaded grey(ConvertDepth(src.Handle(), 4, 1, 0));
     for (QRgb c : grey.Get()->img.colorTable())
         EXPECT_TRUE(qRed(c) == qGreen(c) && qGreen(c) == qBlue(c));
     // A 4-bit image asked for 8 bits keeps its palette and pixels.
-    Loaded up(Convert(grey.Handle(), 8));
+    Loaded up(ConvertDepth(grey.Handle(), 8));
     EXPECT_EQ(up.Bpp(), 8);
     EXPECT_EQ(MaxDiff(up.Rgb(), grey.Rgb()), 0);
 }
@@ -124,11 +124,11 @@ TEST(Effects, ResizeAveragesWhenShrinkingAndKeepsDepth) {
     EXPECT_EQ(small.Bpp(), 24);
     EXPECT_NEAR(qRed(small.Rgb().pixel(5, 5)), 128, 10);
     // Growing and other depths.
-    Loaded s16(Convert(src.Handle(), 16));
+    Loaded s16(ConvertDepth(src.Handle(), 16));
     Loaded big(IKResize(IKIMAGEREF{s16.Handle(), 0}, 150, 120, 1, 0, "", "", "").image);
     EXPECT_EQ(big.Size(), QSize(150, 120));
     EXPECT_EQ(big.Bpp(), 16);
-    Loaded pal(Convert(src.Handle(), 8));
+    Loaded pal(ConvertDepth(src.Handle(), 8));
     Loaded palResized(IKResize(IKIMAGEREF{pal.Handle(), 0}, 20, 20, 1, 0, "", "", "").image);
     EXPECT_EQ(palResized.Bpp(), 24);
     // Refused sizes and images.

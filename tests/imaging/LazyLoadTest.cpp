@@ -4,6 +4,7 @@
 // which then fails with the reason. The shipped plug-ins whose libraries are heavy to load are a
 // light front and a codec module: the codec is loaded only for a file whose first bytes may be
 // its format, and a codec that hangs, crashes or is missing fails only such files.
+#include "../TestPaths.h"
 #include "ImagingSupport.h"
 
 #include "imaging/SPIControl.h"
@@ -16,7 +17,7 @@ using namespace testimg;
 namespace {
 
 QString BuiltSpi(const QString& name) {
-    return QStringLiteral(QUILLA_TEST_SPI_DIR "/") + name + QStringLiteral(".spi");
+    return testpaths::SpiDir() + QStringLiteral("/") + name + QStringLiteral(".spi");
 }
 
 QString ShippedDir() {

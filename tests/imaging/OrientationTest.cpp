@@ -9,7 +9,7 @@ using namespace testimg;
 namespace {
 
 // The stored picture: four quadrants of distinct colours, wider than high.
-constexpr int W = 64, H = 40;
+constexpr int kStoredW = 64, kStoredH = 40;
 const QRgb kTopLeft = qRgb(255, 0, 0), kTopRight = qRgb(0, 200, 0), kBottomLeft = qRgb(0, 0, 255),
            kBottomRight = qRgb(255, 255, 0);
 
@@ -25,7 +25,7 @@ protected:
             GTEST_SKIP() << "ImageMagick or exiftool is not installed";
         m_jpg = Dir().filePath("stored.jpg");
         ASSERT_TRUE(RunTool("convert", {"-size",
-                                        QStringLiteral("%1x%2").arg(W).arg(H),
+                                        QStringLiteral("%1x%2").arg(kStoredW).arg(kStoredH),
                                         "xc:white",
                                         "-fill",
                                         "#FF0000",
@@ -103,11 +103,12 @@ TEST_F(Orientation, EachOfTheEightIsReportedAndTurnedUpright) {
         EXPECT_EQ(RecordOrientation(path), c.n);
         EXPECT_EQ(ExifOrientation(path), c.n);
         Loaded stored(path);
-        ASSERT_EQ(stored.Size(), QSize(W, H)); // decoding itself never turns the picture
+        ASSERT_EQ(stored.Size(),
+                  QSize(kStoredW, kStoredH)); // decoding itself never turns the picture
         Loaded upright(IKOrient(stored.Handle(), c.n));
         ASSERT_NE(upright.Handle(), 0u);
         EXPECT_EQ(LastStatus().code, IK_ERR_NONE);
-        const QSize viewed = c.n >= 5 ? QSize(H, W) : QSize(W, H);
+        const QSize viewed = c.n >= 5 ? QSize(kStoredH, kStoredW) : QSize(kStoredW, kStoredH);
         ASSERT_EQ(upright.Size(), viewed);
         EXPECT_EQ(upright.Bpp(), 24);
         const QImage img = upright.Rgb();

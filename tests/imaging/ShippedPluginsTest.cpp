@@ -2,6 +2,7 @@
 // files made by cwebp, heif-enc and cjxl, compared with ImageMagick or the formats' own decoders
 // reading the same files, and on hostile files: truncated, empty, random, and pictures that claim
 // sizes beyond the limits.
+#include "../TestPaths.h"
 #include "ImagingSupport.h"
 #include "SpiDirect.h"
 
@@ -443,8 +444,8 @@ TEST_F(Shipped, TheFuzzCorpusThroughTheHelpers) {
     // QUILLA_FUZZ_CORPUS names another folder of the same shape: the fuzz run hands over the
     // corpus it has just grown, with the inputs libFuzzer found.
     const QString given = qEnvironmentVariable("QUILLA_FUZZ_CORPUS");
-    const QDir corpus(given.isEmpty() ? QStringLiteral(QUILLA_SOURCE_DIR "/plugins/fuzz/corpus")
-                                      : given);
+    const QDir corpus(
+        given.isEmpty() ? testpaths::SourceDir() + QStringLiteral("/plugins/fuzz/corpus") : given);
     const struct {
         const char* folder;
         const char* ext;

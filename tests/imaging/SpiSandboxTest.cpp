@@ -3,6 +3,7 @@
 // file or to connect to a socket. The host stays up, fails only the file at hand with a reason,
 // sets a plug-in aside after three failures in a row, goes on with the next file, and stops a
 // call at once when told to. The start-up check of plug-ins that hang costs one deadline, once.
+#include "../TestPaths.h"
 #include "ImagingSupport.h"
 
 #include "imaging/SPIControl.h"
@@ -22,7 +23,7 @@ using namespace testimg;
 namespace {
 
 QString BuiltSpi(const QString& name) {
-    return QStringLiteral(QUILLA_TEST_SPI_DIR "/") + name + QStringLiteral(".spi");
+    return testpaths::SpiDir() + QStringLiteral("/") + name + QStringLiteral(".spi");
 }
 
 // A picture of the test plug-ins' format: magic, 16-bit width and height, R, G, B top down.

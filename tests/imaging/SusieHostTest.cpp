@@ -2,6 +2,7 @@
 // loaded once, formats, extensions, decoding with its retry and error numbers, threads, and the
 // pictures reaching CImageKit. Every plug-in runs in a helper process: none is ever loaded into
 // the test's own.
+#include "../TestPaths.h"
 #include "ImagingSupport.h"
 
 #include "imaging/ImageKit.h"
@@ -20,7 +21,7 @@ using namespace testimg;
 namespace {
 
 QString BuiltSpi(const QString& name) {
-    return QStringLiteral(QUILLA_TEST_SPI_DIR "/") + name + QStringLiteral(".spi");
+    return testpaths::SpiDir() + QStringLiteral("/") + name + QStringLiteral(".spi");
 }
 
 // A picture of the test plug-ins' format: magic, 16-bit width and height, R, G, B top down,
