@@ -1,5 +1,7 @@
 #include "ImagingSupport.h"
 
+#include "../TestPaths.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -291,6 +293,18 @@ double MeanDiff(const QImage& a, const QImage& b) {
                    std::abs(qBlue(p) - qBlue(q));
         }
     return sum / (3.0 * x.width() * x.height());
+}
+
+QString BuiltSpi(const QString& name) {
+    return testpaths::SpiDir() + QStringLiteral("/") + name + QStringLiteral(".spi");
+}
+
+QByteArray FlatTestPicture(const char* magic, int w, int h) {
+    QByteArray b(magic, 4);
+    b.append(char(w & 0xFF)).append(char(w >> 8)).append(char(h & 0xFF)).append(char(h >> 8));
+    for (int i = 0; i < w * h; ++i)
+        b.append(char(10)).append(char(20)).append(char(30));
+    return b;
 }
 
 } // namespace testimg

@@ -110,4 +110,10 @@ int MaxDiff(const QImage& a, const QImage& b);
 // The mean absolute difference over all colour channels (-1 when the sizes differ).
 double MeanDiff(const QImage& a, const QImage& b);
 
+// The path of a test plug-in built beside the tests (name without ".spi").
+QString BuiltSpi(const QString& name);
+// A picture in the test plug-ins' format, of one colour (10, 20, 30): magic, 16-bit width and
+// height, R, G, B top down.
+QByteArray FlatTestPicture(const char* magic, int w, int h);
+
 } // namespace testimg

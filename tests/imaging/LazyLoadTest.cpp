@@ -4,7 +4,6 @@
 // which then fails with the reason. The shipped plug-ins whose libraries are heavy to load are a
 // light front and a codec module: the codec is loaded only for a file whose first bytes may be
 // its format, and a codec that hangs, crashes or is missing fails only such files.
-#include "../TestPaths.h"
 #include "ImagingSupport.h"
 
 #include "imaging/SPIControl.h"
@@ -16,21 +15,8 @@ using namespace testimg;
 
 namespace {
 
-QString BuiltSpi(const QString& name) {
-    return testpaths::SpiDir() + QStringLiteral("/") + name + QStringLiteral(".spi");
-}
-
 QString ShippedDir() {
     return QDir(QCoreApplication::applicationDirPath()).filePath("plugins");
-}
-
-// A picture of the test plug-ins' format: magic, 16-bit width and height, R, G, B top down.
-QByteArray TestPicture(const char* magic, int w, int h) {
-    QByteArray b(magic, 4);
-    b.append(char(w & 0xFF)).append(char(w >> 8)).append(char(h & 0xFF)).append(char(h >> 8));
-    for (int i = 0; i < w * h; ++i)
-        b.append(char(10)).append(char(20)).append(char(30));
-    return b;
 }
 
 class LazyLoad : public ::testing::Test {
@@ -82,11 +68,11 @@ TEST_F(LazyLoad, APluginIsLoadedForItsFirstFileAndKeptForTheNext) {
     ASSERT_EQ(spi.LoadFolder(Folder("first", {BuiltSpi("qpic") + "=qpic.spi"})), 1);
     ASSERT_EQ(spi.LoadFolder(Folder("then", {BuiltSpi("counted") + "=counted.spi"})), 1);
     QSize size;
-    EXPECT_EQ(Decode(spi, File("a.qpic", TestPicture("QPIC", 3, 2)), &size), 0);
+    EXPECT_EQ(Decode(spi, File("a.qpic", FlatTestPicture("QPIC", 3, 2)), &size), 0);
     EXPECT_EQ(size, QSize(3, 2));
-    EXPECT_EQ(Decode(spi, File("b.cnt", TestPicture("CNTD", 2, 2)), &size), 0);
+    EXPECT_EQ(Decode(spi, File("b.cnt", FlatTestPicture("CNTD", 2, 2)), &size), 0);
     EXPECT_EQ(size, QSize(2, 2));
-    EXPECT_EQ(Decode(spi, File("c.cnt", TestPicture("CNTD", 4, 1)), &size), 0);
+    EXPECT_EQ(Decode(spi, File("c.cnt", FlatTestPicture("CNTD", 4, 1)), &size), 0);
     EXPECT_EQ(size, QSize(4, 1));
     // One helper answered all; it loaded counted once and asked it about the two files it read
     // (and not about the qpic file, which qpic, first in the list, read).
@@ -111,7 +97,7 @@ TEST_F(LazyLoad, APluginThatHangsOrCrashesWhenLoadedCostsNothingUntilAFileNeedsI
         const QString later = Folder(sub + "-b", {BuiltSpi("scaled") + "=late.spi"});
         ASSERT_EQ(spi.LoadFolder(later), 1);
         Put(BuiltSpi(c.build), later + "/late.spi");
-        const QString good = File(sub + ".qpic", TestPicture("QPIC", 2, 3));
+        const QString good = File(sub + ".qpic", FlatTestPicture("QPIC", 2, 3));
         QSize size;
         for (int i = 0; i < 2; ++i) {
             EXPECT_EQ(Decode(spi, good, &size), 0) << i;
@@ -120,7 +106,7 @@ TEST_F(LazyLoad, APluginThatHangsOrCrashesWhenLoadedCostsNothingUntilAFileNeedsI
         EXPECT_EQ(spi.HelpersStarted(), 1); // never replaced: late.spi was not loaded
         // A file qpic does not read: late.spi is loaded to be asked, and the file fails.
         QString reason;
-        EXPECT_EQ(Decode(spi, File(sub + ".qsc", TestPicture("QSCL", 2, 2)), &size, &reason),
+        EXPECT_EQ(Decode(spi, File(sub + ".qsc", FlatTestPicture("QSCL", 2, 2)), &size, &reason),
                   kSpiErrPluginFailed);
         EXPECT_EQ(reason, QStringLiteral("プラグイン late.spi ") + QString::fromUtf8(c.reason));
         // The next file is read by a fresh helper.
@@ -138,10 +124,10 @@ TEST_F(LazyLoad, APluginThatIsGoneFailsOnlyTheFilesThatReachItWithTheReason) {
     ASSERT_EQ(spi.LoadFolder(gone), 1);
     ASSERT_TRUE(QFile::remove(gone + "/gone.spi"));
     QSize size;
-    EXPECT_EQ(Decode(spi, File("a.qpic", TestPicture("QPIC", 1, 2)), &size), 0);
+    EXPECT_EQ(Decode(spi, File("a.qpic", FlatTestPicture("QPIC", 1, 2)), &size), 0);
     EXPECT_EQ(size, QSize(1, 2));
     QString reason;
-    EXPECT_EQ(Decode(spi, File("b.qsc", TestPicture("QSCL", 2, 2)), &size, &reason),
+    EXPECT_EQ(Decode(spi, File("b.qsc", FlatTestPicture("QSCL", 2, 2)), &size, &reason),
               kSpiErrNoDecoder);
     EXPECT_TRUE(reason.startsWith(QStringLiteral("プラグイン gone.spi を読み込めません（")))
         << reason.toStdString();
@@ -191,7 +177,7 @@ TEST_F(LazyLoad, AShippedFrontLoadsItsCodecOnlyForFilesThatMayBeItsOwn) {
                   1);
         QSize size;
         EXPECT_EQ(Decode(spi,
-                         File(QString::fromLatin1(c.name) + ".qpic", TestPicture("QPIC", 3, 3)),
+                         File(QString::fromLatin1(c.name) + ".qpic", FlatTestPicture("QPIC", 3, 3)),
                          &size),
                   0);
         EXPECT_EQ(size, QSize(3, 3));

@@ -3,7 +3,6 @@
 // file or to connect to a socket. The host stays up, fails only the file at hand with a reason,
 // sets a plug-in aside after three failures in a row, goes on with the next file, and stops a
 // call at once when told to. The start-up check of plug-ins that hang costs one deadline, once.
-#include "../TestPaths.h"
 #include "ImagingSupport.h"
 
 #include "imaging/SPIControl.h"
@@ -21,19 +20,6 @@
 using namespace testimg;
 
 namespace {
-
-QString BuiltSpi(const QString& name) {
-    return testpaths::SpiDir() + QStringLiteral("/") + name + QStringLiteral(".spi");
-}
-
-// A picture of the test plug-ins' format: magic, 16-bit width and height, R, G, B top down.
-QByteArray TestPicture(const char* magic, int w, int h) {
-    QByteArray b(magic, 4);
-    b.append(char(w & 0xFF)).append(char(w >> 8)).append(char(h & 0xFF)).append(char(h >> 8));
-    for (int i = 0; i < w * h; ++i)
-        b.append(char(10)).append(char(20)).append(char(30));
-    return b;
-}
 
 class SpiSandbox : public ::testing::Test {
 protected:
@@ -83,8 +69,8 @@ TEST_F(SpiSandbox, APluginThatHangsFailsItsFileByTheDeadline) {
         CSPIControl spi;
         spi.SetHelperCount(1);
         ASSERT_EQ(spi.LoadFolder(Folder(c.plugin, {"qpic", c.plugin})), 2);
-        const QString hang = File("a.hang", TestPicture("HANG", 2, 2));
-        const QString good = File("b.qpic", TestPicture("QPIC", 2, 2));
+        const QString hang = File("a.hang", FlatTestPicture("HANG", 2, 2));
+        const QString good = File("b.qpic", FlatTestPicture("QPIC", 2, 2));
         SpiPicture picture;
         SpiPictureInfo info;
         QString reason;
@@ -112,14 +98,14 @@ TEST_F(SpiSandbox, APluginThatHangsInIsSupportedIsSetAsideAfterThreeFiles) {
     const int hang = IndexOf(spi, "hang2.spi");
     EXPECT_EQ(spi.GetFormatCount(), 2);
     EXPECT_TRUE(spi.IsSupportedExtension(".hang"));
-    const QString good = File("b.qpic", TestPicture("QPIC", 3, 1));
+    const QString good = File("b.qpic", FlatTestPicture("QPIC", 3, 1));
     SpiPicture picture;
     for (int i = 0; i < kSpiFailuresToSetAside; ++i) {
         // Whether qpic is asked first depends on the folder's order: a qpic file is only decoded
         // before the hanging plug-in is asked when qpic comes first.
         QString reason;
         const int r =
-            spi.DecodeFile(File(QStringLiteral("a%1.hang").arg(i), TestPicture("HANG", 1, 1)),
+            spi.DecodeFile(File(QStringLiteral("a%1.hang").arg(i), FlatTestPicture("HANG", 1, 1)),
                            &picture, nullptr, &reason);
         EXPECT_EQ(r, kSpiErrPluginFailed) << i;
         EXPECT_EQ(reason, QStringLiteral("プラグイン hang2.spi が応答しません"));
@@ -133,7 +119,7 @@ TEST_F(SpiSandbox, APluginThatHangsInIsSupportedIsSetAsideAfterThreeFiles) {
     EXPECT_EQ(picture.image.size(), QSize(3, 1));
     EXPECT_LT(ms, 1000);
     // A file only it read is now read by none, at once.
-    EXPECT_EQ(spi.DecodeFile(File("z.hang", TestPicture("HANG", 1, 1)), &picture),
+    EXPECT_EQ(spi.DecodeFile(File("z.hang", FlatTestPicture("HANG", 1, 1)), &picture),
               kSpiErrNoDecoder);
 }
 
@@ -143,7 +129,7 @@ TEST_F(SpiSandbox, ExitsAbortsHugeAllocationsAndGarbageFailOnlyTheirFile) {
     ASSERT_EQ(spi.LoadFolder(
                   Folder("hostile", {"exits", "aborts", "huge", "garbage", "garbageinfo", "qpic"})),
               6);
-    const QString good = File("good.qpic", TestPicture("QPIC", 2, 3));
+    const QString good = File("good.qpic", FlatTestPicture("QPIC", 2, 3));
     const struct {
         const char* file;
         const char* magic;
@@ -154,9 +140,9 @@ TEST_F(SpiSandbox, ExitsAbortsHugeAllocationsAndGarbageFailOnlyTheirFile) {
     for (const auto& c : crashing) {
         SCOPED_TRACE(c.file);
         QString reason;
-        EXPECT_EQ(
-            spi.DecodeFile(File(c.file, TestPicture(c.magic, 2, 2)), &picture, nullptr, &reason),
-            kSpiErrPluginFailed);
+        EXPECT_EQ(spi.DecodeFile(File(c.file, FlatTestPicture(c.magic, 2, 2)), &picture, nullptr,
+                                 &reason),
+                  kSpiErrPluginFailed);
         EXPECT_EQ(reason, QStringLiteral("プラグイン %1.spi が異常終了しました").arg(c.plugin));
         // The next file goes on.
         ASSERT_EQ(spi.DecodeFile(good, &picture), 0);
@@ -165,11 +151,11 @@ TEST_F(SpiSandbox, ExitsAbortsHugeAllocationsAndGarbageFailOnlyTheirFile) {
     EXPECT_EQ(spi.HelpersStarted(), 4);
     // Handles that point nowhere are never touched by the program: the picture is no picture,
     // and the helper that looked at them survives.
-    EXPECT_EQ(spi.DecodeFile(File("a.junk", TestPicture("JUNK", 2, 2)), &picture),
+    EXPECT_EQ(spi.DecodeFile(File("a.junk", FlatTestPicture("JUNK", 2, 2)), &picture),
               kSpiErrNoDecoder);
     // A text handle that points nowhere: the picture comes, its text does not.
     SpiPictureInfo info;
-    ASSERT_EQ(spi.DecodeFile(File("a.gi", TestPicture("GINF", 4, 1)), &picture, &info), 0);
+    ASSERT_EQ(spi.DecodeFile(File("a.gi", FlatTestPicture("GINF", 4, 1)), &picture, &info), 0);
     EXPECT_EQ(picture.image.size(), QSize(4, 1));
     EXPECT_EQ(info.width, 1);
     EXPECT_TRUE(info.text.isEmpty());
@@ -181,7 +167,7 @@ TEST_F(SpiSandbox, TheHelperMayNeitherWriteFilesNorConnect) {
     spi.SetHelperCount(1);
     ASSERT_EQ(spi.LoadFolder(Folder("confined", {"writer", "connector"})), 2);
     // Writing: refused, the plug-in saw EACCES and went on to decode.
-    const QString wrt = File("a.wrt", TestPicture("WRIT", 2, 2));
+    const QString wrt = File("a.wrt", FlatTestPicture("WRIT", 2, 2));
     SpiPicture picture;
     ASSERT_EQ(spi.DecodeFile(wrt, &picture), 0);
     EXPECT_EQ(picture.image.size(), QSize(2, 2));
@@ -190,7 +176,7 @@ TEST_F(SpiSandbox, TheHelperMayNeitherWriteFilesNorConnect) {
         << spi.AskText(IndexOf(spi, "writer.spi"), 1000).toStdString();
 
     // Connecting: a socket listens where the plug-in tries to connect, and nobody comes.
-    const QString con = File("a.con", TestPicture("CONN", 2, 2));
+    const QString con = File("a.con", FlatTestPicture("CONN", 2, 2));
     const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     ASSERT_GE(listener, 0);
     sockaddr_un addr{};
@@ -301,8 +287,8 @@ TEST_F(SpiSandbox, HelperPoolCancelAndShutdownEndAHangingCallAtOnce) {
     CSPIControl spi;
     spi.SetHelperCount(2);
     ASSERT_EQ(spi.LoadFolder(Folder("stop", {"hang4", "qpic"})), 2);
-    const QString hang = File("a.hang", TestPicture("HANG", 2, 2));
-    const QString good = File("b.qpic", TestPicture("QPIC", 2, 2));
+    const QString hang = File("a.hang", FlatTestPicture("HANG", 2, 2));
+    const QString good = File("b.qpic", FlatTestPicture("QPIC", 2, 2));
     // Cancelled by its caller (the preview closed first).
     std::atomic<bool> cancel{false};
     auto cancelled = std::async(std::launch::async, [&] {

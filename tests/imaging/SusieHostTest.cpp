@@ -2,7 +2,6 @@
 // loaded once, formats, extensions, decoding with its retry and error numbers, threads, and the
 // pictures reaching CImageKit. Every plug-in runs in a helper process: none is ever loaded into
 // the test's own.
-#include "../TestPaths.h"
 #include "ImagingSupport.h"
 
 #include "imaging/ImageKit.h"
@@ -19,10 +18,6 @@
 using namespace testimg;
 
 namespace {
-
-QString BuiltSpi(const QString& name) {
-    return testpaths::SpiDir() + QStringLiteral("/") + name + QStringLiteral(".spi");
-}
 
 // A picture of the test plug-ins' format: magic, 16-bit width and height, R, G, B top down,
 // optionally after a 128-byte header.
