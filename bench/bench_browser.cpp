@@ -20,6 +20,7 @@
 #include "platform/FileNames.h"
 #include "platform/FolderWatch.h"
 #include "res/resource.h"
+#include "thumbs/ImageTile.h"
 #include "thumbs/ThumbnailView.h"
 
 #include <QDir>
@@ -45,9 +46,10 @@ double Ms(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since)
         .count();
 }
+// The general heap in use, and the tiles' own pool.
 size_t HeapInUse() {
     const struct mallinfo2 mi = mallinfo2();
-    return mi.uordblks + mi.hblkhd;
+    return mi.uordblks + mi.hblkhd + CImageTile::PoolBytes();
 }
 // Runs the event loop until done() holds, ticking every millisecond: the longest gap between two
 // ticks is the longest the user-interface thread was busy with one thing.

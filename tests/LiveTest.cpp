@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QScrollBar>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 #include <fcntl.h>
@@ -257,6 +258,71 @@ TEST(SortTiles_, GivesTheSameOrderAsTheHeapsortOverTheTiles) {
             }
             EXPECT_EQ(ia, ib) << "mode " << mode << (ascending ? " ascending" : " descending");
         }
+}
+
+TEST(SortTiles_, NamesThatShareTheirStartSortAsTheHeapsortDoes) {
+    // Every name begins alike (as a camera names its files), so the sort looks past those bytes;
+    // one name is that beginning alone, others differ from it only in case, in one byte, in a
+    // kanji or in bytes that are not UTF-8 right after it, or only in their extension.
+    const QString raw = QString(QChar(0xDC8A)) + QChar(0xDC9F);
+    const QStringList tails{"",     "0",    "00", "000001", "000001",  "0000010", "1",
+                            "写真", "ｼｬｼﾝ", "Ω",  raw,      "9999999", "00000a",  "00000A"};
+    for (const QString& start : {QStringLiteral("IMG_00"), QStringLiteral("写真_")}) {
+        TileList base;
+        uint32_t seed = 11;
+        const auto next = [&] { return seed = seed * 1103515245u + 12345u; };
+        for (int i = 0; i < 400; ++i) {
+            QString stem = start + tails[int(next() % uint32_t(tails.size()))];
+            if (next() % 3 == 0)
+                stem = stem.toLower();
+            const char* ext = next() % 2 ? ".jpg" : (next() % 2 ? ".JPG" : "");
+            auto t = std::make_unique<CImageTile>();
+            t->SetPath("/d/" + stem + QLatin1String(ext));
+            t->m_nSize = next() % 3;
+            t->m_time = int64_t(next() % 3);
+            base.push_back(std::move(t));
+        }
+        // The one name that is the shared beginning and nothing more.
+        base.push_back(std::make_unique<CImageTile>());
+        base.back()->SetPath("/d/" + start.toLower());
+        for (int mode = 0; mode < 4; ++mode)
+            for (bool ascending : {true, false}) {
+                TileList a, b;
+                for (const auto& t : base)
+                    for (TileList* list : {&a, &b}) {
+                        list->push_back(std::make_unique<CImageTile>());
+                        list->back()->SetPath(t->Path());
+                        list->back()->m_nSize = t->m_nSize;
+                        list->back()->m_time = t->m_time;
+                        list->back()->m_id = uint64_t(list->size());
+                    }
+                SortTiles(a, mode, ascending);
+                ReferenceSort(b, mode, ascending);
+                std::vector<QString> na, nb;
+                for (size_t i = 0; i < a.size(); ++i) {
+                    na.push_back(a[i]->m_strName + "#" + QString::number(a[i]->m_id));
+                    nb.push_back(b[i]->m_strName + "#" + QString::number(b[i]->m_id));
+                }
+                EXPECT_EQ(na, nb) << start.toStdString() << " mode " << mode
+                                  << (ascending ? " ascending" : " descending");
+            }
+        // Without two names equal but for case the quick sort decides alone: the same order.
+        TileList unique, reference;
+        QSet<QString> seen;
+        for (const auto& t : base)
+            if (!seen.contains(t->m_strName.toLower())) {
+                seen.insert(t->m_strName.toLower());
+                for (TileList* list : {&unique, &reference}) {
+                    list->push_back(std::make_unique<CImageTile>());
+                    list->back()->SetPath(t->Path());
+                }
+            }
+        SortTiles(unique, 0, true);
+        ReferenceSort(reference, 0, true);
+        for (size_t i = 0; i < unique.size(); ++i)
+            EXPECT_EQ(unique[i]->m_strName, reference[i]->m_strName) << i;
+        EXPECT_EQ(unique.front()->m_strName, start.toLower()) << "the beginning alone comes first";
+    }
 }
 
 // ---- the grid --------------------------------------------------------------------------------

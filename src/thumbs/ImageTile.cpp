@@ -1,5 +1,6 @@
 #include "thumbs/ImageTile.h"
 
+#include "platform/BlockPool.h"
 #include "platform/FileNames.h"
 
 #include <algorithm>
@@ -67,7 +68,39 @@ FileNames::CCp932Encoder& Encoder() {
     return encoder;
 }
 
+// Never destroyed: a tile may outlive the objects of static storage (the pool's chunks go back to
+// the system at exit).
+CBlockPool& TilePool() {
+    static CBlockPool* pool = new CBlockPool(sizeof(CImageTile));
+    return *pool;
+}
+
+// The address sanitizer watches the general heap for tiles used after they were deleted; a pool
+// would hand a deleted tile's block out again at once.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kPooled = false;
+#else
+constexpr bool kPooled = true;
+#endif
+
 } // namespace
+
+void* CImageTile::operator new(size_t size) {
+    if (kPooled && size == sizeof(CImageTile))
+        return TilePool().Allocate();
+    return ::operator new(size);
+}
+
+void CImageTile::operator delete(void* p, size_t size) noexcept {
+    if (kPooled && size == sizeof(CImageTile))
+        TilePool().Free(p);
+    else
+        ::operator delete(p);
+}
+
+size_t CImageTile::PoolBytes() {
+    return kPooled ? TilePool().Count().bytes : 0;
+}
 
 void CImageTile::SetPath(const QString& path) {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
@@ -190,14 +223,28 @@ public:
             const KeyRef ext = k.Extension();
             item.ext = uint16_t(std::min<qsizetype>(k.size - ext.size, 0xFFFF));
             at += size_t(k.size);
-            if (mode == 1)
-                item.lead = Lead(Text(item) + item.ext, item.size - item.ext);
-            else
-                item.lead = Lead(Text(item), item.size);
             if (mode == 2)
                 m_values[i] = int64_t(t.m_nSize);
             else if (mode == 3)
                 m_values[i] = t.m_time;
+        }
+        // The bytes every key starts with decide nothing: the names of a folder often share
+        // their first ones ("IMG_0", "DSC0"), and the leading integer holds the bytes after them.
+        m_skip = n > 0 ? m_items[0].size : 0;
+        for (size_t i = 1; i < n && m_skip > 0; ++i) {
+            const uchar* a = Text(m_items[0]);
+            const uchar* b = Text(m_items[i]);
+            const size_t limit = std::min<size_t>(m_skip, m_items[i].size);
+            size_t same = 0;
+            while (same < limit && a[same] == b[same])
+                ++same;
+            m_skip = same;
+        }
+        for (SortItem& item : m_items) {
+            if (mode == 1)
+                item.lead = Lead(Text(item) + item.ext, item.size - item.ext);
+            else
+                item.lead = Lead(Text(item) + m_skip, item.size - m_skip);
         }
     }
 
@@ -246,11 +293,12 @@ private:
             return a.outside ? 1 : -1;
         if (m_mode != 1 && a.lead != b.lead)
             return a.lead < b.lead ? -1 : 1;
-        return Bytes(Text(a), a.size, Text(b), b.size);
+        return Bytes(Text(a) + m_skip, a.size - m_skip, Text(b) + m_skip, b.size - m_skip);
     }
 
     int m_mode;
     int m_sign;
+    size_t m_skip = 0; // the length of the start all keys share
     std::vector<uchar> m_text;
     std::vector<int64_t> m_values;
 };
@@ -277,21 +325,25 @@ void CTileOrder::Sort() {
     m_order.reserve(items.size());
     // Where no two keys are equal there is one order, whichever sort finds it: a quicker one
     // than the heapsort, whose only mark is the order it leaves equal keys in. Equal keys (names
-    // that differ only in case) are looked for afterwards; only then does the heapsort run.
+    // that differ only in case) are looked for afterwards; only then does the heapsort run, from
+    // the listing's order again.
+    std::sort(items.begin(), items.end(), [&](const SortItem& a, const SortItem& b) {
+        const int r = sorter.Compare(a, b);
+        return r != 0 ? r < 0 : a.index < b.index;
+    });
+    bool equal = false;
+    for (size_t i = 1; i < items.size() && !equal; ++i)
+        equal = sorter.Compare(items[i - 1], items[i]) == 0;
+    if (!equal) {
+        for (const SortItem& item : items)
+            m_order.push_back(item.index);
+        return;
+    }
     {
-        std::vector<SortItem> quick = items;
-        std::sort(quick.begin(), quick.end(), [&](const SortItem& a, const SortItem& b) {
-            const int r = sorter.Compare(a, b);
-            return r != 0 ? r < 0 : a.index < b.index;
-        });
-        bool equal = false;
-        for (size_t i = 1; i < quick.size() && !equal; ++i)
-            equal = sorter.Compare(quick[i - 1], quick[i]) == 0;
-        if (!equal) {
-            for (const SortItem& item : quick)
-                m_order.push_back(item.index);
-            return;
-        }
+        std::vector<SortItem> listed(items.size());
+        for (const SortItem& item : items)
+            listed[item.index] = item;
+        items.swap(listed);
     }
     // Position p (1-based) is element p - 1.
     auto at = [&](size_t p) -> SortItem& { return items[p - 1]; };

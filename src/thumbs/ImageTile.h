@@ -12,6 +12,13 @@
 
 class CImageTile {
 public:
+    // Tiles come from a pool of their own: a large folder makes one per file, and they then lie
+    // side by side in huge pages instead of costing an allocation and page faults apiece.
+    static void* operator new(size_t size);
+    static void operator delete(void* p, size_t size) noexcept;
+    // The memory the pool holds for tiles (it is not part of the general heap).
+    static size_t PoolBytes();
+
     // Stores the folder (with its final "/") and the name after the last "/", with the name's
     // sort key.
     void SetPath(const QString& path);

@@ -284,6 +284,8 @@ void CThumbnailView::FillList() {
             tile->m_bStated = false;
             list.Add(*tile, native);
         }
+        // Placed while it is at hand (the order does not change a tile's window).
+        CreateTileWindow(*tile);
         m_tiles.push_back(std::move(tile));
     });
     if (OrderUsesStats() && list.names.count > 0) {
@@ -296,8 +298,6 @@ void CThumbnailView::FillList() {
     } else {
         SortList();
     }
-    for (const auto& t : m_tiles)
-        CreateTileWindow(*t);
     UpdateScrollLayout();
     BeginLookUp(dir, std::move(list), Recheck::Refresh);
     viewport()->update();
