@@ -19,6 +19,7 @@
 #include "imaging/SusieHost.h"
 #include "platform/FileNames.h"
 #include "platform/FolderWatch.h"
+#include "platform/HugePages.h"
 #include "res/resource.h"
 #include "thumbs/ImageTile.h"
 #include "thumbs/ThumbnailView.h"
@@ -49,7 +50,7 @@ double Ms(std::chrono::steady_clock::time_point since) {
 // The general heap in use, and the tiles' own pool.
 size_t HeapInUse() {
     const struct mallinfo2 mi = mallinfo2();
-    return mi.uordblks + mi.hblkhd + CImageTile::PoolBytes();
+    return mi.uordblks + mi.hblkhd + CImageTile::PoolBytes() + HugePages::BytesHeld();
 }
 // Runs the event loop until done() holds, ticking every millisecond: the longest gap between two
 // ticks is the longest the user-interface thread was busy with one thing.

@@ -2,6 +2,7 @@
 
 #include "platform/FileNames.h"
 
+#include <algorithm>
 #include <atomic>
 #include <dirent.h>
 #include <fcntl.h>
@@ -26,6 +27,17 @@ bool MayBeFile(const dirent* d) {
 
 Counters Count() {
     return Counters{g_listings.load(), g_stats.load()};
+}
+
+size_t EntriesHint(const QString& folder) {
+    struct stat st {};
+    if (::stat(FileNames::ToNative(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_size <= 0)
+        return 0;
+    // A few entries too many cost only address space: the pages beyond the last entry are never
+    // touched. Capped so that a file system with another meaning of the size asks no absurd room.
+    constexpr size_t kBytesPerEntry = 24, kMost = size_t(1) << 24;
+    return std::min(size_t(st.st_size) / kBytesPerEntry, kMost);
 }
 
 bool IsFolder(const QString& path) {

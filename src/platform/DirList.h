@@ -36,6 +36,11 @@ bool ForEachName(const QString& folder, const std::function<bool(const QString&)
 std::optional<Entry> LookUp(const QString& folder, const QString& name,
                             const std::function<bool(const QString&)>& accept);
 
+// How many entries the folder may hold, from its size as the file system tells it (ext4 gives
+// some 34 bytes per entry, tmpfs 20): room reserved before a listing, never a limit. 0 when the
+// folder cannot be looked at.
+size_t EntriesHint(const QString& folder);
+
 // True when the path is a folder (or a link to one).
 bool IsFolder(const QString& path);
 

@@ -4,6 +4,8 @@
 // names were given.
 #pragma once
 
+#include "platform/HugePages.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -26,7 +28,7 @@ public:
     };
     // The names of one folder, each one's bytes as the folder holds them followed by a NUL.
     struct Names {
-        std::vector<char> bytes;
+        std::vector<char, HugePages::Allocator<char>> bytes;
         size_t count = 0;
         void Add(const char* native);
     };

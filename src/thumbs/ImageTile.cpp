@@ -279,7 +279,7 @@ public:
         return sign * m_sign;
     }
 
-    std::vector<SortItem> m_items;
+    std::vector<SortItem, HugePages::Allocator<SortItem>> m_items;
 
 private:
     const uchar* Text(const SortItem& item) const { return m_text.data() + item.offset; }
@@ -299,8 +299,8 @@ private:
     int m_mode;
     int m_sign;
     size_t m_skip = 0; // the length of the start all keys share
-    std::vector<uchar> m_text;
-    std::vector<int64_t> m_values;
+    std::vector<uchar, HugePages::Allocator<uchar>> m_text;
+    std::vector<int64_t, HugePages::Allocator<int64_t>> m_values;
 };
 
 } // namespace
@@ -320,7 +320,7 @@ CTileOrder::~CTileOrder() = default;
 // the order equal keys end in, are those of the heapsort over the tiles.
 void CTileOrder::Sort() {
     const Sorter& sorter = m_impl->sorter;
-    std::vector<SortItem>& items = m_impl->sorter.m_items;
+    auto& items = m_impl->sorter.m_items;
     m_order.clear();
     m_order.reserve(items.size());
     // Where no two keys are equal there is one order, whichever sort finds it: a quicker one
@@ -340,7 +340,7 @@ void CTileOrder::Sort() {
         return;
     }
     {
-        std::vector<SortItem> listed(items.size());
+        std::vector<SortItem, HugePages::Allocator<SortItem>> listed(items.size());
         for (const SortItem& item : items)
             listed[item.index] = item;
         items.swap(listed);

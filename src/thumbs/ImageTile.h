@@ -2,6 +2,7 @@
 // it. Tiles are light objects that the view places, paints and hit-tests.
 #pragma once
 
+#include "platform/HugePages.h"
 #include "preview/PreviewWnd.h"
 
 #include <QByteArray>
@@ -68,7 +69,12 @@ private:
     void MakeKey();
 };
 
-using TileList = std::vector<std::unique_ptr<CImageTile>>;
+// The list of a folder's tiles; a large folder's list lies in huge pages of its own.
+using TileList =
+    std::vector<std::unique_ptr<CImageTile>, HugePages::Allocator<std::unique_ptr<CImageTile>>>;
+
+// Tiles by place, as a lookup of a large folder's sizes and dates holds them.
+using TilePointers = std::vector<CImageTile*, HugePages::Allocator<CImageTile*>>;
 
 // The sort order of two entries for the sort key (0 name, 1 extension, 2 size, 3 date) and
 // direction; negative, zero or positive.
@@ -89,5 +95,5 @@ public:
 private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
-    std::vector<uint32_t> m_order;
+    std::vector<uint32_t, HugePages::Allocator<uint32_t>> m_order;
 };

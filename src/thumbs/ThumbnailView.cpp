@@ -47,6 +47,9 @@ constexpr int kPaintHold = 150;
 // New files a refresh finds are looked at on the spot up to this many, so that an order by size
 // or date places them at once; more are looked at with the others, off the user-interface thread.
 constexpr size_t kLookUpNow = 64;
+// The room a listing reserves for each name's bytes in the lookup's list (a camera's
+// "IMG_1234.JPG" and its NUL take 13).
+constexpr size_t kNameBytesHint = 16;
 
 } // namespace
 
@@ -210,7 +213,7 @@ void CThumbnailView::DestroyTiles() {
     ResetLoading();
     if (m_stats)
         DropLookUp();
-    std::vector<CImageTile*>().swap(m_statWaiting);
+    TilePointers().swap(m_statWaiting);
     m_bSortWhenStated = false;
     m_bSorting = false;
     ++m_nSortJob;
@@ -278,6 +281,12 @@ void CThumbnailView::FillList() {
     const auto accept = [](const QString& name) { return IsImageFile(name); };
     // The names alone give the first screen; sizes and dates follow from a worker.
     LookUpList list;
+    // Room for the whole folder at once: a large one's lists are not copied as they grow.
+    if (const size_t hint = DirList::EntriesHint(dir)) {
+        m_tiles.reserve(hint);
+        list.tiles.reserve(hint);
+        list.names.bytes.reserve(hint * kNameBytesHint);
+    }
     DirList::ForEachName(dir, accept, [&](const DirList::Entry& e, const char* native) {
         auto tile = NewTile(dir, e.name, e.size, e.mtime);
         if (!e.stated) {
@@ -1069,7 +1078,7 @@ void CThumbnailView::DropLookUp() {
     for (CImageTile* t : m_statWaiting)
         if (t)
             t->m_nStatSlot = CImageTile::kStated;
-    std::vector<CImageTile*>().swap(m_statWaiting);
+    TilePointers().swap(m_statWaiting);
     m_nStatPending = 0;
     m_bLookUp = false;
 }

@@ -220,7 +220,7 @@ private:
     // The names a lookup is to look at, with their tiles.
     struct LookUpList {
         CFileStats::Names names;
-        std::vector<CImageTile*> tiles;
+        TilePointers tiles;
         void Add(CImageTile& tile, const char* native);
     };
     // Starts looking at the list's names (nothing to look at: the lookup is over at once).
@@ -277,7 +277,7 @@ private:
     std::unique_ptr<QMenu> m_popup;
     std::unique_ptr<CFolderWatch> m_watch;
     std::unique_ptr<CFileStats> m_stats;
-    std::vector<CImageTile*> m_statWaiting; // by place in the lookup; null once known or gone
+    TilePointers m_statWaiting; // by place in the lookup; null once known or gone
     size_t m_nStatPending = 0;
     bool m_bSortWhenStated = false; // the order by size or date waits for the lookup
     bool m_bLookUp = false;         // a lookup is on its way

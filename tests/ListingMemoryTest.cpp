@@ -1,7 +1,13 @@
-// The pool the listing's tiles come from: blocks side by side in large chunks, given back and
-// handed out again, chunks returned to the system when empty, safe from several threads.
+// The memory a large listing lives in: the tiles' pool (blocks side by side in large chunks,
+// given back and handed out again, chunks returned to the system when empty, safe from several
+// threads), arrays in huge pages, and the room reserved from the folder's size.
 #include "platform/BlockPool.h"
+#include "platform/DirList.h"
+#include "platform/HugePages.h"
 #include "thumbs/ImageTile.h"
+
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstring>
@@ -194,4 +200,71 @@ TEST(BlockPool_, TilesComeFromThePool) {
 #endif
     tiles.clear();
     EXPECT_LE(CImageTile::PoolBytes(), std::max(before, CBlockPool::kChunk));
+}
+
+// ---- arrays in huge pages ----------------------------------------------------------------------
+
+TEST(HugePages_, LargeArraysGetPagesOfTheirOwnSmallOnesTheHeap) {
+    const size_t before = HugePages::BytesHeld();
+    // Small: the general heap, nothing held apart.
+    void* small = HugePages::Allocate(1000);
+    ASSERT_NE(small, nullptr);
+    std::memset(small, 0x5A, 1000);
+    EXPECT_EQ(HugePages::BytesHeld(), before);
+    HugePages::Free(small, 1000);
+
+    // Large: whole huge pages, aligned to them, written end to end.
+    const size_t size = HugePages::kPage * 2 + 123;
+    auto* big = static_cast<uint8_t*>(HugePages::Allocate(size));
+    ASSERT_NE(big, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(big) % 16, 0u);
+    for (size_t i = 0; i < size; i += 4096)
+        big[i] = uint8_t(i >> 12);
+    big[size - 1] = 0xEE;
+    for (size_t i = 0; i < size; i += 4096)
+        ASSERT_EQ(big[i], uint8_t(i >> 12)) << i;
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_EQ(HugePages::BytesHeld(), before);
+#else
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(big) % HugePages::kPage, 0u);
+    EXPECT_EQ(HugePages::BytesHeld(), before + 3 * HugePages::kPage);
+#endif
+    HugePages::Free(big, size);
+    EXPECT_EQ(HugePages::BytesHeld(), before);
+    HugePages::Free(nullptr, size); // nothing
+}
+
+TEST(HugePages_, AVectorGrowsShrinksAndMovesWithIt) {
+    const size_t before = HugePages::BytesHeld();
+    {
+        std::vector<uint64_t, HugePages::Allocator<uint64_t>> v;
+        for (uint64_t i = 0; i < 1000000; ++i)
+            v.push_back(i * 7);
+        for (uint64_t i = 0; i < v.size(); i += 9973)
+            ASSERT_EQ(v[size_t(i)], i * 7);
+        // Moved, not copied: the same memory.
+        const uint64_t* data = v.data();
+        auto w = std::move(v);
+        EXPECT_EQ(w.data(), data);
+        EXPECT_EQ(w.size(), 1000000u);
+        w.resize(10);
+        w.shrink_to_fit();
+        EXPECT_EQ(w.back(), 63u);
+    }
+    EXPECT_EQ(HugePages::BytesHeld(), before) << "everything given back";
+}
+
+TEST(DirList_, EntriesHintLeavesRoomForTheFolder) {
+    QTemporaryDir dir;
+    const QString path = dir.path();
+    for (int i = 0; i < 3000; ++i) {
+        QFile f(path + QString("/name-of-some-length-%1.jpg").arg(i));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    // On the file systems tests run on (ext4, tmpfs) the folder's size grows with its entries.
+    const size_t hint = DirList::EntriesHint(path);
+    EXPECT_GE(hint, 1000u);
+    EXPECT_LE(hint, size_t(1) << 24);
+    EXPECT_EQ(DirList::EntriesHint(path + "/missing"), 0u);
+    EXPECT_EQ(DirList::EntriesHint(path + "/name-of-some-length-1.jpg"), 0u) << "a file";
 }
