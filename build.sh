@@ -145,7 +145,7 @@ tsan_tests() {
     (cd build-tsan && QT_QPA_PLATFORM=offscreen \
         TSAN_OPTIONS="halt_on_error=1 die_after_fork=0 suppressions=$PWD/../tests/sanitizers/tsan.supp" \
         ctest -j"$(nproc)" --output-on-failure --timeout 1200 \
-        -R '^(Threads|FileStats_|Thirty|Cached|SomeBroken|Loading|Commands|Engine|Transfer|ShellOp|Batch|Tool|SpiSandbox.HelperPool|SusieHostTest.Threads|HiDpiGrid.Thumbnails|ColorProfile.ConversionsAreSharedByThreads)')
+        -R '^(Threads|FileStats_|BlockPool_|Thirty|Cached|SomeBroken|Loading|Commands|Engine|Transfer|ShellOp|Batch|Tool|SpiSandbox.HelperPool|SusieHostTest.Threads|HiDpiGrid.Thumbnails|ColorProfile.ConversionsAreSharedByThreads)')
 }
 
 # The two sanitizer builds run in the background from the start of the test command, one after
