@@ -205,14 +205,14 @@ public:
         m_items.resize(n);
         if (mode == 2 || mode == 3)
             m_values.resize(n);
-        size_t total = 0;
-        for (const auto& t : tiles)
-            total += size_t(KeyOf(*t).size);
-        m_text.resize(total);
+        // One walk over the tiles (a large folder's do not stay in the cache between two): the
+        // keys' room is reserved for a typical name and grows where names are longer.
+        m_text.reserve(n * kTypicalKey);
         size_t at = 0;
         for (size_t i = 0; i < n; ++i) {
             const CImageTile& t = *tiles[i];
             const KeyRef k = KeyOf(t);
+            m_text.resize(at + size_t(k.size));
             SortItem& item = m_items[i];
             item.offset = uint32_t(at);
             item.size = uint32_t(k.size);
@@ -296,6 +296,7 @@ private:
         return Bytes(Text(a) + m_skip, a.size - m_skip, Text(b) + m_skip, b.size - m_skip);
     }
 
+    static constexpr size_t kTypicalKey = 16;
     int m_mode;
     int m_sign;
     size_t m_skip = 0; // the length of the start all keys share

@@ -391,19 +391,18 @@ void CThumbnailView::Relist(Recheck how) {
 void CThumbnailView::SortList() {
     SortTiles(m_tiles, m_nSortMode, m_bSortAscend != 0);
     // Every tile stands at its place now (one whose size is still unknown, as size 0).
-    if (m_nUnplaced > 0) {
-        for (const auto& t : m_tiles)
-            t->m_bUnplaced = false;
-        m_nUnplaced = 0;
-    }
-    Reindex();
+    const bool placeAll = m_nUnplaced > 0;
+    m_nUnplaced = 0;
+    Reindex(placeAll);
 }
 
-void CThumbnailView::Reindex() {
+void CThumbnailView::Reindex(bool placeAll) {
     ++m_nListVersion;
     m_loaded.clear();
     for (size_t i = 0; i < m_tiles.size(); ++i) {
         m_tiles[i]->m_nIndex = i;
+        if (placeAll)
+            m_tiles[i]->m_bUnplaced = false;
         if (m_tiles[i]->HasPicture())
             m_loaded.insert(i);
     }
@@ -1211,10 +1210,8 @@ void CThumbnailView::OnSortedApart(const CTileOrder& order, uint64_t version, ui
     }
     const CImageTile* focus = m_bFocusChosen ? FocusTile() : nullptr;
     order.Apply(m_tiles);
-    for (const auto& t : m_tiles)
-        t->m_bUnplaced = false;
     m_nUnplaced = 0;
-    Reindex();
+    Reindex(true);
     m_bSorting = false;
     m_bSortWhenStated = false;
     if (focus)

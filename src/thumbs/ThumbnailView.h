@@ -173,8 +173,10 @@ private:
     void OnLoaded(const ThumbnailResult& result);
     // A new listing: pictures on their way no longer apply.
     void ResetLoading();
-    // After the order or the set of tiles changed: positions, the loaded set and the cursor.
-    void Reindex();
+    // After the order or the set of tiles changed: positions, the loaded set and the cursor. With
+    // placeAll every tile also stands at its place now (in the same pass: a large folder's tiles
+    // are walked once).
+    void Reindex(bool placeAll = false);
     // Drops the pictures farthest from the visible rows until the budget holds them.
     void KeepWithinBudget();
     bool NextJobPending() const;
