@@ -352,17 +352,8 @@ protected:
         const int i = View()->FindTileByName(name);
         return i < 0 ? nullptr : View()->Tiles()[size_t(i)].get();
     }
-    QStringList Selected() const {
-        QStringList out;
-        for (const auto& t : View()->Tiles())
-            if (t->m_bSelected)
-                out << t->m_strName;
-        return out;
-    }
-    QString FocusName() const {
-        const int f = View()->GetFocusIndex();
-        return f < int(View()->Tiles().size()) ? View()->Tiles()[size_t(f)]->m_strName : QString();
-    }
+    QStringList Selected() const { return SelectedNames(View()); }
+    QString FocusName() const { return FocusedName(View()); }
 
     QTemporaryDir m_dir;
     QString m_oldDir;

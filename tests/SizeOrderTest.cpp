@@ -103,17 +103,8 @@ protected:
         CFolderWatch::SetLimitForTests(0);
         View()->FolderWatch().UnwatchAll();
     }
-    QStringList Selected() const {
-        QStringList out;
-        for (const auto& t : View()->Tiles())
-            if (t->m_bSelected)
-                out << t->m_strName;
-        return out;
-    }
-    QString FocusName() const {
-        const int f = View()->GetFocusIndex();
-        return f < int(View()->Tiles().size()) ? View()->Tiles()[size_t(f)]->m_strName : QString();
-    }
+    QStringList Selected() const { return SelectedNames(View()); }
+    QString FocusName() const { return FocusedName(View()); }
     int Index(const QString& name) const { return View()->FindTileByName(name); }
 
     QTemporaryDir m_dir;

@@ -59,6 +59,20 @@ QStringList TileNames(const CThumbnailView* view) {
     return out;
 }
 
+QStringList SelectedNames(const CThumbnailView* view) {
+    QStringList out;
+    for (const auto& t : view->Tiles())
+        if (t->m_bSelected)
+            out << t->m_strName;
+    return out;
+}
+
+QString FocusedName(const CThumbnailView* view) {
+    const int f = view->GetFocusIndex();
+    return f >= 0 && f < int(view->Tiles().size()) ? view->Tiles()[size_t(f)]->m_strName
+                                                   : QString();
+}
+
 TempSettings::TempSettings() {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
 }

@@ -43,6 +43,10 @@ bool WriteNative(const QByteArray& path, const QByteArray& bytes = "x", unsigned
 bool ExistsNative(const QByteArray& path);
 // The names of the grid's tiles in display order.
 QStringList TileNames(const CThumbnailView* view);
+// The names of the selected tiles in display order.
+QStringList SelectedNames(const CThumbnailView* view);
+// The name of the tile with the focus; empty when there is none.
+QString FocusedName(const CThumbnailView* view);
 
 // Points the settings at a fresh temporary folder for the lifetime of the object.
 class TempSettings {
