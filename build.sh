@@ -2,15 +2,16 @@
 # Quilla's one set-up script.
 #   ./build.sh run      install what is missing, build, and start Quilla
 #   ./build.sh test     install what is missing, build, run the whole test suite (also under
-#                       AddressSanitizer with UBSan, the threaded code under ThreadSanitizer),
-#                       and build and check the Debian package (lintian, appstreamcli)
+#                       AddressSanitizer with UBSan), and build and check the Debian package
+#                       (lintian, appstreamcli)
+#   ./build.sh tsan     the tests of the code that runs on several threads under ThreadSanitizer
 #   ./build.sh fuzz     the shipped import plug-ins under libFuzzer, a fixed number of inputs
 #                       each, then the corpus they grew through the program's plug-in helpers
 #   ./build.sh bench    build the speed measurements of bench/ (build/bin/bench_*)
 #   ./build.sh package  install what is missing, build, and make the Debian package
 #                       build/quilla_<version>-<release>_<arch>.deb
 #   ./build.sh deps     only install the missing Debian packages
-# Extra arguments after "run" are passed to Quilla. CI (.ci/run) runs test, fuzz and bench.
+# Extra arguments after "run" are passed to Quilla. CI (.ci/run) runs test, tsan, fuzz and bench.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -63,10 +64,14 @@ fi
 # source, so that the Qt and GoogleTest headers they all include are read once per group rather
 # than once per file; a build from nothing takes about a third of the processor time. (A build
 # folder set up by hand compiles file by file, which suits editing one file.)
+# Groups of 16 files (CMake's default is 8): each group reads the headers once more, and a
+# library's files hold no names that clash; the test programs keep groups of 8
+# (tests/CMakeLists.txt), whose files share helper names.
 configure() {
     local dir=$1
     shift
-    cmake -S . -B "$dir" -DQUILLA_WERROR=ON -DCMAKE_UNITY_BUILD=ON "${launcher[@]}" "$@" >/dev/null
+    cmake -S . -B "$dir" -DQUILLA_WERROR=ON -DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=16 \
+        "${launcher[@]}" "$@" >/dev/null
 }
 
 # The folder "build": optimised, with line tables only (-g1): enough for a backtrace with file
@@ -148,11 +153,11 @@ tsan_tests() {
         -R '^(Threads|FileStats_|BlockPool_|Thirty|Cached|SomeBroken|Loading|Commands|Engine|Transfer|ShellOp|Batch|Tool|SpiSandbox.HelperPool|SusieHostTest.Threads|HiDpiGrid.Thumbnails|ColorProfile.ConversionsAreSharedByThreads)')
 }
 
-# The two sanitizer builds run in the background from the start of the test command, one after
-# the other, at the lowest priority: they take only the processor time that the release build, its
-# tests and the package check leave idle (a test waiting on a deadline, on another program or on
-# the disk; a link step that uses one core), so that the tests see the processors as before. Each
-# one's output goes to a log that is shown when the foreground comes to its tests.
+# The sanitizer build runs in the background from the start of the test command, at the lowest
+# priority: it takes only the processor time that the release build, its tests and the package
+# check leave idle (a test waiting on a deadline, on another program or on the disk; a link step
+# that uses one core), so that the tests see the processors as before. Its output goes to a log
+# that is shown when the foreground comes to its tests.
 background_dir=
 background_pid=
 
@@ -167,7 +172,7 @@ background_phase() {
     echo $rc >"$background_dir/$tag.status"
 }
 
-sanitizer_builds_in_background() {
+sanitizer_build_in_background() {
     background_dir=$(mktemp -d)
     trap 'rm -f "$times_file"; stop_background; rm -rf "$background_dir"' EXIT
     (
@@ -175,7 +180,6 @@ sanitizer_builds_in_background() {
         times_file=$background_dir/times
         renice -n 19 -p $BASHPID >/dev/null
         background_phase asan "ASan+UBSan build" asan_build
-        background_phase tsan "TSan build" tsan_build
         # The job ends only when the foreground waits for it, so that the shell does not add its
         # processor time to whichever step is running when it ends.
         while [ ! -f "$background_dir/reaped" ]; do
@@ -196,17 +200,15 @@ await_background() {
     done
     cat "$background_dir/$1.log"
     rc=$(cat "$background_dir/$1.status")
-    # The last build: the background job ends here, not during the next step's count.
-    if [ "$1" = tsan ]; then
-        touch "$background_dir/reaped"
-        wait "$background_pid" || true
-    fi
+    # The background job ends here, not during the next step's count.
+    touch "$background_dir/reaped"
+    wait "$background_pid" || true
     summary+=("$(cat "$background_dir/$1.summary")"
         "$(printf '%5d s %6s      %s' $((SECONDS - start)) - "$2")$([ "$rc" -eq 0 ] || echo '  FAILED')")
     return "$rc"
 }
 
-# stop_background: ends the background builds (and whatever they started) when the test command
+# stop_background: ends the background build (and whatever they started) when the test command
 # ends early.
 stop_background() {
     [ -n "$background_pid" ] || return 0
@@ -239,7 +241,7 @@ package)
 test)
     install_missing "${TEST_PACKAGES[@]}"
     status=0
-    sanitizer_builds_in_background
+    sanitizer_build_in_background
     phase "build" build -DQUILLA_BUILD_TESTS=ON || exit 1
     phase "tests" release_tests || status=1
     # The Debian package: made, its contents and Depends listed and checked, lintian and
@@ -250,11 +252,17 @@ test)
     else
         status=1
     fi
-    if await_background tsan "TSan build (waited for)"; then
-        phase "TSan tests" tsan_tests || status=1
-    else
-        status=1
-    fi
+    echo "== times (wall, processor)"
+    printf '%s\n' "${summary[@]}"
+    exit $status
+    ;;
+tsan)
+    # The threaded code's tests under ThreadSanitizer: a command of its own, which CI runs after
+    # the test command, so that the test command stays quick.
+    install_missing "${TEST_PACKAGES[@]}"
+    status=0
+    phase "TSan build" tsan_build || exit 1
+    phase "TSan tests" tsan_tests || status=1
     echo "== times (wall, processor)"
     printf '%s\n' "${summary[@]}"
     exit $status
@@ -279,7 +287,7 @@ bench)
     ;;
 
 *)
-    echo "usage: $0 run|test|fuzz|bench|package|deps" >&2
+    echo "usage: $0 run|test|tsan|fuzz|bench|package|deps" >&2
     exit 2
     ;;
 esac
