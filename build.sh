@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # Quilla's one set-up script.
 #   ./build.sh run      install what is missing, build, and start Quilla
-#   ./build.sh test     install what is missing, build, run the whole test suite (also under
-#                       AddressSanitizer with UBSan), and build and check the Debian package
-#                       (lintian, appstreamcli)
-#   ./build.sh tsan     the tests of the code that runs on several threads under ThreadSanitizer
+#   ./build.sh test     install what is missing, build, run the whole test suite, and build and
+#                       check the Debian package (lintian, appstreamcli)
+#   ./build.sh sanitize every test again under AddressSanitizer with UBSan, and the tests of the
+#                       code that runs on several threads under ThreadSanitizer
 #   ./build.sh fuzz     the shipped import plug-ins under libFuzzer, a fixed number of inputs
 #                       each, then the corpus they grew through the program's plug-in helpers
 #   ./build.sh bench    build the speed measurements of bench/ (build/bin/bench_*)
 #   ./build.sh package  install what is missing, build, and make the Debian package
 #                       build/quilla_<version>-<release>_<arch>.deb
 #   ./build.sh deps     only install the missing Debian packages
-# Extra arguments after "run" are passed to Quilla. CI (.ci/run) runs test, tsan, fuzz and bench.
+# Extra arguments after "run" are passed to Quilla. CI (.ci/run) runs test, sanitize, fuzz
+# and bench.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -153,11 +154,11 @@ tsan_tests() {
         -R '^(Threads|FileStats_|BlockPool_|Thirty|Cached|SomeBroken|Loading|Commands|Engine|Transfer|ShellOp|Batch|Tool|SpiSandbox.HelperPool|SusieHostTest.Threads|HiDpiGrid.Thumbnails|ColorProfile.ConversionsAreSharedByThreads)')
 }
 
-# The sanitizer build runs in the background from the start of the test command, at the lowest
-# priority: it takes only the processor time that the release build, its tests and the package
-# check leave idle (a test waiting on a deadline, on another program or on the disk; a link step
-# that uses one core), so that the tests see the processors as before. Its output goes to a log
-# that is shown when the foreground comes to its tests.
+# The ThreadSanitizer build runs in the background from the start of the sanitize command, at the
+# lowest priority: it takes only the processor time that the AddressSanitizer build and its tests
+# leave idle (a test waiting on a deadline, on another program or on the disk; a link step that
+# uses one core), so that the tests see the processors as before. Its output goes to a log that is
+# shown when the foreground comes to its tests.
 background_dir=
 background_pid=
 
@@ -172,14 +173,15 @@ background_phase() {
     echo $rc >"$background_dir/$tag.status"
 }
 
-sanitizer_build_in_background() {
+# in_background TAG NAME COMMAND...: runs that phase in the background job.
+in_background() {
     background_dir=$(mktemp -d)
     trap 'rm -f "$times_file"; stop_background; rm -rf "$background_dir"' EXIT
     (
         trap - EXIT
         times_file=$background_dir/times
         renice -n 19 -p $BASHPID >/dev/null
-        background_phase asan "ASan+UBSan build" asan_build
+        background_phase "$@"
         # The job ends only when the foreground waits for it, so that the shell does not add its
         # processor time to whichever step is running when it ends.
         while [ ! -f "$background_dir/reaped" ]; do
@@ -208,8 +210,8 @@ await_background() {
     return "$rc"
 }
 
-# stop_background: ends the background build (and whatever they started) when the test command
-# ends early.
+# stop_background: ends the background build (and whatever it started) when the command ends
+# early.
 stop_background() {
     [ -n "$background_pid" ] || return 0
     kill_tree "$background_pid"
@@ -241,28 +243,31 @@ package)
 test)
     install_missing "${TEST_PACKAGES[@]}"
     status=0
-    sanitizer_build_in_background
     phase "build" build -DQUILLA_BUILD_TESTS=ON || exit 1
     phase "tests" release_tests || status=1
     # The Debian package: made, its contents and Depends listed and checked, lintian and
     # appstreamcli, its programs run.
     phase "package" packaging/check-package.sh build || status=1
-    if await_background asan "ASan+UBSan build (waited for)"; then
-        phase "ASan+UBSan tests" asan_tests || status=1
-    else
-        status=1
-    fi
     echo "== times (wall, processor)"
     printf '%s\n' "${summary[@]}"
     exit $status
     ;;
-tsan)
-    # The threaded code's tests under ThreadSanitizer: a command of its own, which CI runs after
-    # the test command, so that the test command stays quick.
+sanitize)
+    # The sanitizer runs: a command of their own, which CI runs after the test command, so that
+    # the test command stays quick.
     install_missing "${TEST_PACKAGES[@]}"
     status=0
-    phase "TSan build" tsan_build || exit 1
-    phase "TSan tests" tsan_tests || status=1
+    in_background tsan "TSan build" tsan_build
+    if phase "ASan+UBSan build" asan_build; then
+        phase "ASan+UBSan tests" asan_tests || status=1
+    else
+        status=1
+    fi
+    if await_background tsan "TSan build (waited for)"; then
+        phase "TSan tests" tsan_tests || status=1
+    else
+        status=1
+    fi
     echo "== times (wall, processor)"
     printf '%s\n' "${summary[@]}"
     exit $status
@@ -287,7 +292,7 @@ bench)
     ;;
 
 *)
-    echo "usage: $0 run|test|tsan|fuzz|bench|package|deps" >&2
+    echo "usage: $0 run|test|sanitize|fuzz|bench|package|deps" >&2
     exit 2
     ;;
 esac
